@@ -1,0 +1,37 @@
+#include "platform/device_directory.h"
+
+#include <strings.h>
+
+#include <cerrno>
+
+namespace velmora::platform {
+
+namespace {
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+}  // namespace
+
+void DeviceDirectory::Add(std::string name, std::shared_ptr<NamedDevice> device) {
+  entries_.push_back({std::move(name), std::move(device)});
+}
+
+OpenResult DeviceDirectory::Open(const std::string& portName) const {
+  for (const Entry& e : entries_)
+    if (SameNameIgnoringCase(e.name, portName)) return e.device->Open();
+  if (portName.empty()) return {nullptr, ENOENT, "no port name given"};
+  return OpenSystemDevice(SystemDevicePath(portName));
+}
+
+std::vector<std::string> DeviceDirectory::SimulatedNames() const {
+  std::vector<std::string> names;
+  for (const Entry& e : entries_) names.push_back(e.name);
+  return names;
+}
+
+std::string SystemDevicePath(const std::string& portName) {
+  if (!portName.empty() && portName.front() == '/') return portName;
+  return "/dev/" + portName;
+}
+
+}  // namespace velmora::platform

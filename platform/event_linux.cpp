@@ -1,0 +1,83 @@
+#include "platform/event.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
+namespace velmora::platform {
+
+struct WaitAccess {
+  static bool TryTake(Event& e) { return e.TryTake(); }
+};
+
+std::unique_ptr<Event> Event::Create(bool manualReset, bool initiallySignalled, int* error) {
+  int fd = ::eventfd(initiallySignalled ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd < 0) {
+    if (error) *error = errno;
+    return nullptr;
+  }
+  return std::unique_ptr<Event>(new Event(fd, manualReset));
+}
+
+Event::~Event() { ::close(fd_); }
+
+void Event::Set() {
+  // The counter only ever needs to be non-zero; a write that would overflow it is harmless.
+  uint64_t one = 1;
+  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void Event::Reset() {
+  uint64_t value;
+  while (::read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
+  }
+}
+
+bool Event::IsSet() const {
+  pollfd p{fd_, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+bool Event::TryTake() {
+  uint64_t value;
+  return ::read(fd_, &value, sizeof value) == sizeof value;
+}
+
+WaitOutcome WaitForAny(std::span<Event* const> events, uint32_t timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const bool infinite = timeoutMs == kInfinite;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs);
+  std::vector<pollfd> fds(events.size());
+  for (size_t i = 0; i < events.size(); ++i) fds[i] = {events[i]->PollHandle(), POLLIN, 0};
+
+  for (;;) {
+    int waitMs = -1;
+    if (!infinite) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      waitMs = left > 0 ? static_cast<int>(left) : 0;
+    }
+    int n = ::poll(fds.data(), fds.size(), waitMs);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {WaitOutcome::Failed, 0, errno};
+    }
+    if (n == 0) return {WaitOutcome::TimedOut, 0, 0};
+    for (size_t i = 0; i < fds.size(); ++i) {
+      if (!(fds[i].revents & POLLIN)) continue;
+      // Another waiter may take an auto-reset event between our poll and our read.
+      if (events[i]->ManualReset() || WaitAccess::TryTake(*events[i])) return {WaitOutcome::Signalled, i, 0};
+    }
+  }
+}
+
+WaitOutcome WaitForOne(Event& event, uint32_t timeoutMs) {
+  Event* one[] = {&event};
+  return WaitForAny(one, timeoutMs);
+}
+
+}  // namespace velmora::platform

@@ -1,0 +1,18 @@
+#include "tests/support/process_cpu.h"
+
+#include <ctime>
+
+namespace velmora::test {
+
+namespace {
+std::chrono::microseconds Read(clockid_t id) {
+  timespec ts{};
+  clock_gettime(id, &ts);
+  return std::chrono::seconds(ts.tv_sec) + std::chrono::microseconds(ts.tv_nsec / 1000);
+}
+}  // namespace
+
+std::chrono::microseconds ProcessCpuTime() { return Read(CLOCK_PROCESS_CPUTIME_ID); }
+std::chrono::microseconds ThreadCpuTime() { return Read(CLOCK_THREAD_CPUTIME_ID); }
+
+}  // namespace velmora::test
