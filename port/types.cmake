@@ -1,0 +1,1 @@
+target_sources(velmora_port PRIVATE com_types.cpp)
