@@ -1,0 +1,279 @@
+#include "port/com_port.h"
+
+#include <cerrno>
+#include <exception>
+
+#include "port/device_config.h"
+#include "port/ecomport.h"
+#include "port/error_display.h"
+
+namespace velmora::port {
+
+TCustomComPort::TCustomComPort(std::string name)
+    : name_(std::move(name)), directory_(platform::DeviceDirectory::Standard()) {}
+
+TCustomComPort::~TCustomComPort() {
+  // Destruction cannot raise: a close that fails still releases the device, and the error
+  // goes where the operator sees it.
+  try {
+    ClosePort();
+  } catch (...) {
+    ShowCurrentException();
+  }
+  ReleaseAfterFailedClose();
+}
+
+void TCustomComPort::ReleaseAfterFailedClose() noexcept {
+  if (threadCreated_) StopMonitor();
+  threadCreated_ = false;
+  handle_.reset();
+  connected_ = false;
+}
+
+void TCustomComPort::SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory) {
+  directory_ = std::move(directory);
+}
+
+// --- settings -----------------------------------------------------------------------------
+
+template <typename T>
+void TCustomComPort::SetLineField(T& field, T value) {
+  if (field == value) return;
+  field = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetPort(const std::string& value) {
+  if (port_ == value) return;
+  port_ = value;
+  if (connected_) {
+    ClosePort();
+    OpenPort();
+  }
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate value) { SetLineField(baudRate_, value); }
+void TCustomComPort::SetCustomBaudRate(int32_t value) { SetLineField(customBaudRate_, value); }
+void TCustomComPort::SetDataBits(TDataBits value) { SetLineField(dataBits_, value); }
+void TCustomComPort::SetStopBits(TStopBits value) { SetLineField(stopBits_, value); }
+void TCustomComPort::SetDiscardNull(bool value) { SetLineField(discardNull_, value); }
+void TCustomComPort::SetEventChar(char value) { SetLineField(eventChar_, value); }
+
+void TCustomComPort::SetParity(const TComParity& value) { parity_.Assign(value); }
+void TCustomComPort::SetFlowControl(const TComFlowControl& value) { flowControl_.Assign(value); }
+void TCustomComPort::SetTimeouts(const TComTimeouts& value) { timeouts_.Assign(value); }
+void TCustomComPort::SetBuffer(const TComBuffer& value) { buffer_.Assign(value); }
+
+void TCustomComPort::SetSyncMethod(TSyncMethod value) {
+  if (syncMethod_ == value) return;
+  // The monitor thread reads it for every batch it delivers.
+  if (connected_) throw EComPort(kErrConnected);
+  syncMethod_ = value;
+}
+
+void TCustomComPort::SetConnected(bool value) {
+  if (connected_ == value) return;
+  if (loading_ || designMode_) {
+    connected_ = value;
+    return;
+  }
+  if (value)
+    OpenPort();
+  else
+    ClosePort();
+}
+
+LineValues TCustomComPort::CurrentLineValues() const {
+  LineValues line;
+  line.BaudRate = baudRate_;
+  line.CustomBaudRate = customBaudRate_;
+  line.DataBits = dataBits_;
+  line.StopBits = stopBits_;
+  line.DiscardNull = discardNull_;
+  line.EventChar = eventChar_;
+  line.Parity = parity_.Values();
+  line.FlowControl = flowControl_.Values();
+  line.InputSize = buffer_.InputSize();
+  return line;
+}
+
+// --- lifecycle ----------------------------------------------------------------------------
+
+void TCustomComPort::OpenPort() {
+  if (connected_ || designMode_) return;
+  EmitBeforeOpen();
+  CreateDeviceHandle();
+  connected_ = true;  // the apply operations act only on a connected port
+  try {
+    ApplyAllSettings();
+  } catch (...) {
+    CloseDeviceHandle();
+    connected_ = false;
+    throw;
+  }
+  if (events_.Empty())
+    threadCreated_ = false;
+  else
+    StartMonitor();
+  EmitAfterOpen();
+  ReportSignals(true);
+}
+
+void TCustomComPort::ClosePort() {
+  if (!connected_ || designMode_) return;
+  ReportSignals(false);
+  EmitBeforeClose();
+  PurgeAll();
+  if (threadCreated_) {
+    StopMonitor();
+    threadCreated_ = false;
+  }
+  CloseDeviceHandle();
+  connected_ = false;
+  EmitAfterClose();
+}
+
+void TCustomComPort::BeginSettingsUpdate() { ++updateCount_; }
+
+void TCustomComPort::EndSettingsUpdate() {
+  if (updateCount_ <= 0) return;
+  if (--updateCount_ == 0) ApplyAllSettings();
+}
+
+void TCustomComPort::FinishLoading() {
+  loading_ = false;
+  if (!connected_ || designMode_) return;
+  // Recorded as connected while loading; open now that every other setting is in.
+  connected_ = false;
+  try {
+    OpenPort();
+  } catch (...) {
+    ShowCurrentException();
+  }
+}
+
+bool TCustomComPort::CanApply() const { return connected_ && updateCount_ == 0 && !loading_ && !designMode_; }
+
+platform::CommDevice& TCustomComPort::DeviceOr(int errorNumber) const {
+  if (!handle_) throw EComPort(errorNumber, EBADF);
+  return *handle_;
+}
+
+void TCustomComPort::CreateDeviceHandle() {
+  if (!directory_) throw EComPort(kErrOpen, ENODEV, "no device directory is set");
+  platform::OpenResult opened = directory_->Open(port_);
+  if (!opened.device) throw EComPort(kErrOpen, opened.error, std::move(opened.detail));
+  handle_ = std::move(opened.device);
+}
+
+void TCustomComPort::CloseDeviceHandle() { handle_.reset(); }
+
+void TCustomComPort::ApplyAllSettings() {
+  ApplyBufferSizes();
+  ApplyLineSettings();
+  ApplyTimeoutSettings();
+}
+
+void TCustomComPort::ApplyLineSettings() {
+  if (!CanApply()) return;
+  platform::Status status = DeviceOr(kErrSetState).SetCommState(BuildDcb(CurrentLineValues()));
+  if (!status) throw EComPort(kErrSetState, status.error);
+}
+
+void TCustomComPort::ApplyTimeoutSettings() {
+  if (!CanApply()) return;
+  platform::Status status = DeviceOr(kErrSetTimeouts).SetCommTimeouts(BuildCommTimeouts(timeouts_.Values()));
+  if (!status) throw EComPort(kErrSetTimeouts, status.error);
+}
+
+void TCustomComPort::ApplyBufferSizes() {
+  if (!CanApply()) return;
+  // Negative sizes pass as the device reads them (very large) and are refused there.
+  platform::Status status = DeviceOr(kErrSetupComm)
+                                .SetupComm(static_cast<uint32_t>(buffer_.InputSize()),
+                                           static_cast<uint32_t>(buffer_.OutputSize()));
+  if (!status) throw EComPort(kErrSetupComm, status.error);
+}
+
+// --- emitters -----------------------------------------------------------------------------
+
+void TCustomComPort::EmitAfterClose() {
+  if (OnAfterClose) OnAfterClose(*this);
+}
+void TCustomComPort::EmitAfterOpen() {
+  if (OnAfterOpen) OnAfterOpen(*this);
+}
+void TCustomComPort::EmitBeforeClose() {
+  if (OnBeforeClose) OnBeforeClose(*this);
+}
+void TCustomComPort::EmitBeforeOpen() {
+  if (OnBeforeOpen) OnBeforeOpen(*this);
+}
+void TCustomComPort::EmitRxChar(int count) {
+  if (OnRxChar) OnRxChar(*this, count);
+}
+void TCustomComPort::EmitRxBuf(const void* buffer, int count) {
+  if (OnRxBuf) OnRxBuf(*this, buffer, count);
+}
+void TCustomComPort::EmitTxEmpty() {
+  if (OnTxEmpty) OnTxEmpty(*this);
+}
+void TCustomComPort::EmitBreak() {
+  if (OnBreak) OnBreak(*this);
+}
+void TCustomComPort::EmitRing() {
+  if (OnRing) OnRing(*this);
+}
+void TCustomComPort::EmitRxFlag() {
+  if (OnRxFlag) OnRxFlag(*this);
+}
+void TCustomComPort::EmitCTSChange(bool on) {
+  if (OnCTSChange) OnCTSChange(*this, on);
+}
+void TCustomComPort::EmitDSRChange(bool on) {
+  if (OnDSRChange) OnDSRChange(*this, on);
+}
+void TCustomComPort::EmitError(TComErrors errors) {
+  if (OnError) OnError(*this, errors);
+}
+void TCustomComPort::EmitRLSDChange(bool on) {
+  if (OnRLSDChange) OnRLSDChange(*this, on);
+}
+void TCustomComPort::EmitRx80Full() {
+  if (OnRx80Full) OnRx80Full(*this);
+}
+
+// --- stand-ins until the monitor thread and the I/O operations arrive ----------------------
+
+void TCustomComPort::StartMonitor() {
+  // No monitor thread yet: the port is open and unmonitored.
+  threadCreated_ = false;
+}
+
+void TCustomComPort::StopMonitor() {}
+
+void TCustomComPort::ReportSignals(bool current) {
+  if (!current) {
+    EmitCTSChange(false);
+    EmitDSRChange(false);
+    EmitRLSDChange(false);
+    return;
+  }
+  // Each line is read anew, as the per-line dispatchers will do.
+  const auto readStatus = [this] {
+    uint32_t status = 0;
+    platform::Status result = DeviceOr(kErrModemStatus).GetCommModemStatus(status);
+    if (!result) throw EComPort(kErrModemStatus, result.error);
+    return status;
+  };
+  EmitCTSChange((readStatus() & platform::MS_CTS_ON) != 0);
+  EmitDSRChange((readStatus() & platform::MS_DSR_ON) != 0);
+  EmitRLSDChange((readStatus() & platform::MS_RLSD_ON) != 0);
+}
+
+void TCustomComPort::PurgeAll() {
+  platform::Status status = DeviceOr(kErrPurge).PurgeComm(platform::PURGE_TXABORT | platform::PURGE_RXABORT);
+  if (!status) throw EComPort(kErrPurge, status.error);
+}
+
+}  // namespace velmora::port

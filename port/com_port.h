@@ -1,0 +1,253 @@
+#pragma once
+// TCustomComPort / TComPort: one serial device, its settings, and its lifecycle.
+//
+// The port holds every setting of its device with the defaults of a new port ("COM1", 9600
+// baud, 8 data bits, no parity, one stop bit, no flow control, all ten line events), opens the
+// device by name through a platform::DeviceDirectory, hands it the queue sizes, the
+// device-control block and the timeouts, and closes it again. A setter compares first; a
+// changed value is stored and, while the port is open and no settings update is in progress,
+// sent to the device at once through the apply operation of its group. `Port` reopens an open
+// port; `SyncMethod` is refused while open.
+//
+// Threads: the port belongs to the thread that made it (the user-interface thread); every
+// member runs there. No member takes a lock.
+//
+// Errors: every failed device call raises EComPort with its table number and the system's
+// error number; nothing is retried. A failed open leaves the port closed; a failed re-apply
+// leaves it open with the new value stored. An error that no caller can receive (the open that
+// follows loading, a close during destruction) goes to the application's error display.
+//
+// Overridable operations are virtual and every caller reaches them through the virtual entry:
+// CreateDeviceHandle, CloseDeviceHandle, ApplyAllSettings, the emitters, then
+// ApplyLineSettings, ApplyTimeoutSettings, ApplyBufferSizes.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/comm_device.h"
+#include "platform/device_directory.h"
+#include "port/com_settings.h"
+#include "port/com_types.h"
+#include "port/setting_values.h"
+
+namespace velmora::port {
+
+class TCustomComPort;
+
+// Event handler types; the port passes itself as Sender.
+using TNotifyEvent = std::function<void(TCustomComPort& Sender)>;
+using TRxCharEvent = std::function<void(TCustomComPort& Sender, int Count)>;
+using TRxBufEvent = std::function<void(TCustomComPort& Sender, const void* Buffer, int Count)>;
+using TComErrorEvent = std::function<void(TCustomComPort& Sender, TComErrors Errors)>;
+using TComSignalEvent = std::function<void(TCustomComPort& Sender, bool OnOff)>;
+
+class TCustomComPort {
+ public:
+  explicit TCustomComPort(std::string name = {});
+  // Closes an open port first; an error of that close goes to the error display, and the
+  // device is released all the same.
+  virtual ~TCustomComPort();
+  TCustomComPort(const TCustomComPort&) = delete;
+  TCustomComPort& operator=(const TCustomComPort&) = delete;
+
+  // The name its owner gave it: the section and key its settings are stored under.
+  const std::string& Name() const { return name_; }
+  void SetName(std::string name) { name_ = std::move(name); }
+
+  // Where port names are opened; a new port uses platform::DeviceDirectory::Standard().
+  const std::shared_ptr<platform::DeviceDirectory>& Directory() const { return directory_; }
+  void SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory);
+
+  // --- settings -------------------------------------------------------------------------
+
+  const std::string& Port() const { return port_; }
+  // Exact, case-sensitive comparison; on an open port a change closes and reopens at once,
+  // also inside a settings update.
+  void SetPort(const std::string& value);
+
+  TBaudRate BaudRate() const { return baudRate_; }
+  void SetBaudRate(TBaudRate value);
+  int32_t CustomBaudRate() const { return customBaudRate_; }  // used only with brCustom
+  void SetCustomBaudRate(int32_t value);
+  TDataBits DataBits() const { return dataBits_; }
+  void SetDataBits(TDataBits value);
+  TStopBits StopBits() const { return stopBits_; }
+  void SetStopBits(TStopBits value);
+  bool DiscardNull() const { return discardNull_; }
+  void SetDiscardNull(bool value);
+  char EventChar() const { return eventChar_; }
+  void SetEventChar(char value);
+
+  // The owned setting objects; their setters carry the rules. Set* copies a whole object.
+  TComParity& Parity() { return parity_; }
+  const TComParity& Parity() const { return parity_; }
+  void SetParity(const TComParity& value);
+  TComFlowControl& FlowControl() { return flowControl_; }
+  const TComFlowControl& FlowControl() const { return flowControl_; }
+  void SetFlowControl(const TComFlowControl& value);
+  TComTimeouts& Timeouts() { return timeouts_; }
+  const TComTimeouts& Timeouts() const { return timeouts_; }
+  void SetTimeouts(const TComTimeouts& value);
+  TComBuffer& Buffer() { return buffer_; }
+  const TComBuffer& Buffer() const { return buffer_; }
+  void SetBuffer(const TComBuffer& value);
+
+  // Take effect at the next OpenPort (or save and restore); stored only.
+  TComEvents Events() const { return events_; }
+  void SetEvents(TComEvents value) { events_ = value; }
+  TThreadPriority MonitorPriority() const { return monitorPriority_; }
+  void SetMonitorPriority(TThreadPriority value) { monitorPriority_ = value; }
+  TComSettingGroups StoredGroups() const { return storedGroups_; }
+  void SetStoredGroups(TComSettingGroups value) { storedGroups_ = value; }
+
+  TSyncMethod SyncMethod() const { return syncMethod_; }
+  // A change while connected raises EComPort 14 and keeps the old value.
+  void SetSyncMethod(TSyncMethod value);
+
+  bool Connected() const { return connected_; }
+  // true: OpenPort, false: ClosePort. While loading or in design mode: only recorded.
+  void SetConnected(bool value);
+
+  // Everything the device-control block is built from, as it stands now.
+  LineValues CurrentLineValues() const;
+
+  // --- event slots, empty until assigned ------------------------------------------------
+
+  TRxCharEvent OnRxChar;
+  TRxBufEvent OnRxBuf;
+  TNotifyEvent OnTxEmpty;
+  TNotifyEvent OnBreak;
+  TNotifyEvent OnRing;
+  TComSignalEvent OnCTSChange;
+  TComSignalEvent OnDSRChange;
+  TComSignalEvent OnRLSDChange;
+  TComErrorEvent OnError;
+  TNotifyEvent OnRxFlag;
+  TNotifyEvent OnAfterOpen;
+  TNotifyEvent OnAfterClose;
+  TNotifyEvent OnBeforeOpen;
+  TNotifyEvent OnBeforeClose;
+  TNotifyEvent OnRx80Full;
+
+  // --- lifecycle --------------------------------------------------------------------------
+
+  // Opens the device named by Port, applies every setting, starts the monitor and reports
+  // OnAfterOpen and the three line states. Nothing when already connected or in design mode.
+  // On failure the port is closed again and the error propagates.
+  void OpenPort();
+  // Reports the lines off and OnBeforeClose, aborts pending I/O, stops the monitor, closes the
+  // device, reports OnAfterClose. Nothing when not connected. A failed abort (EComPort 5)
+  // ends it there and the port stays open.
+  void ClosePort();
+
+  // The open device; null while closed.
+  platform::CommDevice* Handle() const { return handle_.get(); }
+
+  // Settings changes between these reach an open device once, at the last EndSettingsUpdate,
+  // as buffer sizes, line settings and timeouts in that order.
+  void BeginSettingsUpdate();
+  void EndSettingsUpdate();
+  int32_t UpdateCount() const { return updateCount_; }
+
+  // While the owner initialises the port from a stored description: setters do not reach the
+  // device and SetConnected only records. FinishLoading then opens a port recorded as
+  // connected; an error of that open goes to the error display, not to the caller.
+  void BeginLoading() { loading_ = true; }
+  void FinishLoading();
+  bool Loading() const { return loading_; }
+
+  // A port hosted by a designer rather than running never touches a device.
+  void SetDesignMode(bool value) { designMode_ = value; }
+  bool DesignMode() const { return designMode_; }
+
+  // True while the monitor thread exists.
+  bool ThreadCreated() const { return threadCreated_; }
+
+  // Announces the line states: after open (true) each read from the device, before close
+  // (false) all off without touching the device.
+  void ReportSignals(bool current);
+  // Ends every pending read and write on the device; EComPort 5 on failure.
+  void PurgeAll();
+
+  // --- overridable operations -------------------------------------------------------------
+
+  // Opens Port through the directory into Handle; EComPort 1 with the system's number (and
+  // the operator's sentence in Detail) when it cannot.
+  virtual void CreateDeviceHandle();
+  virtual void CloseDeviceHandle();
+  // Buffer sizes, line settings, timeouts, in that order.
+  virtual void ApplyAllSettings();
+
+  // Each calls its handler when one is assigned.
+  virtual void EmitAfterClose();
+  virtual void EmitAfterOpen();
+  virtual void EmitBeforeClose();
+  virtual void EmitBeforeOpen();
+  virtual void EmitRxChar(int count);
+  virtual void EmitRxBuf(const void* buffer, int count);
+  virtual void EmitTxEmpty();
+  virtual void EmitBreak();
+  virtual void EmitRing();
+  virtual void EmitRxFlag();
+  virtual void EmitCTSChange(bool on);
+  virtual void EmitDSRChange(bool on);
+  virtual void EmitError(TComErrors errors);
+  virtual void EmitRLSDChange(bool on);
+  virtual void EmitRx80Full();
+
+  // The three apply operations do nothing unless the port is connected, no settings update
+  // is in progress, and it is neither loading nor in design mode.
+  virtual void ApplyLineSettings();     // the device-control block; EComPort 7
+  virtual void ApplyTimeoutSettings();  // the timeout block; EComPort 8
+  virtual void ApplyBufferSizes();      // the queue sizes; EComPort 9
+
+ protected:
+  bool CanApply() const;
+  // The open device, or EComPort `errorNumber` with EBADF when there is none.
+  platform::CommDevice& DeviceOr(int errorNumber) const;
+
+  // The open device; CreateDeviceHandle fills it, CloseDeviceHandle empties it.
+  std::unique_ptr<platform::CommDevice> handle_;
+
+ private:
+  void StartMonitor();
+  void StopMonitor();
+  void ReleaseAfterFailedClose() noexcept;
+  template <typename T>
+  void SetLineField(T& field, T value);
+
+  std::string name_;
+  std::shared_ptr<platform::DeviceDirectory> directory_;
+
+  std::string port_ = "COM1";
+  TBaudRate baudRate_ = br9600;
+  int32_t customBaudRate_ = 9600;
+  TDataBits dataBits_ = dbEight;
+  TStopBits stopBits_ = sbOneStopBit;
+  bool discardNull_ = false;
+  char eventChar_ = 0;
+  TComParity parity_{this};
+  TComFlowControl flowControl_{this};
+  TComTimeouts timeouts_{this};
+  TComBuffer buffer_{this};
+  TComEvents events_ = kAllComEvents;
+  TSyncMethod syncMethod_ = smThreadSync;
+  TThreadPriority monitorPriority_ = tpNormal;
+  TComSettingGroups storedGroups_{sgLine};
+
+  bool connected_ = false;
+  bool threadCreated_ = false;
+  bool loading_ = false;
+  bool designMode_ = false;
+  int32_t updateCount_ = 0;
+};
+
+// The published form the main window owns; no behaviour of its own.
+class TComPort : public TCustomComPort {
+ public:
+  using TCustomComPort::TCustomComPort;
+};
+
+}  // namespace velmora::port
