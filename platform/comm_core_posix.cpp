@@ -1,12 +1,634 @@
 #include "platform/comm_core.h"
 
+#include <poll.h>
+#include <signal.h>
+
+#include <array>
 #include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "platform/byte_queue.h"
+#include "platform/event.h"
 
 namespace velmora::platform {
 
-std::unique_ptr<CommDevice> MakeCommCore(std::unique_ptr<LineDriver>, int* error) {
-  if (error) *error = ENOSYS;
-  return nullptr;
+namespace {
+
+using TimePoint = Clock::TimePoint;
+using Millis = std::chrono::milliseconds;
+
+// Anything larger is a mistake in the settings, not a queue anyone wants.
+constexpr uint32_t kLargestQueue = 64u << 20;
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr uint32_t kLineErrorBits = CE_FRAME | CE_OVERRUN | CE_RXPARITY;
+
+struct PendingRead {
+  Overlapped* ov;
+  uint8_t* buffer;
+  uint32_t want;
+  uint32_t got = 0;
+  std::optional<TimePoint> totalDeadline;
+  std::optional<TimePoint> intervalDeadline;  // armed by each byte once the first came
+};
+
+struct PendingWrite {
+  Overlapped* ov;
+  const uint8_t* data;
+  uint32_t count;
+  uint32_t accepted = 0;
+  std::optional<TimePoint> deadline;
+};
+
+struct PendingWait {
+  Overlapped* ov;
+  uint32_t* mask;
+};
+
+void StartOperation(Overlapped& ov) {
+  ov.transferred.store(0, std::memory_order_relaxed);
+  ov.status.store(Overlapped::kStatusPending, std::memory_order_relaxed);
+  ov.event->Reset();
+}
+
+// The result is published before the event, so whoever sees the event sees the result.
+void Complete(Overlapped& ov, uint32_t transferred, int status) {
+  ov.transferred.store(transferred, std::memory_order_relaxed);
+  ov.status.store(status, std::memory_order_release);
+  ov.event->Set();
+}
+
+std::optional<TimePoint> Earliest(std::optional<TimePoint> a, std::optional<TimePoint> b) {
+  if (!a) return b;
+  if (!b) return a;
+  return std::min(*a, *b);
+}
+
+bool ValidDcb(const Dcb& dcb) {
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
+  if (dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) return false;
+  if (dcb.fDtrControl > DTR_CONTROL_HANDSHAKE || dcb.fRtsControl > RTS_CONTROL_TOGGLE) return false;
+  if ((dcb.fOutX || dcb.fInX) && dcb.XonChar == dcb.XoffChar) return false;
+  return dcb.BaudRate != 0;
+}
+
+class CommCore final : public CommDevice {
+ public:
+  CommCore(std::unique_ptr<LineDriver> driver, std::unique_ptr<Event> wake)
+      : driver_(std::move(driver)), clock_(driver_->TimeSource()), wake_(std::move(wake)),
+        input_(kDefaultQueueSize), chunk_(kReadChunk) {}
+
+  bool Start(int* error) {
+    driver_->Start(*wake_);
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error& e) {
+      driver_->Stop();
+      if (error) *error = e.code().value();
+      return false;
+    }
+    return true;
+  }
+
+  ~CommCore() override {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      AbortAllLocked(ECANCELED);
+    }
+    wake_->Set();
+    if (thread_.joinable()) thread_.join();
+    driver_->Stop();
+  }
+
+  Status SetupComm(uint32_t inQueue, uint32_t outQueue) override {
+    if (inQueue > kLargestQueue || outQueue > kLargestQueue) return Status::Failed(EINVAL);
+    std::lock_guard lock(mutex_);
+    if (lost_) return Status::Failed(lostError_);
+    if (inQueue > 0 && inQueue != input_.Capacity()) input_.SetCapacity(inQueue);
+    wake_->Set();
+    return Status::Ok();
+  }
+
+  Status SetCommState(const Dcb& dcb) override {
+    if (!ValidDcb(dcb)) return Status::Failed(EINVAL);
+    std::lock_guard lock(mutex_);
+    if (lost_) return Status::Failed(lostError_);
+    if (Status s = driver_->Apply(dcb); !s) return s;
+    dcb_ = dcb;
+    // The control modes decide the lines, as a Windows driver does on every SetCommState.
+    Status lines = ApplyControlLinesLocked();
+    wake_->Set();
+    return lines;
+  }
+
+  Status SetCommTimeouts(const CommTimeouts& timeouts) override {
+    std::lock_guard lock(mutex_);
+    if (lost_) return Status::Failed(lostError_);
+    timeouts_ = timeouts;
+    return Status::Ok();
+  }
+
+  Status SetCommMask(uint32_t mask) override {
+    std::lock_guard lock(mutex_);
+    mask_ = mask;
+    history_ = 0;
+    if (wait_) {
+      *wait_->mask = 0;
+      Complete(*wait_->ov, 0, 0);
+      wait_.reset();
+    }
+    return Status::Ok();
+  }
+
+  IoStart WaitCommEvent(uint32_t* mask, Overlapped& ov) override {
+    if (!mask || !ov.event) return {IoStart::Failed, 0, EINVAL};
+    std::lock_guard lock(mutex_);
+    if (lost_) return {IoStart::Failed, 0, lostError_};
+    if (wait_ || mask_ == 0) return {IoStart::Failed, 0, EINVAL};
+    StartOperation(ov);
+    wait_ = PendingWait{&ov, mask};
+    if (CompleteWaitLocked()) return {IoStart::Completed, 0, 0};
+    return {IoStart::Pending, 0, 0};
+  }
+
+  IoStart ReadFile(void* buffer, uint32_t count, Overlapped& ov) override {
+    if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
+    std::lock_guard lock(mutex_);
+    if (lost_) return {IoStart::Failed, 0, lostError_};
+    StartOperation(ov);
+    const bool wasFull = input_.Room() == 0;
+    reads_.push_back(PendingRead{&ov, static_cast<uint8_t*>(buffer), count, 0, std::nullopt, std::nullopt});
+    ArmReadTimeouts(reads_.back(), clock_.Now());
+    ServeReadsLocked(clock_.Now());
+    if (wasFull || !reads_.empty()) wake_->Set();  // room to take input again, or a deadline to keep
+    if (ov.status.load(std::memory_order_relaxed) == Overlapped::kStatusPending) return {IoStart::Pending, 0, 0};
+    return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
+  }
+
+  IoStart WriteFile(const void* buffer, uint32_t count, Overlapped& ov) override {
+    if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
+    std::lock_guard lock(mutex_);
+    if (lost_) return {IoStart::Failed, 0, lostError_};
+    StartOperation(ov);
+    if (count == 0) {
+      Complete(ov, 0, 0);
+      return {IoStart::Completed, 0, 0};
+    }
+    PendingWrite w{&ov, static_cast<const uint8_t*>(buffer), count, 0, std::nullopt};
+    uint64_t total = uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count + timeouts_.WriteTotalTimeoutConstant;
+    if (total > 0) w.deadline = clock_.Now() + Millis(total);
+    writes_.push_back(w);
+    FeedOutputLocked();
+    if (ov.status.load(std::memory_order_relaxed) != Overlapped::kStatusPending)
+      return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
+    wake_->Set();
+    return {IoStart::Pending, 0, 0};
+  }
+
+  Status GetOverlappedResult(Overlapped& ov, uint32_t& transferred, bool wait) override {
+    int status = ov.status.load(std::memory_order_acquire);
+    if (status == Overlapped::kStatusPending) {
+      if (!wait || !ov.event) return Status::Failed(EINPROGRESS);
+      while ((status = ov.status.load(std::memory_order_acquire)) == Overlapped::kStatusPending) {
+        WaitOutcome w = WaitForOne(*ov.event, kInfinite);
+        if (w.kind == WaitOutcome::Failed) return Status::Failed(w.error);
+      }
+    }
+    transferred = ov.transferred.load(std::memory_order_relaxed);
+    return status == 0 ? Status::Ok() : Status::Failed(status);
+  }
+
+  Status ClearCommError(uint32_t& errors, ComStat* stat) override {
+    std::lock_guard lock(mutex_);
+    errors = errorWord_;
+    errorWord_ = 0;
+    if (stat) {
+      stat->cbInQue = static_cast<uint32_t>(input_.Size());
+      uint32_t waiting = 0;
+      for (const PendingWrite& w : writes_) waiting += w.count - w.accepted;
+      stat->cbOutQue = waiting + (lost_ ? 0 : driver_->OutQueue());
+    }
+    return Status::Ok();
+  }
+
+  Status GetCommModemStatus(uint32_t& status) override {
+    std::lock_guard lock(mutex_);
+    if (lost_) return Status::Failed(lostError_);
+    UpdateModemLocked();
+    status = modem_;
+    return Status::Ok();
+  }
+
+  Status EscapeCommFunction(uint32_t function) override {
+    std::lock_guard lock(mutex_);
+    if (lost_) return Status::Failed(lostError_);
+    Status s;
+    switch (function) {
+      case SETRTS: s = SetRtsLocked(true); break;
+      case CLRRTS: s = SetRtsLocked(false); break;
+      case SETDTR: s = driver_->SetDtr(true); break;
+      case CLRDTR: s = driver_->SetDtr(false); break;
+      case SETBREAK: s = driver_->SetBreak(true); break;
+      case CLRBREAK: s = driver_->SetBreak(false); break;
+      case SETXOFF: heldAsIfXoff_ = true; break;
+      case SETXON: heldAsIfXoff_ = false; break;
+      default: return Status::Failed(EINVAL);
+    }
+    wake_->Set();
+    return s;
+  }
+
+  Status PurgeComm(uint32_t flags) override {
+    if (flags == 0 || (flags & ~0xFu) != 0) return Status::Failed(EINVAL);
+    std::lock_guard lock(mutex_);
+    if (flags & PURGE_TXABORT) {
+      for (PendingWrite& w : writes_) Complete(*w.ov, w.accepted, ECANCELED);
+      writes_.clear();
+    }
+    if (flags & PURGE_RXABORT) {
+      for (PendingRead& r : reads_) Complete(*r.ov, r.got, ECANCELED);
+      reads_.clear();
+      if (wait_) {
+        Complete(*wait_->ov, 0, ECANCELED);
+        wait_.reset();
+      }
+    }
+    if (!lost_) {
+      if (flags & PURGE_TXCLEAR) driver_->Flush(false, true);
+      if (flags & PURGE_RXCLEAR) {
+        input_.Clear();
+        driver_->Flush(true, false);
+        ResumeInputFlowIfDrainedLocked();
+      }
+    } else if (flags & PURGE_RXCLEAR) {
+      input_.Clear();
+    }
+    wake_->Set();
+    return Status::Ok();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      PassLocked();
+      if (stopping_) break;
+
+      std::array<pollfd, 2> fds{};
+      fds[0] = {wake_->PollHandle(), POLLIN, 0};
+      nfds_t count = 1;
+      const int fd = lost_ ? -1 : driver_->PollDescriptor();
+      if (fd >= 0) {
+        short events = 0;
+        if (input_.Room() > 0) events |= POLLIN;
+        if (outputBlocked_) events |= POLLOUT;
+        fds[1] = {fd, events, 0};
+        count = 2;
+      }
+      std::optional<TimePoint> deadline = NextDeadlineLocked();
+      std::optional<Clock::Duration> sleep;
+      if (deadline) sleep = clock_.SleepFor(*deadline);
+      lock.unlock();
+
+      timespec ts{};
+      if (sleep) {
+        ts.tv_sec = static_cast<time_t>(sleep->count() / 1'000'000'000);
+        ts.tv_nsec = static_cast<long>(sleep->count() % 1'000'000'000);
+      }
+      int n = ::ppoll(fds.data(), count, sleep ? &ts : nullptr, nullptr);
+      const int pollError = n < 0 ? errno : 0;
+
+      lock.lock();
+      wake_->Reset();
+      hangup_ = count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      if (pollError != 0 && pollError != EINTR) MarkLostLocked(pollError);
+    }
+  }
+
+  // One pass of the I/O thread: time-driven work, input, lines, output, deadlines.
+  void PassLocked() {
+    const TimePoint now = clock_.Now();
+    if (!lost_) {
+      driver_->Service();
+      UpdateModemLocked();  // first: DSR sensitivity and DSR flow look at the lines
+      TakeInputLocked();
+    }
+    if (!lost_) FeedOutputLocked();
+    ExpireWritesLocked(now);
+    if (!lost_) CheckTransmitterLocked();
+    ServeReadsLocked(now);
+    CompleteWaitLocked();
+  }
+
+  std::optional<TimePoint> NextDeadlineLocked() {
+    std::optional<TimePoint> next = lost_ ? std::nullopt : driver_->NextDeadline();
+    for (const PendingRead& r : reads_) next = Earliest(next, Earliest(r.totalDeadline, r.intervalDeadline));
+    for (const PendingWrite& w : writes_) next = Earliest(next, w.deadline);
+    return next;
+  }
+
+  void TakeInputLocked() {
+    bool sawNothing = false;
+    while (input_.Room() > 0) {
+      marks_.clear();
+      ReadResult r = driver_->Read(chunk_.data(), std::min(chunk_.size(), input_.Room()), marks_);
+      if (r.lost) {
+        MarkLostLocked(r.error ? r.error : EIO);
+        return;
+      }
+      if (r.count == 0 && marks_.empty()) {
+        sawNothing = true;
+        break;
+      }
+      AcceptInputLocked(chunk_.data(), r.count);
+    }
+    // A hang-up with nothing left to read is the device going away; staying in the poll set
+    // would wake us hundreds of thousands of times a second.
+    if (hangup_ && (sawNothing || input_.Room() == 0)) MarkLostLocked(EIO);
+    hangup_ = false;
+  }
+
+  void AcceptInputLocked(uint8_t* data, size_t count) {
+    const size_t before = input_.Size();
+    uint32_t events = 0;
+    if (marks_.empty() && !dcb_.fNull && !dcb_.fDsrSensitivity) {
+      input_.Push(data, count);
+      if (count > 0 && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), count)) events |= EV_RXFLAG;
+    } else {
+      events |= AcceptMarkedInputLocked(data, count);
+    }
+    if (input_.Size() > before) events |= EV_RXCHAR;
+    const size_t eightyPercent = input_.Capacity() * 8 / 10;
+    if (before < eightyPercent && input_.Size() >= eightyPercent) events |= EV_RX80FULL;
+    RecordLocked(events);
+    HoldInputFlowIfFullLocked();
+  }
+
+  uint32_t AcceptMarkedInputLocked(uint8_t* data, size_t count) {
+    uint32_t events = 0;
+    const uint32_t errorsBefore = errorWord_;
+    const bool dsrOff = dcb_.fDsrSensitivity && !(modem_ & MS_DSR_ON);
+    size_t m = 0;
+    for (size_t i = 0; i <= count; ++i) {
+      bool parityError = false;
+      for (; m < marks_.size() && marks_[m].position == i; ++m) {
+        switch (marks_[m].kind) {
+          case RxMark::Frame: errorWord_ |= CE_FRAME; break;
+          case RxMark::Parity:
+            // Parity marks count only while the block asks for checking.
+            if (dcb_.fParity) {
+              errorWord_ |= CE_RXPARITY;
+              parityError = true;
+            }
+            break;
+          case RxMark::Break:
+            errorWord_ |= CE_BREAK;
+            events |= EV_BREAK;
+            break;
+          case RxMark::Overrun: errorWord_ |= CE_OVERRUN; break;
+          case RxMark::RxOver: errorWord_ |= CE_RXOVER; break;
+        }
+      }
+      if (i == count) break;
+      uint8_t byte = data[i];
+      if (parityError && dcb_.fErrorChar) byte = static_cast<uint8_t>(dcb_.ErrorChar);
+      if (dsrOff || (dcb_.fNull && byte == 0)) continue;
+      if (!input_.PushByte(byte)) {
+        errorWord_ |= CE_RXOVER;
+        continue;
+      }
+      if (byte == static_cast<uint8_t>(dcb_.EvtChar)) events |= EV_RXFLAG;
+    }
+    if ((errorWord_ & ~errorsBefore & kLineErrorBits) != 0) events |= EV_ERR;
+    return events;
+  }
+
+  void RecordLocked(uint32_t events) {
+    history_ |= events & mask_;
+    CompleteWaitLocked();
+  }
+
+  bool CompleteWaitLocked() {
+    if (!wait_ || history_ == 0) return false;
+    *wait_->mask = history_;
+    history_ = 0;
+    Complete(*wait_->ov, 0, 0);
+    wait_.reset();
+    return true;
+  }
+
+  void UpdateModemLocked() {
+    ModemChange change = driver_->TakeModemChange();
+    modem_ = change.status;
+    uint32_t events = 0;
+    if (change.changed & MS_CTS_ON) events |= EV_CTS;
+    if (change.changed & MS_DSR_ON) events |= EV_DSR;
+    if (change.changed & MS_RLSD_ON) events |= EV_RLSD;
+    if (change.changed & MS_RING_ON) events |= EV_RING;
+    if (events) RecordLocked(events);
+  }
+
+  // Input flow control: the far end is held back while the queue has less than XoffLim free
+  // bytes and let go once it holds no more than XonLim.
+  bool InputFlowConfigured() const {
+    return dcb_.fInX || dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
+  }
+
+  void HoldInputFlowIfFullLocked() {
+    if (inputHeld_ || !InputFlowConfigured() || input_.Room() >= dcb_.XoffLim) return;
+    inputHeld_ = true;
+    if (dcb_.fInX) {
+      (void)driver_->SendImmediate(static_cast<uint8_t>(dcb_.XoffChar));
+      sentXoff_ = true;
+    }
+    if (dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE) (void)SetRtsLocked(false);
+    if (dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE) (void)driver_->SetDtr(false);
+  }
+
+  void ResumeInputFlowIfDrainedLocked() {
+    if (!inputHeld_ || input_.Size() > dcb_.XonLim) return;
+    inputHeld_ = false;
+    if (sentXoff_) {
+      (void)driver_->SendImmediate(static_cast<uint8_t>(dcb_.XonChar));
+      sentXoff_ = false;
+    }
+    if (dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE) (void)SetRtsLocked(true);
+    if (dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE) (void)driver_->SetDtr(true);
+  }
+
+  Status ApplyControlLinesLocked() {
+    const bool dtrOn = dcb_.fDtrControl == DTR_CONTROL_ENABLE ||
+                       (dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE && !inputHeld_);
+    const bool rtsOn = dcb_.fRtsControl == RTS_CONTROL_ENABLE ||
+                       (dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE && !inputHeld_) ||
+                       (dcb_.fRtsControl == RTS_CONTROL_TOGGLE && transmitting_);
+    if (Status s = driver_->SetDtr(dtrOn); !s) return s;
+    return SetRtsLocked(rtsOn);
+  }
+
+  Status SetRtsLocked(bool on) {
+    rtsOn_ = on;
+    return driver_->SetRts(on);
+  }
+
+  bool OutputHeld() const {
+    if (heldAsIfXoff_) return true;
+    if (dcb_.fOutxDsrFlow && !(modem_ & MS_DSR_ON)) return true;
+    return sentXoff_ && !dcb_.fTXContinueOnXoff;
+  }
+
+  void FeedOutputLocked() {
+    outputBlocked_ = false;
+    while (!writes_.empty() && !lost_ && !OutputHeld()) {
+      PendingWrite& w = writes_.front();
+      // RTS toggle keys the line for as long as there is something to send.
+      if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE && !rtsOn_) (void)SetRtsLocked(true);
+      WriteResult r = driver_->Write(w.data + w.accepted, w.count - w.accepted);
+      if (r.lost) {
+        MarkLostLocked(r.error ? r.error : EIO);
+        return;
+      }
+      if (r.accepted > 0) transmitting_ = true;
+      w.accepted += static_cast<uint32_t>(r.accepted);
+      if (w.accepted < w.count) {
+        outputBlocked_ = true;
+        return;
+      }
+      Complete(*w.ov, w.count, 0);
+      writes_.pop_front();
+    }
+  }
+
+  // A write cut short by its timeout completes with the count the line took; it is not an error.
+  void ExpireWritesLocked(TimePoint now) {
+    while (!writes_.empty() && writes_.front().deadline && *writes_.front().deadline <= now) {
+      PendingWrite& w = writes_.front();
+      Complete(*w.ov, w.accepted, 0);
+      writes_.pop_front();
+    }
+  }
+
+  void CheckTransmitterLocked() {
+    if (!transmitting_ || !writes_.empty() || !driver_->TransmitterEmpty()) return;
+    transmitting_ = false;
+    if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE && rtsOn_) (void)SetRtsLocked(false);
+    RecordLocked(EV_TXEMPTY);
+  }
+
+  void ArmReadTimeouts(PendingRead& r, TimePoint now) {
+    const CommTimeouts& t = timeouts_;
+    if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD) {
+      r.totalDeadline = now + Millis(t.ReadTotalTimeoutConstant);
+      return;
+    }
+    if (ReturnsAtOnce()) return;
+    uint64_t total = uint64_t{t.ReadTotalTimeoutMultiplier} * r.want + t.ReadTotalTimeoutConstant;
+    if (total > 0) r.totalDeadline = now + Millis(total);
+  }
+
+  bool ReturnsAtOnce() const {
+    return timeouts_.ReadIntervalTimeout == MAXDWORD && timeouts_.ReadTotalTimeoutMultiplier == 0 &&
+           timeouts_.ReadTotalTimeoutConstant == 0;
+  }
+
+  bool ReturnsOnFirstBytes() const {
+    return timeouts_.ReadIntervalTimeout == MAXDWORD && timeouts_.ReadTotalTimeoutMultiplier == MAXDWORD &&
+           timeouts_.ReadTotalTimeoutConstant != 0 && timeouts_.ReadTotalTimeoutConstant != MAXDWORD;
+  }
+
+  void ServeReadsLocked(TimePoint now) {
+    while (!reads_.empty()) {
+      PendingRead& r = reads_.front();
+      const size_t taken = input_.Pop(r.buffer + r.got, r.want - r.got);
+      r.got += static_cast<uint32_t>(taken);
+      if (taken > 0) {
+        ResumeInputFlowIfDrainedLocked();
+        const uint32_t interval = timeouts_.ReadIntervalTimeout;
+        if (interval != 0 && interval != MAXDWORD) r.intervalDeadline = now + Millis(interval);
+      }
+      const bool done = r.got == r.want || ReturnsAtOnce() || (ReturnsOnFirstBytes() && r.got > 0) ||
+                        (r.totalDeadline && *r.totalDeadline <= now) ||
+                        (r.intervalDeadline && *r.intervalDeadline <= now);
+      if (!done) return;
+      Complete(*r.ov, r.got, 0);
+      reads_.pop_front();
+    }
+  }
+
+  void AbortAllLocked(int error) {
+    for (PendingRead& r : reads_) Complete(*r.ov, r.got, error);
+    reads_.clear();
+    for (PendingWrite& w : writes_) Complete(*w.ov, w.accepted, error);
+    writes_.clear();
+    if (wait_) {
+      Complete(*wait_->ov, 0, error);
+      wait_.reset();
+    }
+  }
+
+  // The device is gone: everything pending and everything later fails with one error, and the
+  // descriptor leaves the poll set.
+  void MarkLostLocked(int error) {
+    if (lost_) return;
+    lost_ = true;
+    lostError_ = error;
+    errorWord_ |= CE_IOE;
+    outputBlocked_ = false;
+    AbortAllLocked(error);
+  }
+
+  const std::unique_ptr<LineDriver> driver_;
+  Clock& clock_;
+  const std::unique_ptr<Event> wake_;
+  std::thread thread_;
+
+  std::mutex mutex_;
+  bool stopping_ = false;
+  bool lost_ = false;
+  int lostError_ = 0;
+  bool hangup_ = false;
+
+  Dcb dcb_{};
+  CommTimeouts timeouts_{};
+  ByteQueue input_;
+  std::vector<uint8_t> chunk_;
+  std::vector<RxMark> marks_;
+
+  uint32_t mask_ = 0;
+  uint32_t history_ = 0;
+  uint32_t errorWord_ = 0;
+  uint32_t modem_ = 0;
+
+  std::deque<PendingRead> reads_;
+  std::deque<PendingWrite> writes_;
+  std::optional<PendingWait> wait_;
+
+  bool outputBlocked_ = false;  // the driver took less than offered: poll for room
+  bool transmitting_ = false;   // bytes went out since the last transmit-empty
+  bool rtsOn_ = false;
+  bool inputHeld_ = false;
+  bool sentXoff_ = false;
+  bool heldAsIfXoff_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<CommDevice> MakeCommCore(std::unique_ptr<LineDriver> driver, int* error) {
+  int eventError = 0;
+  std::unique_ptr<Event> wake = Event::Create(true, false, &eventError);
+  if (!wake) {
+    if (error) *error = eventError;
+    return nullptr;
+  }
+  auto core = std::make_unique<CommCore>(std::move(driver), std::move(wake));
+  if (!core->Start(error)) return nullptr;
+  return core;
 }
 
 }  // namespace velmora::platform

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "platform/sim/sim_devices.h"
+
 namespace velmora::platform {
 
 namespace {
@@ -11,6 +13,13 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 }  // namespace
+
+std::shared_ptr<DeviceDirectory> DeviceDirectory::Standard() {
+  auto directory = std::make_shared<DeviceDirectory>();
+  directory->Add("LOOPBACK", sim::LoopbackPlug::Create()->Endpoint());
+  directory->Add("RADIO", sim::RadioLink::Create()->Endpoint());
+  return directory;
+}
 
 void DeviceDirectory::Add(std::string name, std::shared_ptr<NamedDevice> device) {
   entries_.push_back({std::move(name), std::move(device)});

@@ -1,0 +1,92 @@
+#pragma once
+// The simulated devices: a loopback plug, a null-modem pair and a half-duplex radio link.
+// Each is a SimLink (sim_link.h) with the wiring a real plug or modem has, and `Endpoint`s
+// that a DeviceDirectory serves by name.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_link.h"
+
+namespace velmora::platform::sim {
+
+// TxD→RxD, RTS→CTS, DTR→DSR and DCD, a ring line the test sets. A break sent comes back.
+class LoopbackPlug final : public SimLink {
+ public:
+  static std::shared_ptr<LoopbackPlug> Create(std::shared_ptr<Clock> clock = nullptr);
+  std::shared_ptr<NamedDevice> Endpoint();
+  void SetRing(bool on);
+
+  explicit LoopbackPlug(std::shared_ptr<Clock> clock) : SimLink(std::move(clock), 1) {}
+
+ protected:
+  void Route(size_t from, uint8_t byte, Clock::TimePoint at) override;
+  uint32_t InputLines(size_t uart, Clock::TimePoint now) const override;
+  void OnOutputLinesChanged(size_t uart, Clock::TimePoint now) override;
+
+ private:
+  bool ring_ = false;
+  bool breakSent_ = false;
+};
+
+// Two UARTs crossed: each one's TxD, RTS and DTR reach the other's RxD, CTS and DSR+DCD.
+class NullModemPair final : public SimLink {
+ public:
+  static std::shared_ptr<NullModemPair> Create(std::shared_ptr<Clock> clock = nullptr);
+  std::shared_ptr<NamedDevice> Endpoint(size_t side);  // side 0 or 1
+
+  explicit NullModemPair(std::shared_ptr<Clock> clock) : SimLink(std::move(clock), 2) {}
+
+ protected:
+  void Route(size_t from, uint8_t byte, Clock::TimePoint at) override;
+  uint32_t InputLines(size_t uart, Clock::TimePoint now) const override;
+  void OnOutputLinesChanged(size_t uart, Clock::TimePoint now) override;
+
+ private:
+  bool breakSent_[2] = {false, false};
+};
+
+// A half-duplex radio modem and a far station. The modem transmits only while RTS is raised
+// and raises CTS a set time after RTS; what is sent while unkeyed is lost. The far station
+// hears every burst and, when the modem unkeys, answers after a turnaround time by sending the
+// burst back (DCD is on while it transmits). DSR is on: the modem is powered.
+class RadioLink final : public SimLink {
+ public:
+  static std::shared_ptr<RadioLink> Create(std::shared_ptr<Clock> clock = nullptr);
+  std::shared_ptr<NamedDevice> Endpoint();
+
+  void SetCtsDelay(Clock::Duration delay);
+  void SetTurnaround(Clock::Duration delay);
+  void SetEcho(bool on);
+  std::string Heard() const;            // every byte the far station received
+  std::vector<WireByte> HeardLog() const;
+  size_t LostWhileUnkeyed() const;
+
+  explicit RadioLink(std::shared_ptr<Clock> clock) : SimLink(std::move(clock), 2) {}
+
+ protected:
+  void Route(size_t from, uint8_t byte, Clock::TimePoint at) override;
+  uint32_t InputLines(size_t uart, Clock::TimePoint now) const override;
+  void OnOutputLinesChanged(size_t uart, Clock::TimePoint now) override;
+  void AdvanceLink(Clock::TimePoint now) override;
+  std::optional<Clock::TimePoint> NextLinkDeadline() const override;
+
+ private:
+  static constexpr size_t kModem = 0, kFarStation = 1;
+
+  Clock::Duration ctsDelay_ = std::chrono::milliseconds(30);
+  Clock::Duration turnaround_ = std::chrono::milliseconds(50);
+  bool echo_ = true;
+  bool keyed_ = false;
+  bool ctsRaised_ = false;
+  Clock::TimePoint keyedAt_{};
+  std::vector<WireByte> heard_;
+  std::string burst_;
+  std::string echoPending_;
+  std::optional<Clock::TimePoint> echoAt_;
+  size_t lost_ = 0;
+};
+
+}  // namespace velmora::platform::sim

@@ -1,0 +1,410 @@
+// The shared driver semantics, exercised through the simulated devices.
+#include "platform/sim/sim_devices.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/comm_core.h"
+#include "platform/device_directory.h"
+#include "tests/support/device_io.h"
+
+namespace velmora::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::LoopbackPlug;
+using sim::NullModemPair;
+using sim::RadioLink;
+using test::ErrorWord;
+using test::EventWait;
+using test::InQueue;
+using test::ModemStatus;
+using test::ReadUpTo;
+using test::WriteAll;
+
+constexpr uint32_t kShortMs = 100;  // long enough for the I/O thread to act, when nothing must happen
+
+Dcb LineAt(uint32_t baud) {
+  Dcb dcb;
+  dcb.BaudRate = baud;
+  dcb.fBinary = 1;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  return dcb;
+}
+
+// Collects events until every bit of `bits` was seen (events may arrive split over waits).
+uint32_t WaitFor(EventWait& wait, uint32_t bits) {
+  uint32_t seen = 0;
+  while ((seen & bits) != bits) {
+    const uint32_t mask = wait.WaitMask();
+    if (mask == 0) break;
+    seen |= mask;
+  }
+  return seen;
+}
+
+// Collects the error word until every bit of `bits` was seen.
+uint32_t ErrorsUntil(CommDevice& dev, uint32_t bits) {
+  uint32_t seen = 0;
+  for (int i = 0; i < 500 && (seen & bits) != bits; ++i) {
+    seen |= ErrorWord(dev);
+    if ((seen & bits) != bits) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return seen;
+}
+
+CommTimeouts ReturnAtOnce() { return {MAXDWORD, 0, 0, 0, 0}; }
+
+std::unique_ptr<CommDevice> Open(NamedDevice& named, const Dcb& dcb = LineAt(115200)) {
+  OpenResult r = named.Open();
+  EXPECT_TRUE(r.device) << r.error << " " << r.detail;
+  if (!r.device) return nullptr;
+  EXPECT_TRUE(r.device->SetCommState(dcb));
+  EXPECT_TRUE(r.device->SetCommTimeouts(ReturnAtOnce()));
+  EXPECT_TRUE(r.device->SetCommMask(0x07FF & ~EV_PERR));
+  return std::move(r.device);
+}
+
+// A loopback plug on a manual clock: nothing moves until the test advances time.
+class LoopbackTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+  std::shared_ptr<LoopbackPlug> plug = LoopbackPlug::Create(clock);
+  std::unique_ptr<CommDevice> dev = Open(*plug->Endpoint(), LineAt(9600));
+
+  // Runs the line for `time` in steps, as a steady clock would.
+  void Run(Clock::Duration time) { clock->Advance(time); }
+};
+
+TEST_F(LoopbackTest, DataComesBackByteForByteAtTheLineRate) {
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  ASSERT_TRUE(WriteAll(*dev, all).completed);
+  EXPECT_EQ(InQueue(*dev), 0u) << "nothing may arrive before its character time";
+
+  Run(plug->CharacterTime(0) * 256);
+  EXPECT_EQ(test::ReadExactly(*dev, all.size()), all);
+  EXPECT_EQ(plug->Sent(), all);
+  // 9600 baud, 8N1: ten bits a character.
+  EXPECT_EQ(plug->CharacterTime(0), std::chrono::nanoseconds(1'041'666));
+}
+
+TEST_F(LoopbackTest, ModemLinesFollowTheWiring) {
+  EXPECT_EQ(ModemStatus(*dev), 0u);
+  EventWait wait(*dev);
+  ASSERT_TRUE(dev->EscapeCommFunction(SETRTS));
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_CTS));
+  EXPECT_EQ(ModemStatus(*dev), MS_CTS_ON);
+
+  ASSERT_TRUE(dev->EscapeCommFunction(SETDTR));
+  EXPECT_EQ(wait.WaitMask(), EV_DSR | EV_RLSD);
+  EXPECT_EQ(ModemStatus(*dev), MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
+
+  plug->SetRing(true);
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_RING));
+  ASSERT_TRUE(dev->EscapeCommFunction(CLRRTS));
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_CTS));
+  EXPECT_EQ(ModemStatus(*dev), MS_DSR_ON | MS_RLSD_ON | MS_RING_ON);
+}
+
+TEST_F(LoopbackTest, ReceivedCharacterEventFiresOncePerArrival) {
+  EventWait wait(*dev);
+  plug->InjectReceived("ab");
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_RXCHAR));
+
+  // Nobody read: the queue still holds the bytes, yet no new event comes without new bytes.
+  ASSERT_EQ(wait.Start().kind, IoStart::Pending);
+  uint32_t mask = 0;
+  int error = 0;
+  EXPECT_FALSE(wait.Wait(kShortMs, mask, error));
+  plug->InjectReceived("c");
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_RXCHAR));
+  EXPECT_EQ(ReadUpTo(*dev, 10).data, "abc");
+}
+
+TEST_F(LoopbackTest, FullInputQueueStopsTakingDataAndLosesNothing) {
+  ASSERT_TRUE(dev->SetupComm(64, 64));
+  std::string all;
+  for (int i = 0; i < 200; ++i) all.push_back(static_cast<char>('A' + i % 26));
+  plug->InjectReceived(all);
+  EventWait wait(*dev);
+  EXPECT_NE(wait.WaitMask() & EV_RXCHAR, 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kShortMs));
+  ComStat stat;
+  EXPECT_EQ(ErrorWord(*dev, &stat), 0u) << "held back, not overflowed";
+  EXPECT_EQ(stat.cbInQue, 64u);
+
+  EXPECT_EQ(test::ReadExactly(*dev, all.size()), all);
+}
+
+TEST_F(LoopbackTest, EightyPercentFullRaisesItsEventOnceOnTheWayUp) {
+  ASSERT_TRUE(dev->SetupComm(100, 100));
+  EventWait wait(*dev);
+  plug->InjectReceived(std::string(79, 'x'));
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_RXCHAR));
+  plug->InjectReceived("y");
+  EXPECT_EQ(wait.WaitMask(), EV_RXCHAR | EV_RX80FULL);
+  plug->InjectReceived("z");
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_RXCHAR));
+}
+
+TEST_F(LoopbackTest, InjectedErrorsSetTheirBitsOnceAndTheLineErrorEvent) {
+  struct Case {
+    const char* name;
+    std::function<void()> inject;
+    uint32_t errors;
+    uint32_t events;
+  };
+  const Case cases[] = {
+      {"frame", [&] { plug->InjectFrameError('x'); }, CE_FRAME, EV_ERR | EV_RXCHAR},
+      {"overrun", [&] { plug->InjectOverrun(); }, CE_OVERRUN, EV_ERR},
+      {"break", [&] { plug->InjectBreak(); }, CE_BREAK, EV_BREAK},
+      {"frame and overrun",
+       [&] {
+         plug->InjectFrameError('x');
+         plug->InjectOverrun();
+       },
+       CE_FRAME | CE_OVERRUN, EV_ERR | EV_RXCHAR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EventWait wait(*dev);
+    c.inject();
+    EXPECT_EQ(WaitFor(wait, c.events), c.events);
+    EXPECT_EQ(ErrorsUntil(*dev, c.errors), c.errors);
+    EXPECT_EQ(ErrorWord(*dev), 0u) << "reading the error word clears it";
+    (void)ReadUpTo(*dev, 10);
+  }
+}
+
+TEST_F(LoopbackTest, ParityErrorsCountOnlyWhileCheckedAndAreReplacedWhenAsked) {
+  struct Case {
+    bool check, replace;
+    uint32_t errors;
+    std::string data;
+  };
+  for (const Case& c : {Case{false, false, 0, "p"}, Case{false, true, 0, "p"}, Case{true, false, CE_RXPARITY, "p"},
+                        Case{true, true, CE_RXPARITY, "?"}}) {
+    SCOPED_TRACE(testing::Message() << "check " << c.check << " replace " << c.replace);
+    Dcb dcb = LineAt(9600);
+    dcb.Parity = EVENPARITY;
+    dcb.fParity = c.check;
+    dcb.fErrorChar = c.replace;
+    dcb.ErrorChar = '?';
+    ASSERT_TRUE(dev->SetCommState(dcb));
+    EventWait wait(*dev);
+    plug->InjectParityError('p');
+    EXPECT_NE(wait.WaitMask() & EV_RXCHAR, 0u);
+    EXPECT_EQ(ErrorWord(*dev), c.errors);
+    EXPECT_EQ(ReadUpTo(*dev, 10).data, c.data);
+  }
+}
+
+TEST_F(LoopbackTest, NulDiscardingAndTheEventCharacter) {
+  Dcb dcb = LineAt(9600);
+  dcb.fNull = 1;
+  dcb.EvtChar = '\r';
+  ASSERT_TRUE(dev->SetCommState(dcb));
+  EventWait wait(*dev);
+  plug->InjectReceived(std::string("a\0b", 3));
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_RXCHAR));
+  EXPECT_EQ(ReadUpTo(*dev, 10).data, "ab");
+
+  plug->InjectReceived("c\r");
+  EXPECT_EQ(wait.WaitMask(), EV_RXCHAR | EV_RXFLAG);
+  plug->InjectReceived(std::string(1, '\0'));  // discarded: no character, no event
+  ASSERT_EQ(wait.Start().kind, IoStart::Pending);
+  uint32_t mask = 0;
+  int error = 0;
+  EXPECT_FALSE(wait.Wait(kShortMs, mask, error));
+  EXPECT_EQ(ReadUpTo(*dev, 10).data, "c\r");
+}
+
+TEST_F(LoopbackTest, PurgeAbortsPendingWaitReadAndWrite) {
+  ASSERT_TRUE(dev->SetCommTimeouts({0, 0, 0, 0, 0}));  // reads wait for all they asked
+  auto readEvent = Event::Create(true, false);
+  auto writeEvent = Event::Create(true, false);
+  Overlapped readOv, writeOv;
+  readOv.event = readEvent.get();
+  writeOv.event = writeEvent.get();
+  char in[8];
+  // More than the driver's own buffer: the write stays pending on a line nobody runs.
+  std::string out(sim::kSimBufferSize + 100, 'w');
+  ASSERT_EQ(dev->ReadFile(in, sizeof in, readOv).kind, IoStart::Pending);
+  ASSERT_EQ(dev->WriteFile(out.data(), static_cast<uint32_t>(out.size()), writeOv).kind, IoStart::Pending);
+  EventWait wait(*dev);
+  ASSERT_EQ(wait.Start().kind, IoStart::Pending);
+
+  ASSERT_TRUE(dev->PurgeComm(PURGE_RXABORT | PURGE_TXABORT));
+  uint32_t n = 0;
+  EXPECT_EQ(dev->GetOverlappedResult(readOv, n, true).error, ECANCELED);
+  EXPECT_EQ(dev->GetOverlappedResult(writeOv, n, true).error, ECANCELED);
+  EXPECT_EQ(n, sim::kSimBufferSize) << "an aborted write reports what the line took";
+  uint32_t mask = 0;
+  int error = 0;
+  EXPECT_TRUE(wait.Wait(test::kTestWaitMs, mask, error));
+  EXPECT_EQ(error, ECANCELED);
+}
+
+TEST_F(LoopbackTest, DefaultTimeoutsReturnAtOnceWithWhatIsQueued) {
+  EXPECT_EQ(ReadUpTo(*dev, 10, kShortMs).data, "");
+  plug->InjectReceived("xyz");
+  EventWait wait(*dev);
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_RXCHAR));
+  test::IoOutcome r = ReadUpTo(*dev, 10, kShortMs);
+  EXPECT_TRUE(r.completed);
+  EXPECT_EQ(r.data, "xyz");
+}
+
+TEST_F(LoopbackTest, TransmitEmptyComesAfterTheLastCharactersTime) {
+  ASSERT_TRUE(dev->SetCommMask(EV_TXEMPTY));
+  EventWait wait(*dev);
+  ASSERT_EQ(wait.Start().kind, IoStart::Pending);
+  ASSERT_TRUE(WriteAll(*dev, "AB").completed);
+  const Clock::Duration two = plug->CharacterTime(0) * 2;
+
+  Run(two - 1us);
+  uint32_t mask = 0;
+  int error = 0;
+  EXPECT_FALSE(wait.Wait(kShortMs, mask, error)) << "the second character is still on the line";
+  Run(1us);
+  ASSERT_TRUE(wait.Wait(test::kTestWaitMs, mask, error));
+  EXPECT_EQ(mask, static_cast<uint32_t>(EV_TXEMPTY));
+  ASSERT_EQ(plug->SentLog().size(), 2u);
+  EXPECT_EQ(plug->SentLog()[1].at - plug->SentLog()[0].at, plug->CharacterTime(0));
+}
+
+TEST(SimCharacterTime, CountsStartDataParityAndStopBits) {
+  auto plug = LoopbackPlug::Create(std::make_shared<ManualClock>());
+  auto dev = plug->Endpoint()->Open().device;
+  struct Case {
+    uint8_t bytes, parity, stop;
+    uint32_t baud;
+    std::chrono::nanoseconds expected;
+  };
+  for (Case c : {Case{8, NOPARITY, ONESTOPBIT, 1000, 10ms}, Case{7, EVENPARITY, TWOSTOPBITS, 1000, 11ms},
+                 Case{5, MARKPARITY, ONE5STOPBITS, 1000, 8500us}, Case{8, NOPARITY, ONESTOPBIT, 250000, 40us}}) {
+    Dcb dcb = LineAt(c.baud);
+    dcb.ByteSize = c.bytes;
+    dcb.Parity = c.parity;
+    dcb.StopBits = c.stop;
+    ASSERT_TRUE(dev->SetCommState(dcb));
+    EXPECT_EQ(plug->CharacterTime(0), c.expected);
+  }
+  Dcb impossible = LineAt(9600);
+  impossible.StopBits = ONE5STOPBITS;  // with 8 data bits
+  EXPECT_EQ(dev->SetCommState(impossible).error, EINVAL);
+}
+
+TEST(SimNullModem, EndsAreCrossed) {
+  auto clock = std::make_shared<ManualClock>();
+  auto pair = NullModemPair::Create(clock);
+  auto a = Open(*pair->Endpoint(0));
+  auto b = Open(*pair->Endpoint(1));
+  ASSERT_TRUE(a && b);
+  ASSERT_TRUE(a->EscapeCommFunction(SETRTS));
+  ASSERT_TRUE(a->EscapeCommFunction(SETDTR));
+  EXPECT_EQ(ModemStatus(*b), MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
+  EXPECT_EQ(ModemStatus(*a), 0u);
+
+  ASSERT_TRUE(WriteAll(*a, "ping").completed);
+  clock->Advance(1s);
+  EXPECT_EQ(test::ReadExactly(*b, 4), "ping");
+  EXPECT_EQ(ReadUpTo(*a, 10).data, "");
+}
+
+TEST(SimNullModem, CtsFlowHoldsTheTransmitterUntilTheFarEndIsReady) {
+  auto clock = std::make_shared<ManualClock>();
+  auto pair = NullModemPair::Create(clock);
+  Dcb flow = LineAt(9600);
+  flow.fOutxCtsFlow = 1;
+  auto a = Open(*pair->Endpoint(0), flow);
+  auto b = Open(*pair->Endpoint(1));
+  ASSERT_TRUE(WriteAll(*a, "held").completed);
+  clock->Advance(1s);
+  pair->CatchUp();
+  EXPECT_EQ(pair->Sent(0), "");
+  ASSERT_TRUE(b->EscapeCommFunction(SETRTS));
+  clock->Advance(1s);
+  EXPECT_EQ(test::ReadExactly(*b, 4), "held");
+}
+
+TEST(SimDevices, OpenIsExclusiveAndTheStandardNamesAreServed) {
+  auto directory = DeviceDirectory::Standard();
+  OpenResult first = directory->Open("LOOPBACK");
+  ASSERT_TRUE(first.device);
+  OpenResult second = directory->Open("loopback");
+  EXPECT_FALSE(second.device);
+  EXPECT_EQ(second.error, EBUSY);
+  first.device.reset();
+  EXPECT_TRUE(directory->Open("LOOPBACK").device) << "free again once closed";
+  EXPECT_TRUE(directory->Open("RADIO").device);
+  EXPECT_EQ(directory->SimulatedNames(), (std::vector<std::string>{"LOOPBACK", "RADIO"}));
+}
+
+class RadioTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+  std::shared_ptr<RadioLink> radio = RadioLink::Create(clock);
+  std::unique_ptr<CommDevice> dev = Open(*radio->Endpoint(), LineAt(9600));
+};
+
+TEST_F(RadioTest, DeliversWhileKeyedAndLosesWhileUnkeyed) {
+  ASSERT_TRUE(WriteAll(*dev, "lost").completed);
+  clock->Advance(1s);
+  radio->CatchUp();
+  EXPECT_EQ(radio->Heard(), "");
+  EXPECT_EQ(radio->LostWhileUnkeyed(), 4u);
+
+  ASSERT_TRUE(dev->EscapeCommFunction(SETRTS));
+  ASSERT_TRUE(WriteAll(*dev, "ab").completed);
+  clock->Advance(1s);
+  radio->CatchUp();
+  EXPECT_EQ(radio->Heard(), "ab");
+  EXPECT_EQ(ReadUpTo(*dev, 10).data, "") << "the far station answers only once the modem unkeys";
+}
+
+TEST_F(RadioTest, RaisesCtsAfterItsDelayAndTheFarStationEchoesTheBurst) {
+  radio->SetCtsDelay(20ms);
+  radio->SetTurnaround(10ms);
+  EventWait wait(*dev);
+  ASSERT_TRUE(dev->EscapeCommFunction(SETRTS));
+  clock->Advance(19ms);
+  EXPECT_EQ(ModemStatus(*dev) & MS_CTS_ON, 0u);
+  clock->Advance(1ms);
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_CTS));
+  EXPECT_NE(ModemStatus(*dev) & MS_CTS_ON, 0u);
+
+  ASSERT_TRUE(WriteAll(*dev, "hi").completed);
+  clock->Advance(10ms);
+  EXPECT_NE(WaitFor(wait, EV_TXEMPTY), 0u);
+  ASSERT_TRUE(dev->EscapeCommFunction(CLRRTS));
+  EXPECT_EQ(WaitFor(wait, EV_CTS), static_cast<uint32_t>(EV_CTS));
+  clock->Advance(10ms);  // turnaround: the far station keys up and its carrier shows
+  EXPECT_NE(WaitFor(wait, EV_RLSD), 0u);
+  clock->Advance(1s);
+  EXPECT_EQ(test::ReadExactly(*dev, 2), "hi");
+  EXPECT_EQ(ModemStatus(*dev) & MS_RLSD_ON, 0u);
+}
+
+TEST_F(RadioTest, RtsToggleKeysEachBurstAndDropsAfterTheLastCharacter) {
+  Dcb toggle = LineAt(9600);
+  toggle.fRtsControl = RTS_CONTROL_TOGGLE;
+  ASSERT_TRUE(dev->SetCommState(toggle));
+  EventWait wait(*dev);
+  ASSERT_TRUE(WriteAll(*dev, "xy").completed);
+  EXPECT_TRUE(radio->Rts());
+  clock->Advance(radio->CharacterTime(0) * 2);
+  ASSERT_NE(WaitFor(wait, EV_TXEMPTY), 0u);
+  EXPECT_FALSE(radio->Rts());
+  EXPECT_EQ(radio->Heard(), "xy");
+  const auto log = radio->LineLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].at - log[0].at, radio->CharacterTime(0) * 2) << "RTS held exactly for the burst";
+}
+
+}  // namespace
+}  // namespace velmora::platform
