@@ -1,0 +1,242 @@
+#include "port/ini_file.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <vector>
+
+#include "port/atomic_file.h"
+#include "port/text_forms.h"
+
+namespace velmora::port {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r";
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+std::string_view Trim(std::string_view s) {
+  const std::size_t first = s.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = s.find_last_not_of(kBlanks);
+  return s.substr(first, last - first + 1);
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  return true;
+}
+
+// One line of the file: its text and its own line end ("\r\n", "\n", or none on the last line),
+// so that untouched lines are written back byte for byte.
+struct Line {
+  std::string_view text;
+  std::string_view end;
+};
+
+std::vector<Line> SplitLines(std::string_view content) {
+  std::vector<Line> lines;
+  while (!content.empty()) {
+    const std::size_t lf = content.find('\n');
+    if (lf == std::string_view::npos) {
+      lines.push_back({content, {}});
+      break;
+    }
+    std::size_t textEnd = lf;
+    if (textEnd > 0 && content[textEnd - 1] == '\r') --textEnd;
+    lines.push_back({content.substr(0, textEnd), content.substr(textEnd, lf + 1 - textEnd)});
+    content.remove_prefix(lf + 1);
+  }
+  return lines;
+}
+
+enum class LineKind { kOther, kSection, kKey };
+
+struct Parsed {
+  LineKind kind = LineKind::kOther;
+  std::string_view name;   // section or key name, trimmed
+  std::string_view value;  // the key's value, trimmed, quotes not yet removed
+  std::size_t valueStart = 0;  // offset of the text after '=' in the line
+};
+
+Parsed ParseLine(std::string_view text, bool firstLine) {
+  Parsed p;
+  std::size_t skipped = 0;
+  if (firstLine && text.substr(0, kUtf8Mark.size()) == kUtf8Mark) skipped = kUtf8Mark.size();
+  text.remove_prefix(skipped);
+  const std::string_view body = Trim(text);
+  if (body.empty() || body.front() == ';') return p;
+  if (body.front() == '[') {
+    std::string_view name = body.substr(1);
+    const std::size_t close = name.find(']');
+    if (close != std::string_view::npos) name = name.substr(0, close);
+    p.kind = LineKind::kSection;
+    p.name = Trim(name);
+    return p;
+  }
+  const std::size_t eq = text.find('=');
+  if (eq == std::string_view::npos) return p;
+  p.kind = LineKind::kKey;
+  p.name = Trim(text.substr(0, eq));
+  p.value = Trim(text.substr(eq + 1));
+  // A rewrite keeps the file's layout up to the value: the key as spelt and blanks around '='.
+  const std::size_t afterBlanks = text.find_first_not_of(" \t", eq + 1);
+  p.valueStart = skipped + (afterBlanks == std::string_view::npos ? text.size() : afterBlanks);
+  return p;
+}
+
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+// Where (section, key) is in the file: the key's line with its value, or failing that the line
+// after which a new key of the section goes; neither when the section is absent.
+struct Location {
+  std::optional<std::size_t> keyLine;
+  std::size_t valueStart = 0;
+  std::string_view value;
+  std::optional<std::size_t> insertAfter;
+};
+
+Location Locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+  Location where;
+  bool inSection = false;
+  bool inFirstSection = false;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Parsed p = ParseLine(lines[i].text, i == 0);
+    if (p.kind == LineKind::kSection) {
+      inSection = SameName(p.name, section);
+      inFirstSection = inSection && !where.insertAfter;
+      if (inFirstSection) where.insertAfter = i;
+      continue;
+    }
+    if (!inSection || p.kind != LineKind::kKey) continue;
+    if (SameName(p.name, key)) {
+      where.keyLine = i;
+      where.valueStart = p.valueStart;
+      where.value = Unquote(p.value);
+      return where;
+    }
+    // A new key goes after the last key of the first section of the name, so that comments
+    // and blank lines leading into the next section stay with that section.
+    if (inFirstSection) where.insertAfter = i;
+  }
+  return where;
+}
+
+// The line end new lines get: the file's own (the first line's), LF for a new file.
+std::string_view LineEndOf(const std::vector<Line>& lines) {
+  for (const Line& line : lines)
+    if (!line.end.empty()) return line.end;
+  return "\n";
+}
+
+bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+}  // namespace
+
+std::optional<std::string> FindIniValue(std::string_view content, std::string_view section,
+                                        std::string_view key) {
+  const Location where = Locate(SplitLines(content), section, key);
+  if (!where.keyLine) return std::nullopt;
+  return std::string(where.value);
+}
+
+bool IsWritableIniEntry(std::string_view section, std::string_view key, std::string_view value) {
+  // Names must read back as themselves: no surrounding blanks (reading trims them), nothing
+  // that starts a comment or a section, nothing that ends a name early.
+  if (section.empty() || Trim(section) != section || HasLineBreak(section) ||
+      section.find(']') != std::string_view::npos)
+    return false;
+  if (key.empty() || Trim(key) != key || HasLineBreak(key) ||
+      key.find('=') != std::string_view::npos || key.front() == '[' || key.front() == ';')
+    return false;
+  return !HasLineBreak(value);
+}
+
+std::string SetIniValue(std::string_view content, std::string_view section, std::string_view key,
+                        std::string_view value) {
+  const std::vector<Line> lines = SplitLines(content);
+  const Location where = Locate(lines, section, key);
+  const std::string_view end = LineEndOf(lines);
+
+  std::string out;
+  out.reserve(content.size() + section.size() + key.size() + value.size() + 8);
+  auto appendLine = [&](std::size_t i) {
+    out.append(lines[i].text);
+    out.append(lines[i].end);
+  };
+
+  if (where.keyLine) {
+    // Keep the key as the file spells it (and any blanks before '='); replace what follows.
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (i != *where.keyLine) {
+        appendLine(i);
+        continue;
+      }
+      out.append(lines[i].text.substr(0, where.valueStart));
+      out.append(value);
+      out.append(lines[i].end);
+    }
+    return out;
+  }
+
+  if (where.insertAfter) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      appendLine(i);
+      if (i != *where.insertAfter) continue;
+      if (lines[i].end.empty()) out.append(end);
+      out.append(key).append("=").append(value).append(end);
+    }
+    return out;
+  }
+
+  out.append(content);
+  if (!lines.empty()) {
+    if (lines.back().end.empty()) out.append(end);
+    if (!Trim(lines.back().text).empty()) out.append(end);  // a blank line between sections
+  }
+  out.append("[").append(section).append("]").append(end);
+  out.append(key).append("=").append(value).append(end);
+  return out;
+}
+
+IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view defaultValue) const {
+  const std::optional<std::string> content = ReadWholeFile(path_);
+  if (!content) return std::string(defaultValue);
+  std::optional<std::string> value = FindIniValue(*content, section, key);
+  return value ? std::move(*value) : std::string(defaultValue);
+}
+
+int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
+                             int32_t defaultValue) const {
+  const std::optional<int32_t> number = ParseWholeNumber(ReadString(section, key, ""));
+  return number.value_or(defaultValue);
+}
+
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  const std::string refused = "Unable to write to " + path_.string();
+  if (!IsWritableIniEntry(section, key, value)) throw IniFileError(refused);
+  int error = 0;
+  std::optional<std::string> content = ReadWholeFile(path_, &error);
+  // Only a missing file starts empty; a file that exists but cannot be read must not be
+  // replaced by one holding just this key.
+  if (!content && error != ENOENT) throw IniFileError(refused);
+  const std::string updated = SetIniValue(content.value_or(std::string()), section, key, value);
+  if (ReplaceFileContents(path_, updated) != 0) throw IniFileError(refused);
+}
+
+void IniFile::WriteInteger(std::string_view section, std::string_view key, int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+}  // namespace velmora::port
