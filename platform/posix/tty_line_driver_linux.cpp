@@ -1,0 +1,439 @@
+#include "platform/posix/tty_line_driver_linux.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/serial.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+
+#include "platform/event.h"
+#include "platform/posix/signal_stopped_thread_linux.h"
+
+namespace velmora::platform::posix {
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+constexpr milliseconds kModemCheckInterval{10};
+
+// Unix98 pseudo-terminal slaves live on majors 136..143.
+bool IsPseudoTerminalDevice(const struct stat& st) {
+  const unsigned maj = major(st.st_rdev);
+  return S_ISCHR(st.st_mode) && maj >= 136 && maj <= 143;
+}
+
+std::string UserName() {
+  std::vector<char> buf(16384);
+  passwd pw{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found) return pw.pw_name;
+  return "uid " + std::to_string(::geteuid());
+}
+
+bool UserIsInGroup(gid_t gid) {
+  if (::getegid() == gid) return true;
+  int n = ::getgroups(0, nullptr);
+  if (n <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(n));
+  n = ::getgroups(n, groups.data());
+  return n > 0 && std::find(groups.begin(), groups.begin() + n, gid) != groups.begin() + n;
+}
+
+std::string PermissionDetail(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "no permission to open " + path;
+  std::vector<char> buf(16384);
+  group gr{};
+  group* found = nullptr;
+  std::string groupName = std::to_string(st.st_gid);
+  if (::getgrgid_r(st.st_gid, &gr, buf.data(), buf.size(), &found) == 0 && found) groupName = gr.gr_name;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
+  if (!UserIsInGroup(st.st_gid)) {
+    return "no permission to open " + path + ": the device belongs to the group '" + groupName +
+           "' and the user " + UserName() + " is not in it; add the user to that group (usermod -aG " +
+           groupName + " " + UserName() + ") and log in again";
+  }
+  return "no permission to open " + path + ": the user is in its group '" + groupName +
+         "', but the device's mode " + mode + " does not let the group read and write it";
+}
+
+std::string OpenFailureDetail(const std::string& path, int error) {
+  switch (error) {
+    case ENOENT: return "there is no device " + path;
+    case EACCES:
+    case EPERM: return PermissionDetail(path);
+    case EBUSY:
+    case EWOULDBLOCK: return path + " is in use: another program, or another port of this one, has it open";
+    case ENOTTY: return path + " is not a serial device";
+    case EIO:
+    case ENXIO:
+    case ENODEV: return "no serial hardware answers at " + path + " (unplugged, or a port without a chip behind it)";
+    default: return path + ": " + std::system_category().message(error);
+  }
+}
+
+int DropDtrAndRts(int fd) {
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  return ::ioctl(fd, TIOCMBIC, &lines) == 0 ? 0 : errno;
+}
+
+uint32_t TiocmToModemStatus(int tiocm) {
+  uint32_t ms = 0;
+  if (tiocm & TIOCM_CTS) ms |= MS_CTS_ON;
+  if (tiocm & TIOCM_DSR) ms |= MS_DSR_ON;
+  if (tiocm & TIOCM_RNG) ms |= MS_RING_ON;
+  if (tiocm & TIOCM_CD) ms |= MS_RLSD_ON;
+  return ms;
+}
+
+}  // namespace
+
+TtyLineDriver::Opened TtyLineDriver::Open(const std::string& path) {
+  auto fail = [&path](int fd, int error) {
+    if (fd >= 0) ::close(fd);
+    return Opened{nullptr, error, OpenFailureDetail(path, error)};
+  };
+
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(-1, errno);
+  // The lock first (a few microseconds): when someone else holds the device, a refused open must
+  // not touch their lines. TIOCEXCL alone is not enough: root ignores it, and a second TIOCEXCL
+  // in the same process succeeds.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(fd, errno);
+  // Opening the tty has just raised DTR and RTS. On a half-duplex radio modem RTS keys the
+  // transmitter, so drop both before anything else; the line state set later decides from here.
+  // A device without modem lines (a pseudo-terminal) refuses with ENOTTY: nothing to drop.
+  DropDtrAndRts(fd);
+  if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) return fail(fd, errno);
+
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail(fd, errno);
+  TtyTermios before;
+  if (int e = ReadTermios(fd, before); e != 0) return fail(fd, e);
+  if (int e = WriteTermios(fd, RawTermios(before.ospeed)); e != 0) return fail(fd, e);
+  // Leaving B0 raises DTR (and RTS) again in the kernel.
+  if (before.ospeed == 0) DropDtrAndRts(fd);
+  ::ioctl(fd, TCFLSH, TCIOFLUSH);
+
+  std::unique_ptr<TtyLineDriver> d(new TtyLineDriver(fd));
+  d->pseudoTerminal_ = IsPseudoTerminalDevice(st);
+  int tiocm = 0;
+  d->hasModemLines_ = !d->pseudoTerminal_ && ::ioctl(fd, TIOCMGET, &tiocm) == 0;
+  serial_icounter_struct icount{};
+  d->hasCounters_ = ::ioctl(fd, TIOCGICOUNT, &icount) == 0;
+  unsigned int lsr = 0;
+  d->hasLineStatus_ = ::ioctl(fd, TIOCSERGETLSR, &lsr) == 0;
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && serial.xmit_fifo_size > 0)
+    d->fifoDepth_ = static_cast<uint32_t>(serial.xmit_fifo_size);
+  ReadTermios(fd, d->applied_);
+  d->ReadCounters(d->rxCounters_);
+  return {std::move(d), 0, {}};
+}
+
+TtyLineDriver::TtyLineDriver(int fd) : fd_(fd), clock_(Clock::Steady()) {}
+
+TtyLineDriver::~TtyLineDriver() {
+  Stop();
+  FlushOutputIfStalled();
+  ::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);  // also releases the flock
+}
+
+Clock& TtyLineDriver::TimeSource() { return *clock_; }
+
+void TtyLineDriver::Start(Event& wake) {
+  wake_ = &wake;
+  if (!hasModemLines_) return;
+  ReadModemStatus(lastModemStatus_);
+  ReadCounters(modemCounters_);
+  polledModemStatus_ = lastModemStatus_;
+  polledCounters_ = modemCounters_;
+  int error = 0;
+  modemThread_ = SignalStoppedThread::Start(
+      [this](const std::atomic<bool>& stopRequested) { WatchModemLines(stopRequested); }, &error);
+  if (!modemThread_) modemWaitMissing_.store(true);
+}
+
+void TtyLineDriver::Stop() {
+  if (modemThread_) modemThread_->StopAndJoin();
+  modemThread_.reset();
+  wake_ = nullptr;
+}
+
+void TtyLineDriver::WatchModemLines(const std::atomic<bool>& stopRequested) {
+  // Runs on the helper thread: touches only fd_, wake_ (set before the thread started) and the
+  // atomic flag.
+  constexpr unsigned long kLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
+  while (!stopRequested.load()) {
+    // The kernel takes the mask by value, not through a pointer.
+    if (::ioctl(fd_, TIOCMIWAIT, kLines) == 0) {
+      wake_->Set();
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno == ENOTTY || errno == EINVAL) {
+      // No TIOCMIWAIT here: the I/O thread checks the lines on a short deadline instead.
+      modemWaitMissing_.store(true);
+      wake_->Set();
+    }
+    // Anything else (EIO: the device went away) ends the watch; the I/O thread sees the loss.
+    return;
+  }
+}
+
+Status TtyLineDriver::Apply(const Dcb& dcb) {
+  TranslateResult wanted = TranslateDcb(dcb);
+  if (wanted.error != 0) return Status::Failed(wanted.error);
+  if (int e = WriteTermios(fd_, wanted.termios); e != 0) return Status::Failed(e);
+  TtyTermios got;
+  if (int e = ReadTermios(fd_, got); e != 0) return Status::Failed(e);
+  if (int e = CheckReadback(wanted.termios, got, pseudoTerminal_); e != 0) {
+    WriteTermios(fd_, applied_);  // leave the line as it was before the refused block
+    return Status::Failed(e);
+  }
+  applied_ = wanted.termios;
+  applied_.ospeed = got.ospeed;
+  return Status::Ok();
+}
+
+ReadResult TtyLineDriver::Read(uint8_t* buffer, size_t capacity, std::vector<RxMark>& marks) {
+  if (lost_) return {0, true, lostError_};
+  if (capacity == 0) return {};
+  ssize_t n;
+  do {
+    n = ::read(fd_, buffer, capacity);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    if (errno == EAGAIN) return {};
+    MarkLost(errno);
+    return {0, true, lostError_};
+  }
+  if (n == 0) {  // end of file: the far end hung up
+    MarkLost(EIO);
+    return {0, true, lostError_};
+  }
+
+  const size_t firstMark = marks.size();
+  size_t count = decoder_.Decode(buffer, static_cast<size_t>(n), marks);
+  std::optional<LineErrorCounts> grown;
+  Counters now;
+  if (hasCounters_ && ReadCounters(now)) {
+    grown = LineErrorCounts{now.frame - rxCounters_.frame, now.parity - rxCounters_.parity, now.brk - rxCounters_.brk,
+                            now.overrun - rxCounters_.overrun, now.bufOverrun - rxCounters_.bufOverrun};
+    rxCounters_ = now;
+  }
+  count = decoder_.LabelMarks(buffer, count, marks, firstMark, grown);
+  return {count, false, 0};
+}
+
+WriteResult TtyLineDriver::Write(const uint8_t* data, size_t count) {
+  if (lost_) return {0, true, lostError_};
+  if (count == 0) return {};
+  ssize_t n;
+  do {
+    n = ::write(fd_, data, count);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    if (errno == EAGAIN) return {};
+    MarkLost(errno);
+    return {0, true, lostError_};
+  }
+  fifoDrainedAt_.reset();
+  return {static_cast<size_t>(n), false, 0};
+}
+
+uint32_t TtyLineDriver::OutQueue() {
+  // A pseudo-terminal always says 0, which is also what it means: the kernel took the bytes.
+  int queued = 0;
+  if (lost_ || ::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+  return static_cast<uint32_t>(queued);
+}
+
+Clock::Duration TtyLineDriver::CharacterTime() const {
+  const uint64_t rate = applied_.ospeed ? applied_.ospeed : 9600;
+  return nanoseconds(uint64_t{HalfBitsPerCharacter(applied_)} * 1'000'000'000ull / (2 * rate));
+}
+
+bool TtyLineDriver::TransmitterEmpty() {
+  if (pseudoTerminal_ || lost_) {
+    txCheckDue_.reset();
+    return true;
+  }
+  const Clock::TimePoint now = clock_->Now();
+  const Clock::Duration charTime = CharacterTime();
+  int queued = 0;
+  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) queued = 0;
+  // Ask again when the bytes still queued should be out, at least 1 ms from now.
+  const auto recheck = now + std::max<Clock::Duration>(milliseconds(1), charTime * std::max(queued, 1));
+
+  if (hasLineStatus_) {
+    unsigned int lsr = 0;
+    if (::ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) {
+      if (lsr & TIOCSER_TEMT) {
+        txCheckDue_.reset();
+        return true;
+      }
+      txCheckDue_ = recheck;
+      return false;
+    }
+  }
+  // Without the line status: the kernel's queue, then the time the UART's FIFO takes to drain.
+  if (queued > 0) {
+    fifoDrainedAt_.reset();
+    txCheckDue_ = recheck;
+    return false;
+  }
+  if (!fifoDrainedAt_) fifoDrainedAt_ = now + charTime * (fifoDepth_ + 1);
+  if (now >= *fifoDrainedAt_) {
+    txCheckDue_.reset();
+    return true;
+  }
+  txCheckDue_ = *fifoDrainedAt_;
+  return false;
+}
+
+std::optional<Clock::TimePoint> TtyLineDriver::NextDeadline() {
+  std::optional<Clock::TimePoint> due = txCheckDue_;
+  if (modemWaitMissing_.load() && hasModemLines_ && !lost_ && wake_) {
+    if (!modemCheckDue_) modemCheckDue_ = clock_->Now() + kModemCheckInterval;
+    if (!due || *modemCheckDue_ < *due) due = modemCheckDue_;
+  }
+  return due;
+}
+
+void TtyLineDriver::Service() {
+  if (!modemWaitMissing_.load() || !hasModemLines_ || lost_ || !wake_) return;
+  const Clock::TimePoint now = clock_->Now();
+  if (modemCheckDue_ && now < *modemCheckDue_) return;
+  modemCheckDue_ = now + kModemCheckInterval;
+  uint32_t status = 0;
+  Counters counters;
+  if (!ReadModemStatus(status)) return;
+  const bool counted = hasCounters_ && ReadCounters(counters);
+  const bool pulsed = counted && (counters.cts != polledCounters_.cts || counters.dsr != polledCounters_.dsr ||
+                                  counters.rng != polledCounters_.rng || counters.dcd != polledCounters_.dcd);
+  if (status != polledModemStatus_ || pulsed) {
+    polledModemStatus_ = status;
+    if (counted) polledCounters_ = counters;
+    wake_->Set();
+  }
+}
+
+ModemChange TtyLineDriver::TakeModemChange() {
+  if (!hasModemLines_) return {};  // a pseudo-terminal: the input lines are off
+  uint32_t status = 0;
+  if (lost_ || !ReadModemStatus(status)) return {lastModemStatus_, 0};
+  uint32_t changed = status ^ lastModemStatus_;
+  // Counters catch a pulse that came and went since the last call.
+  Counters c;
+  if (hasCounters_ && ReadCounters(c)) {
+    if (c.cts != modemCounters_.cts) changed |= MS_CTS_ON;
+    if (c.dsr != modemCounters_.dsr) changed |= MS_DSR_ON;
+    if (c.rng != modemCounters_.rng) changed |= MS_RING_ON;
+    if (c.dcd != modemCounters_.dcd) changed |= MS_RLSD_ON;
+    modemCounters_ = c;
+  }
+  lastModemStatus_ = status;
+  return {status, changed};
+}
+
+Status TtyLineDriver::SetModemLine(int tiocmBit, bool on) {
+  if (hasModemLines_) {
+    if (lost_) return Status::Failed(lostError_);
+    int bits = tiocmBit;
+    if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) return Status::Failed(errno);
+  }
+  (tiocmBit == TIOCM_DTR ? dtrShadow_ : rtsShadow_) = on;
+  return Status::Ok();
+}
+
+Status TtyLineDriver::SetDtr(bool on) { return SetModemLine(TIOCM_DTR, on); }
+Status TtyLineDriver::SetRts(bool on) { return SetModemLine(TIOCM_RTS, on); }
+
+Status TtyLineDriver::SetBreak(bool on) {
+  if (lost_) return Status::Failed(lostError_);
+  if (::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) != 0) return Status::Failed(errno);
+  return Status::Ok();
+}
+
+Status TtyLineDriver::SendImmediate(uint8_t byte) {
+  if (lost_) return Status::Failed(lostError_);
+  // The flow characters go through the kernel's x_char slot, ahead of what it still queues.
+  if (byte != 0 && (byte == applied_.cc[VSTOP] || byte == applied_.cc[VSTART])) {
+    if (::ioctl(fd_, TCXONC, byte == applied_.cc[VSTOP] ? TCIOFF : TCION) == 0) return Status::Ok();
+  }
+  ssize_t n;
+  do {
+    n = ::write(fd_, &byte, 1);
+  } while (n < 0 && errno == EINTR);
+  if (n == 1) return Status::Ok();
+  return Status::Failed(n < 0 ? errno : EAGAIN);
+}
+
+void TtyLineDriver::Flush(bool input, bool output) {
+  if (!input && !output) return;
+  const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+  ::ioctl(fd_, TCFLSH, which);
+  if (input) {
+    decoder_.Reset();
+    ReadCounters(rxCounters_);
+  }
+  if (output) fifoDrainedAt_.reset();
+}
+
+bool TtyLineDriver::ReadCounters(Counters& out) const {
+  if (!hasCounters_) return false;
+  serial_icounter_struct ic{};
+  if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0) return false;
+  auto u = [](int v) { return static_cast<uint32_t>(v); };
+  out = {u(ic.cts), u(ic.dsr), u(ic.rng), u(ic.dcd), u(ic.frame), u(ic.parity), u(ic.brk), u(ic.overrun),
+         u(ic.buf_overrun)};
+  return true;
+}
+
+bool TtyLineDriver::ReadModemStatus(uint32_t& msBits) const {
+  int tiocm = 0;
+  if (::ioctl(fd_, TIOCMGET, &tiocm) != 0) return false;
+  msBits = TiocmToModemStatus(tiocm);
+  return true;
+}
+
+void TtyLineDriver::MarkLost(int error) {
+  lost_ = true;
+  lostError_ = error;
+  txCheckDue_.reset();
+}
+
+void TtyLineDriver::FlushOutputIfStalled() {
+  // close() waits up to closing_wait (30 s by default) for output to drain; output held back by
+  // CTS or XOFF would never drain, so it is dropped. Output still moving is let out.
+  if (pseudoTerminal_ || lost_) return;
+  int before = 0;
+  if (::ioctl(fd_, TIOCOUTQ, &before) != 0 || before <= 0) return;
+  uint32_t status = 0;
+  const bool ctsHeld = (applied_.cflag & CRTSCTS) && ReadModemStatus(status) && !(status & MS_CTS_ON);
+  if (!ctsHeld) {
+    const auto settle = std::clamp<Clock::Duration>(CharacterTime() * 2, milliseconds(2), milliseconds(250));
+    ::usleep(static_cast<useconds_t>(std::chrono::duration_cast<std::chrono::microseconds>(settle).count()));
+    int after = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &after) != 0 || after < before) return;
+  }
+  ::ioctl(fd_, TCFLSH, TCOFLUSH);
+}
+
+}  // namespace velmora::platform::posix

@@ -1,0 +1,114 @@
+#pragma once
+// The LineDriver of a Linux tty: a UART (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*, any path) or a
+// pseudo-terminal.
+//
+// `Open` opens the device exclusively (flock, so that also a second open in this process or by
+// root fails, and TIOCEXCL), drops DTR and RTS, and puts the line in raw mode; it does not block.
+// Line parameters go in with one TCSETS2 and are read back with TCGETS2. Received bytes are
+// read without blocking and decoded from PARMRK; the kernel's line counters name the errors.
+//
+// Threads: the owning CommCore calls every member under its own lock. Where the device has
+// TIOCMIWAIT, one helper thread sleeps in it and sets the wake event when a modem line changes;
+// `Stop` ends that thread (with a private signal) before anything is closed. Where TIOCMIWAIT is
+// missing but the lines can be read, they are checked every 10 ms (a deadline, not a thread).
+//
+// A pseudo-terminal has no modem lines, break, line timing, byte size or parity: the driver
+// reports the input lines off, keeps DTR and RTS as a shadow, accepts any byte size and parity,
+// and counts output as sent once the kernel took it.
+//
+// After the device is lost (hang-up, EIO, end of file) reads and writes fail with EIO and nothing
+// is retried.
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/line_driver.h"
+#include "platform/posix/parmrk_decoder.h"
+#include "platform/posix/termios_translate_linux.h"
+
+namespace velmora::platform::posix {
+
+class SignalStoppedThread;
+
+class TtyLineDriver final : public LineDriver {
+ public:
+  struct Opened {
+    std::unique_ptr<TtyLineDriver> driver;
+    int error = 0;       // the system's number when `driver` is null
+    std::string detail;  // what the operator can do about it
+  };
+  static Opened Open(const std::string& path);
+
+  ~TtyLineDriver() override;  // stops the helper thread, releases exclusivity, closes
+
+  bool IsPseudoTerminal() const { return pseudoTerminal_; }
+  bool WatchesModemLinesWithThread() const { return modemThread_ != nullptr; }
+
+  Clock& TimeSource() override;
+  void Start(Event& wake) override;
+  void Stop() override;
+  int PollDescriptor() const override { return fd_; }
+  Status Apply(const Dcb& dcb) override;
+  ReadResult Read(uint8_t* buffer, size_t capacity, std::vector<RxMark>& marks) override;
+  WriteResult Write(const uint8_t* data, size_t count) override;
+  uint32_t OutQueue() override;
+  bool TransmitterEmpty() override;
+  std::optional<Clock::TimePoint> NextDeadline() override;
+  void Service() override;
+  ModemChange TakeModemChange() override;
+  Status SetDtr(bool on) override;
+  Status SetRts(bool on) override;
+  Status SetBreak(bool on) override;
+  Status SendImmediate(uint8_t byte) override;
+  void Flush(bool input, bool output) override;
+
+ private:
+  struct Counters {
+    uint32_t cts = 0, dsr = 0, rng = 0, dcd = 0;
+    uint32_t frame = 0, parity = 0, brk = 0, overrun = 0, bufOverrun = 0;
+  };
+
+  explicit TtyLineDriver(int fd);
+  bool ReadCounters(Counters& out) const;
+  bool ReadModemStatus(uint32_t& msBits) const;
+  Status SetModemLine(int tiocmBit, bool on);
+  void MarkLost(int error);
+  void WatchModemLines(const std::atomic<bool>& stopRequested);
+  Clock::Duration CharacterTime() const;
+  void FlushOutputIfStalled();
+
+  int fd_;
+  std::shared_ptr<Clock> clock_;
+  Event* wake_ = nullptr;
+  bool pseudoTerminal_ = false;
+  bool hasModemLines_ = false;  // TIOCMGET works
+  bool hasCounters_ = false;    // TIOCGICOUNT works
+  bool hasLineStatus_ = false;  // TIOCSERGETLSR works
+  uint32_t fifoDepth_ = 16;
+  TtyTermios applied_;
+
+  ParmrkDecoder decoder_;
+  Counters rxCounters_;
+  bool lost_ = false;
+  int lostError_ = 0;
+
+  // Modem lines: the last status and counters handed out, and the shadow of the outputs.
+  uint32_t lastModemStatus_ = 0;
+  Counters modemCounters_;
+  bool dtrShadow_ = false;
+  bool rtsShadow_ = false;
+  std::unique_ptr<SignalStoppedThread> modemThread_;
+  std::atomic<bool> modemWaitMissing_{false};  // set by the helper thread when TIOCMIWAIT fails
+  std::optional<Clock::TimePoint> modemCheckDue_;
+  uint32_t polledModemStatus_ = 0;
+  Counters polledCounters_;
+
+  // Transmit-empty checks, only while one is pending.
+  std::optional<Clock::TimePoint> txCheckDue_;
+  std::optional<Clock::TimePoint> fifoDrainedAt_;
+};
+
+}  // namespace velmora::platform::posix
