@@ -254,6 +254,9 @@ WriteResult TtyLineDriver::Write(const uint8_t* data, size_t count) {
     return {0, true, lostError_};
   }
   fifoDrainedAt_.reset();
+  // New bytes supersede a pending check; the core asks again once its writes are done, and a
+  // stale deadline would only wake it for nothing (again and again while output is blocked).
+  txCheckDue_.reset();
   return {static_cast<size_t>(n), false, 0};
 }
 

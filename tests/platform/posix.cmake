@@ -1,0 +1,2 @@
+velmora_add_gtest(test_posix_translate SOURCES ${CMAKE_CURRENT_LIST_DIR}/posix_translate_test.cpp LIBS velmora_platform)
+velmora_add_gtest(test_posix_decoder SOURCES ${CMAKE_CURRENT_LIST_DIR}/posix_decoder_test.cpp LIBS velmora_platform)

@@ -1,0 +1,154 @@
+// Device-control block to kernel termios2 fields: the pure translation and the readback check.
+#include "platform/posix/termios_translate_linux.h"
+
+#include <asm/termbits.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+namespace velmora::platform::posix {
+namespace {
+
+Dcb Line(uint32_t baud, uint8_t bits = 8, uint8_t parity = NOPARITY, uint8_t stop = ONESTOPBIT) {
+  Dcb dcb;
+  dcb.BaudRate = baud;
+  dcb.fBinary = 1;
+  dcb.ByteSize = bits;
+  dcb.Parity = parity;
+  dcb.StopBits = stop;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  return dcb;
+}
+
+// What every translation must hold whatever the block says: a raw line with errors in band.
+void ExpectRawLine(const TtyTermios& t) {
+  EXPECT_EQ(t.iflag & (INPCK | PARMRK), uint32_t{INPCK | PARMRK});
+  EXPECT_EQ(t.iflag & (IGNPAR | ISTRIP | IGNBRK | BRKINT | INLCR | IGNCR | ICRNL | IMAXBEL | IXANY), 0u);
+  EXPECT_EQ(t.oflag & OPOST, 0u);
+  EXPECT_EQ(t.lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(t.cflag & (CREAD | CLOCAL), uint32_t{CREAD | CLOCAL});
+  EXPECT_EQ(t.cc[VMIN], 1);
+  EXPECT_EQ(t.cc[VTIME], 0);
+}
+
+TEST(TermiosTranslate, EveryRateGoesThroughBotherWithBothSpeeds) {
+  const uint32_t rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,   14400,  19200,
+                            38400, 56000, 57600, 115200, 128000, 256000, 1000, 250000};
+  for (uint32_t rate : rates) {
+    SCOPED_TRACE(rate);
+    TranslateResult r = TranslateDcb(Line(rate));
+    ASSERT_EQ(r.error, 0);
+    EXPECT_EQ(r.termios.cflag & CBAUD, uint32_t{BOTHER});
+    EXPECT_EQ(r.termios.cflag & CIBAUD, 0u);  // input rate follows the output rate
+    EXPECT_EQ(r.termios.ispeed, rate);
+    EXPECT_EQ(r.termios.ospeed, rate);
+    ExpectRawLine(r.termios);
+  }
+}
+
+TEST(TermiosTranslate, ByteSizeParityAndStopBits) {
+  const std::pair<uint8_t, uint32_t> sizes[] = {{5, CS5}, {6, CS6}, {7, CS7}, {8, CS8}};
+  const std::pair<uint8_t, uint32_t> parities[] = {{NOPARITY, 0},
+                                                   {ODDPARITY, PARENB | PARODD},
+                                                   {EVENPARITY, PARENB},
+                                                   {MARKPARITY, PARENB | CMSPAR | PARODD},
+                                                   {SPACEPARITY, PARENB | CMSPAR}};
+  constexpr uint32_t kFrameBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+  for (auto [bits, csize] : sizes) {
+    for (auto [parity, parityBits] : parities) {
+      for (uint8_t stop : {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS}) {
+        SCOPED_TRACE(testing::Message() << int{bits} << " bits, parity " << int{parity} << ", stop " << int{stop});
+        TranslateResult r = TranslateDcb(Line(9600, bits, parity, stop));
+        // As on Win32: 1.5 stop bits only with 5 data bits, 2 stop bits never with 5.
+        const bool valid = stop == ONESTOPBIT || (stop == ONE5STOPBITS) == (bits == 5);
+        if (!valid) {
+          EXPECT_EQ(r.error, EINVAL);
+          continue;
+        }
+        ASSERT_EQ(r.error, 0);
+        const uint32_t stopBits = stop == ONESTOPBIT ? 0 : CSTOPB;
+        EXPECT_EQ(r.termios.cflag & kFrameBits, csize | parityBits | stopBits);
+        ExpectRawLine(r.termios);
+      }
+    }
+  }
+}
+
+TEST(TermiosTranslate, FlowControlAndItsCharacters) {
+  struct Case {
+    uint8_t cts, outX, inX;
+    uint32_t cflag, iflag;
+  };
+  const Case cases[] = {
+      {0, 0, 0, 0, 0},
+      {1, 0, 0, CRTSCTS, 0},
+      {0, 1, 0, 0, IXON},
+      {0, 0, 1, 0, IXOFF},
+      {1, 1, 1, CRTSCTS, IXON | IXOFF},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "cts " << int{c.cts} << " outX " << int{c.outX} << " inX " << int{c.inX});
+    Dcb dcb = Line(19200);
+    dcb.fOutxCtsFlow = c.cts;
+    dcb.fOutX = c.outX;
+    dcb.fInX = c.inX;
+    dcb.XonChar = 0x05;
+    dcb.XoffChar = 0x06;
+    TranslateResult r = TranslateDcb(dcb);
+    ASSERT_EQ(r.error, 0);
+    EXPECT_EQ(r.termios.cflag & CRTSCTS, c.cflag);
+    EXPECT_EQ(r.termios.iflag & (IXON | IXOFF), c.iflag);
+    EXPECT_EQ(r.termios.cc[VSTART], 0x05);
+    EXPECT_EQ(r.termios.cc[VSTOP], 0x06);
+    ExpectRawLine(r.termios);
+  }
+}
+
+TEST(TermiosTranslate, RefusesBlocksNoDriverTakes) {
+  auto withRate = [](uint32_t rate) { return Line(rate); };
+  auto withBits = [](uint8_t bits) { return Line(9600, bits); };
+  Dcb unknownParity = Line(9600, 8, 5);
+  Dcb unknownStop = Line(9600, 8, NOPARITY, 3);
+  Dcb sameFlowChars = Line(9600);
+  sameFlowChars.fOutX = 1;
+  sameFlowChars.XonChar = sameFlowChars.XoffChar = 0x13;
+  for (const Dcb& dcb : {withRate(0), withBits(4), withBits(9), unknownParity, unknownStop, sameFlowChars})
+    EXPECT_EQ(TranslateDcb(dcb).error, EINVAL);
+
+  Dcb sameCharsWithoutFlow = Line(9600);
+  sameCharsWithoutFlow.XonChar = sameCharsWithoutFlow.XoffChar = 0;
+  EXPECT_EQ(TranslateDcb(sameCharsWithoutFlow).error, 0);
+}
+
+TEST(TermiosTranslate, ReadbackCheck) {
+  const TtyTermios wanted = TranslateDcb(Line(9600, 7, EVENPARITY)).termios;
+  TtyTermios forcedByPty = wanted;  // what a pseudo-terminal keeps
+  forcedByPty.cflag = (forcedByPty.cflag & ~(CSIZE | PARENB)) | CS8;
+  EXPECT_EQ(CheckReadback(wanted, forcedByPty, true), 0);
+  EXPECT_EQ(CheckReadback(wanted, forcedByPty, false), EINVAL);
+
+  TtyTermios noCts = wanted;
+  noCts.cflag |= CRTSCTS;
+  EXPECT_EQ(CheckReadback(wanted, noCts, true), EINVAL);
+
+  TtyTermios rounded = wanted;
+  rounded.ispeed = rounded.ospeed = 9700;  // within what a UART tolerates
+  EXPECT_EQ(CheckReadback(wanted, rounded, false), 0);
+  TtyTermios fallenBack = wanted;
+  fallenBack.ispeed = fallenBack.ospeed = 38400;  // a driver that could not make the rate
+  EXPECT_EQ(CheckReadback(wanted, fallenBack, false), EINVAL);
+
+  TtyTermios otherStop = wanted;
+  otherStop.cc[VSTOP] = 0x7F;
+  EXPECT_EQ(CheckReadback(wanted, otherStop, false), EINVAL);
+}
+
+TEST(TermiosTranslate, CharacterLengthInHalfBits) {
+  EXPECT_EQ(HalfBitsPerCharacter(TranslateDcb(Line(9600)).termios), 20u);                                  // 8N1
+  EXPECT_EQ(HalfBitsPerCharacter(TranslateDcb(Line(9600, 5, NOPARITY, ONE5STOPBITS)).termios), 15u);      // 5N1.5
+  EXPECT_EQ(HalfBitsPerCharacter(TranslateDcb(Line(9600, 7, EVENPARITY, TWOSTOPBITS)).termios), 22u);     // 7E2
+}
+
+}  // namespace
+}  // namespace velmora::platform::posix
