@@ -10,7 +10,7 @@
 namespace velmora::port {
 
 TCustomComPort::TCustomComPort(std::string name)
-    : name_(std::move(name)), directory_(platform::DeviceDirectory::Standard()) {}
+    : name_(std::move(name)) {}
 
 TCustomComPort::~TCustomComPort() {
   // Destruction cannot raise: a close that fails still releases the device, and the error
@@ -160,7 +160,8 @@ platform::CommDevice& TCustomComPort::DeviceOr(int errorNumber) const {
 }
 
 void TCustomComPort::CreateDeviceHandle() {
-  if (!directory_) throw EComPort(kErrOpen, ENODEV, "no device directory is set");
+  // Made on first use: the standard directory starts simulated devices a test never needs.
+  if (!directory_) directory_ = platform::DeviceDirectory::Standard();
   platform::OpenResult opened = directory_->Open(port_);
   if (!opened.device) throw EComPort(kErrOpen, opened.error, std::move(opened.detail));
   handle_ = std::move(opened.device);

@@ -56,7 +56,8 @@ class TCustomComPort {
   const std::string& Name() const { return name_; }
   void SetName(std::string name) { name_ = std::move(name); }
 
-  // Where port names are opened; a new port uses platform::DeviceDirectory::Standard().
+  // Where port names are opened. Null until set; the first open without one takes
+  // platform::DeviceDirectory::Standard().
   const std::shared_ptr<platform::DeviceDirectory>& Directory() const { return directory_; }
   void SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory);
 

@@ -1,0 +1,93 @@
+#include "port/ecomport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "port/error_display.h"
+#include "tests/port/core_fixture.h"
+
+namespace velmora::port {
+namespace {
+
+TEST(EComPortTest, WithSystemNumberAppendsItToTheTableText) {
+  const EComPort error(kErrOpen, 5);
+  EXPECT_STREQ(error.what(), "Unable to open com port (win error code: 5)");
+  EXPECT_EQ(error.ErrorNumber(), 1);
+  EXPECT_EQ(error.WinErrorCode(), 5);
+}
+
+TEST(EComPortTest, SystemNumberZeroStillGivesTheSuffix) {
+  const EComPort error(kErrSetState, 0);
+  EXPECT_STREQ(error.what(), "SetCommState function failed (win error code: 0)");
+  EXPECT_EQ(error.WinErrorCode(), 0);
+}
+
+TEST(EComPortTest, WithoutSystemNumberTheMessageIsTheTableTextAndTheCodeIsMinusOne) {
+  const EComPort error(kErrConnected);
+  EXPECT_STREQ(error.what(), "Cannot set property while connected");
+  EXPECT_EQ(error.ErrorNumber(), 14);
+  EXPECT_EQ(error.WinErrorCode(), -1);
+  EXPECT_EQ(error.Detail(), "");
+}
+
+TEST(EComPortTest, DetailTravelsBesideAnUnchangedMessage) {
+  const EComPort error(kErrOpen, EACCES, "add the user to the dialout group");
+  EXPECT_EQ(std::string(error.what()), "Unable to open com port (win error code: " + std::to_string(EACCES) + ")");
+  EXPECT_EQ(error.Detail(), "add the user to the dialout group");
+}
+
+TEST(EComPortTest, IsCaughtAsAStandardException) {
+  try {
+    throw EComPort(kErrPurge, 9);
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "PurgeComm function failed (win error code: 9)");
+  }
+}
+
+TEST(EComPortTest, TableKeepsEveryEntryInItsPlace) {
+  // Spot checks across the table: first, the unused entries in between, the last.
+  EXPECT_STREQ(ComErrorText(1), "Unable to open com port");
+  EXPECT_STREQ(ComErrorText(4), "Invalid Async parameter");
+  EXPECT_STREQ(ComErrorText(6), "Unable to get async status");
+  EXPECT_STREQ(ComErrorText(8), "SetCommTimeouts failed");
+  EXPECT_STREQ(ComErrorText(13), "TransmitCommChar function failed");
+  EXPECT_STREQ(ComErrorText(17), "Failed to load settings");
+  EXPECT_STREQ(ComErrorText(19), "Cannot change led state if ComPort is selected");
+  EXPECT_STREQ(ComErrorText(22), "A component is linked to OnRxBuf event");
+  EXPECT_STREQ(ComErrorText(23), "Registry error");
+  EXPECT_STREQ(ComErrorText(0), "");
+  EXPECT_STREQ(ComErrorText(24), "");
+  for (int n = 1; n <= kComErrorCount; ++n) {
+    EXPECT_STRNE(ComErrorText(n), "") << n;
+    EXPECT_EQ(std::string(ComErrorText(n)).find('%'), std::string::npos) << n;
+  }
+}
+
+TEST(ErrorDisplayTest, ShowsThroughTheInstalledDisplayAndRestoresThePrevious) {
+  std::vector<std::string> outer;
+  ErrorDisplay before = SetErrorDisplay([&](const std::string& m) { outer.push_back(m); });
+  {
+    test::ErrorDisplayRecorder recorder;
+    ShowError("first");
+    try {
+      throw EComPort(kErrOpen, 2);
+    } catch (...) {
+      ShowCurrentException();
+    }
+    try {
+      throw 42;
+    } catch (...) {
+      ShowCurrentException();
+    }
+    EXPECT_EQ(recorder.messages,
+              (std::vector<std::string>{"first", "Unable to open com port (win error code: 2)", "unknown error"}));
+  }
+  ShowError("back");
+  EXPECT_EQ(outer, std::vector<std::string>{"back"});
+  SetErrorDisplay(std::move(before));
+}
+
+}  // namespace
+}  // namespace velmora::port

@@ -1,0 +1,263 @@
+#include "port/com_port.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/comm_types.h"
+#include "port/ecomport.h"
+#include "tests/port/core_fixture.h"
+
+namespace velmora::port {
+namespace {
+
+using Names = std::vector<std::string>;
+
+const Names kOpenWithLines{"on:BeforeOpen", "Open", "SetupComm", "SetCommState", "SetCommTimeouts", "on:AfterOpen",
+                           "GetCommModemStatus", "on:CTS=1", "GetCommModemStatus", "on:DSR=0",
+                           "GetCommModemStatus", "on:RLSD=1"};
+const Names kClose{"on:CTS=0", "on:DSR=0", "on:RLSD=0", "on:BeforeClose", "PurgeComm", "Close", "on:AfterClose"};
+
+class LifecycleTest : public ::testing::Test {
+ protected:
+  test::RecordedPort rec;
+  TComPort& port = rec.port;
+  test::Timeline timeline{rec.port, *rec.device};
+};
+
+TEST_F(LifecycleTest, OpenAndCloseCallHandlersAndDeviceInOrder) {
+  rec.device->SetModemStatus(platform::MS_CTS_ON | platform::MS_RLSD_ON | platform::MS_RING_ON);
+  port.OpenPort();
+  EXPECT_EQ(timeline.Take(), kOpenWithLines);
+  EXPECT_TRUE(port.Connected());
+  EXPECT_NE(port.Handle(), nullptr);
+  const std::vector<velmora::test::DeviceCall> calls = rec.device->Calls();
+  EXPECT_EQ(calls[1].args, (std::vector<uint32_t>{1024, 1024}));
+  EXPECT_EQ(calls[3].timeouts, (platform::CommTimeouts{0xFFFFFFFFu, 0, 0, 100, 1000}));
+
+  port.ClosePort();
+  EXPECT_EQ(timeline.Take(), kClose);
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(port.Handle(), nullptr);
+  EXPECT_EQ(rec.device->Calls()[rec.device->Calls().size() - 2].args,
+            std::vector<uint32_t>{platform::PURGE_TXABORT | platform::PURGE_RXABORT});
+}
+
+TEST_F(LifecycleTest, OpenWhenOpenAndCloseWhenClosedDoNothing) {
+  port.ClosePort();
+  EXPECT_EQ(timeline.Take(), Names{});
+  port.OpenPort();
+  timeline.Take();
+  port.OpenPort();
+  EXPECT_EQ(timeline.Take(), Names{});
+}
+
+TEST_F(LifecycleTest, WithoutEventsThePortOpensUnmonitoredAndStillReportsTheLines) {
+  port.SetEvents({});
+  port.OpenPort();
+  EXPECT_FALSE(port.ThreadCreated());
+  rec.device->SetModemStatus(0);
+  Names opened = timeline.Take();
+  EXPECT_EQ(opened.front(), "on:BeforeOpen");
+  EXPECT_EQ(opened.back(), "on:RLSD=0");
+  port.ClosePort();
+  EXPECT_EQ(timeline.Take(), kClose);
+}
+
+TEST_F(LifecycleTest, MissingOrBusyDeviceRaisesOneWithTheSystemNumberAndLeavesThePortClosed) {
+  // Held open by someone else: the directory refuses a second open.
+  platform::OpenResult holder = rec.device->Open();
+  ASSERT_NE(holder.device, nullptr);
+  rec.device->ClearCalls();
+  timeline.Take();
+  const struct {
+    const char* name;
+    std::string port;
+    int error;
+  } cases[] = {{"busy", test::kRecordingName, EBUSY}, {"missing", "NO_SUCH_PORT_HERE", ENOENT}};
+  for (const auto& c : cases) {
+    port.SetPort(c.port);
+    try {
+      port.OpenPort();
+      ADD_FAILURE() << c.name << ": no error";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.ErrorNumber(), kErrOpen) << c.name;
+      EXPECT_EQ(e.WinErrorCode(), c.error) << c.name;
+      EXPECT_EQ(std::string(e.what()), "Unable to open com port (win error code: " + std::to_string(c.error) + ")");
+      if (c.error == EBUSY) {
+        EXPECT_EQ(e.Detail(), "already open");
+      }
+    }
+    EXPECT_FALSE(port.Connected()) << c.name;
+    EXPECT_EQ(port.Handle(), nullptr) << c.name;
+    Names seen = timeline.Take();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), "on:BeforeOpen") << c.name;
+    for (const std::string& s : seen) EXPECT_TRUE(s == "on:BeforeOpen" || s == "Open") << c.name << ": " << s;
+  }
+}
+
+TEST_F(LifecycleTest, RefusedSettingsDuringOpenCloseTheHandleAndARetryStartsOver) {
+  const struct {
+    const char* call;
+    int errorNumber;
+    Names expected;
+  } cases[] = {
+      {"SetupComm", kErrSetupComm, {"on:BeforeOpen", "Open", "SetupComm", "Close"}},
+      {"SetCommState", kErrSetState, {"on:BeforeOpen", "Open", "SetupComm", "SetCommState", "Close"}},
+      {"SetCommTimeouts", kErrSetTimeouts,
+       {"on:BeforeOpen", "Open", "SetupComm", "SetCommState", "SetCommTimeouts", "Close"}},
+  };
+  for (const auto& c : cases) {
+    rec.device->Fail(c.call, EINVAL);
+    try {
+      port.OpenPort();
+      ADD_FAILURE() << c.call << ": no error";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.ErrorNumber(), c.errorNumber) << c.call;
+      EXPECT_EQ(e.WinErrorCode(), EINVAL) << c.call;
+    }
+    EXPECT_EQ(timeline.Take(), c.expected) << c.call;
+    EXPECT_FALSE(port.Connected()) << c.call;
+    EXPECT_EQ(port.Handle(), nullptr) << c.call;
+    EXPECT_FALSE(rec.device->IsOpen()) << c.call;
+    rec.device->ClearFailures();
+  }
+  rec.device->SetModemStatus(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  port.OpenPort();
+  EXPECT_EQ(timeline.Take(), kOpenWithLines);
+}
+
+TEST_F(LifecycleTest, RefusedPurgeLeavesThePortOpenAfterTheBeforeCloseReports) {
+  port.OpenPort();
+  timeline.Take();
+  rec.device->Fail("PurgeComm", EIO, 1);
+  try {
+    port.ClosePort();
+    FAIL() << "no error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorNumber(), kErrPurge);
+    EXPECT_EQ(e.WinErrorCode(), EIO);
+  }
+  EXPECT_EQ(timeline.Take(), (Names{"on:CTS=0", "on:DSR=0", "on:RLSD=0", "on:BeforeClose", "PurgeComm"}));
+  EXPECT_TRUE(port.Connected());
+  EXPECT_TRUE(rec.device->IsOpen());
+  port.ClosePort();
+  EXPECT_EQ(timeline.Take(), kClose);
+}
+
+TEST(PortDestructionTest, ClosesAnOpenPort) {
+  auto device = std::make_shared<test::RecordingDevice>();
+  Names handlers;
+  {
+    test::RecordedPort rec;
+    device = rec.device;
+    rec.port.OnAfterClose = [&](TCustomComPort&) { handlers.push_back("AfterClose"); };
+    rec.port.OpenPort();
+  }
+  EXPECT_FALSE(device->IsOpen());
+  EXPECT_EQ(handlers, Names{"AfterClose"});
+}
+
+TEST(PortDestructionTest, AFailedCloseIsShownAndTheDeviceReleasedAllTheSame) {
+  test::ErrorDisplayRecorder display;
+  auto device = std::make_shared<test::RecordingDevice>();
+  {
+    test::RecordedPort rec;
+    device = rec.device;
+    rec.port.OpenPort();
+    device->Fail("PurgeComm", EIO);
+  }
+  EXPECT_FALSE(device->IsOpen());
+  EXPECT_EQ(display.messages, Names{"PurgeComm function failed (win error code: " + std::to_string(EIO) + ")"});
+}
+
+// Every caller goes through the virtual entry: a subclass sees each step.
+class TracingPort : public TComPort {
+ public:
+  using TComPort::TComPort;
+  Names steps;
+  void CreateDeviceHandle() override {
+    steps.push_back("CreateDeviceHandle");
+    TComPort::CreateDeviceHandle();
+  }
+  void CloseDeviceHandle() override {
+    steps.push_back("CloseDeviceHandle");
+    TComPort::CloseDeviceHandle();
+  }
+  void ApplyAllSettings() override {
+    steps.push_back("ApplyAllSettings");
+    TComPort::ApplyAllSettings();
+  }
+  void ApplyLineSettings() override {
+    steps.push_back("ApplyLineSettings");
+    TComPort::ApplyLineSettings();
+  }
+  void ApplyTimeoutSettings() override {
+    steps.push_back("ApplyTimeoutSettings");
+    TComPort::ApplyTimeoutSettings();
+  }
+  void ApplyBufferSizes() override {
+    steps.push_back("ApplyBufferSizes");
+    TComPort::ApplyBufferSizes();
+  }
+  void EmitBeforeOpen() override { steps.push_back("EmitBeforeOpen"); }
+  void EmitAfterOpen() override { steps.push_back("EmitAfterOpen"); }
+  void EmitBeforeClose() override { steps.push_back("EmitBeforeClose"); }
+  void EmitAfterClose() override { steps.push_back("EmitAfterClose"); }
+  void EmitCTSChange(bool) override { steps.push_back("EmitCTSChange"); }
+  void EmitDSRChange(bool) override { steps.push_back("EmitDSRChange"); }
+  void EmitRLSDChange(bool) override { steps.push_back("EmitRLSDChange"); }
+};
+
+TEST(VirtualEntryTest, OpenSettersBracketAndCloseReachTheOverrides) {
+  auto device = std::make_shared<test::RecordingDevice>();
+  auto directory = std::make_shared<platform::DeviceDirectory>();
+  directory->Add("REC", device);
+  TracingPort port("ComPort1");
+  port.SetDeviceDirectory(directory);
+  port.SetPort("REC");
+  port.OpenPort();
+  port.SetBaudRate(br300);
+  port.Parity().SetCheck(true);
+  port.Timeouts().SetReadInterval(0);
+  port.Buffer().SetInputSize(64);
+  port.BeginSettingsUpdate();
+  port.EndSettingsUpdate();
+  port.ClosePort();
+  EXPECT_EQ(port.steps,
+            (Names{"EmitBeforeOpen", "CreateDeviceHandle", "ApplyAllSettings", "ApplyBufferSizes",
+                   "ApplyLineSettings", "ApplyTimeoutSettings", "EmitAfterOpen", "EmitCTSChange", "EmitDSRChange",
+                   "EmitRLSDChange", "ApplyLineSettings", "ApplyLineSettings", "ApplyTimeoutSettings",
+                   "ApplyBufferSizes", "ApplyAllSettings", "ApplyBufferSizes", "ApplyLineSettings",
+                   "ApplyTimeoutSettings", "EmitCTSChange", "EmitDSRChange", "EmitRLSDChange", "EmitBeforeClose",
+                   "CloseDeviceHandle", "EmitAfterClose"}));
+}
+
+TEST(EmitterTest, UnassignedHandlersAreSkippedAndAssignedOnesGetTheirArguments) {
+  TComPort port("ComPort1");
+  // Nothing assigned: every emitter is a no-op.
+  port.EmitRxChar(3);
+  port.EmitRxBuf("x", 1);
+  port.EmitTxEmpty();
+  port.EmitBreak();
+  port.EmitRing();
+  port.EmitRxFlag();
+  port.EmitError(TComErrors{erFrame});
+  port.EmitRx80Full();
+
+  Names seen;
+  port.OnRxChar = [&](TCustomComPort& s, int n) { seen.push_back(s.Name() + " RxChar " + std::to_string(n)); };
+  port.OnError = [&](TCustomComPort&, TComErrors e) { seen.push_back("Error " + std::to_string(e.ToBits())); };
+  port.OnRx80Full = [&](TCustomComPort&) { seen.push_back("Rx80Full"); };
+  port.EmitRxChar(3);
+  port.EmitError(TComErrors{erFrame, erOverrun});
+  port.EmitRx80Full();
+  EXPECT_EQ(seen, (Names{"ComPort1 RxChar 3", "Error 5", "Rx80Full"}));
+}
+
+}  // namespace
+}  // namespace velmora::port
