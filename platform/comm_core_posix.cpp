@@ -55,11 +55,12 @@ void StartOperation(Overlapped& ov) {
   ov.event->Reset();
 }
 
-// The result is published before the event, so whoever sees the event sees the result.
+// The event is set before the result is published: a caller that sees the result may free
+// the event at once, so nothing may touch it afterwards.
 void Complete(Overlapped& ov, uint32_t transferred, int status) {
   ov.transferred.store(transferred, std::memory_order_relaxed);
-  ov.status.store(status, std::memory_order_release);
   ov.event->Set();
+  ov.status.store(status, std::memory_order_release);
 }
 
 std::optional<TimePoint> Earliest(std::optional<TimePoint> a, std::optional<TimePoint> b) {
@@ -162,10 +163,13 @@ class CommCore final : public CommDevice {
     if (lost_) return {IoStart::Failed, 0, lostError_};
     StartOperation(ov);
     const bool wasFull = input_.Room() == 0;
+    const bool wasHeld = inputHeld_;
     reads_.push_back(PendingRead{&ov, static_cast<uint8_t*>(buffer), count, 0, std::nullopt, std::nullopt});
     ArmReadTimeouts(reads_.back(), clock_.Now());
     ServeReadsLocked(clock_.Now());
-    if (wasFull || !reads_.empty()) wake_->Set();  // room to take input again, or a deadline to keep
+    // The I/O thread must look again when there is room for input, a deadline to keep, or the
+    // far end was just let go (an XON on its way).
+    if (wasFull || wasHeld != inputHeld_ || !reads_.empty()) wake_->Set();
     if (ov.status.load(std::memory_order_relaxed) == Overlapped::kStatusPending) return {IoStart::Pending, 0, 0};
     return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
   }
@@ -184,20 +188,26 @@ class CommCore final : public CommDevice {
     if (total > 0) w.deadline = clock_.Now() + Millis(total);
     writes_.push_back(w);
     FeedOutputLocked();
+    // Bytes on their way mean a transmit-empty to watch for, and maybe the rest to feed.
+    wake_->Set();
     if (ov.status.load(std::memory_order_relaxed) != Overlapped::kStatusPending)
       return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
-    wake_->Set();
     return {IoStart::Pending, 0, 0};
   }
 
   Status GetOverlappedResult(Overlapped& ov, uint32_t& transferred, bool wait) override {
     int status = ov.status.load(std::memory_order_acquire);
-    if (status == Overlapped::kStatusPending) {
-      if (!wait || !ov.event) return Status::Failed(EINPROGRESS);
-      while ((status = ov.status.load(std::memory_order_acquire)) == Overlapped::kStatusPending) {
+    while (status == Overlapped::kStatusPending) {
+      if (!ov.event) return Status::Failed(EINVAL);
+      if (wait) {
         WaitOutcome w = WaitForOne(*ov.event, kInfinite);
         if (w.kind == WaitOutcome::Failed) return Status::Failed(w.error);
+      } else if (ov.event->IsSet()) {
+        std::this_thread::yield();  // completing this very moment: the result follows the event
+      } else {
+        return Status::Failed(EINPROGRESS);
       }
+      status = ov.status.load(std::memory_order_acquire);
     }
     transferred = ov.transferred.load(std::memory_order_relaxed);
     return status == 0 ? Status::Ok() : Status::Failed(status);

@@ -242,7 +242,9 @@ TEST_F(LoopbackTest, PurgeAbortsPendingWaitReadAndWrite) {
   uint32_t n = 0;
   EXPECT_EQ(dev->GetOverlappedResult(readOv, n, true).error, ECANCELED);
   EXPECT_EQ(dev->GetOverlappedResult(writeOv, n, true).error, ECANCELED);
-  EXPECT_EQ(n, sim::kSimBufferSize) << "an aborted write reports what the line took";
+  // An aborted write reports what the line took: the driver's buffer, maybe one in the shifter.
+  EXPECT_GE(n, sim::kSimBufferSize);
+  EXPECT_LE(n, sim::kSimBufferSize + 1);
   uint32_t mask = 0;
   int error = 0;
   EXPECT_TRUE(wait.Wait(test::kTestWaitMs, mask, error));
@@ -275,6 +277,19 @@ TEST_F(LoopbackTest, TransmitEmptyComesAfterTheLastCharactersTime) {
   EXPECT_EQ(mask, static_cast<uint32_t>(EV_TXEMPTY));
   ASSERT_EQ(plug->SentLog().size(), 2u);
   EXPECT_EQ(plug->SentLog()[1].at - plug->SentLog()[0].at, plug->CharacterTime(0));
+}
+
+TEST(SimRealTime, PacesTheLineOnTheSteadyClockWithoutOutsideWakeups) {
+  auto plug = LoopbackPlug::Create();
+  auto dev = Open(*plug->Endpoint(), LineAt(115200));
+  ASSERT_TRUE(dev->SetCommMask(EV_TXEMPTY));
+  EventWait wait(*dev);
+  ASSERT_EQ(wait.Start().kind, IoStart::Pending);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WriteAll(*dev, std::string(100, 'r')).completed);
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_TXEMPTY));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, plug->CharacterTime(0) * 100);
+  EXPECT_EQ(ReadUpTo(*dev, 200).data, std::string(100, 'r'));
 }
 
 TEST(SimCharacterTime, CountsStartDataParityAndStopBits) {
