@@ -43,6 +43,17 @@ void PtyPair::Write(std::string_view bytes) {
   }
 }
 
+size_t PtyPair::WriteWhatFits(std::string_view bytes) {
+  size_t taken = 0;
+  while (taken < bytes.size()) {
+    ssize_t n = ::write(master_, bytes.data() + taken, bytes.size() - taken);
+    if (n > 0) taken += static_cast<size_t>(n);
+    else if (n < 0 && errno == EINTR) continue;
+    else break;
+  }
+  return taken;
+}
+
 std::string PtyPair::Read(size_t count, int timeoutMs) {
   std::string out;
   char buf[4096];

@@ -22,6 +22,8 @@ class PtyPair {
   int Master() const { return master_; }
 
   void Write(std::string_view bytes);  // all of it, waiting for room
+  // Without waiting: as much as the kernel takes now; returns the count taken.
+  size_t WriteWhatFits(std::string_view bytes);
   // Reads until `count` bytes came or `timeoutMs` passed with nothing new.
   std::string Read(size_t count, int timeoutMs = 2000);
   void CloseMaster();
