@@ -31,6 +31,7 @@
 #include "port/com_settings.h"
 #include "port/com_types.h"
 #include "port/setting_values.h"
+#include "port/settings_store.h"
 
 namespace velmora::port {
 
@@ -171,6 +172,30 @@ class TCustomComPort {
   void ReportSignals(bool current);
   // Ends every pending read and write on the device; EComPort 5 on failure.
   void PurgeAll();
+
+  // --- settings store (defined in settings_store.cpp) -------------------------------------
+
+  // Saves the groups in StoredGroups: skIniFile into the INI file at path, section Name();
+  // skRegistry under "ROOT\key\path" + "\" + Name() of the registry-style store. Any failure
+  // raises EComPort 16; values already written stay written.
+  void SaveSettings(TComStoreKind kind, const std::string& path);
+  // Reads them back through the setters inside one settings update, closed also on failure
+  // (an open port is reconfigured once, at the end). Any failure raises EComPort 17; settings
+  // read before it keep their new values.
+  void RestoreSettings(TComStoreKind kind, const std::string& path);
+  // Chooses the root named before the first backslash of path (HKEY_LOCAL_MACHINE or
+  // HKEY_CURRENT_USER, any letter case; another name leaves the root as it is) and opens,
+  // creating it, the rest of path + "\" + name. Opens nothing when path has no backslash; a
+  // key that cannot be opened shows in the reads and writes that follow.
+  static void OpenSettingsKey(RegistryStore& registry, const std::string& path,
+                              const std::string& name);
+  // The folder of the registry-style store skRegistry uses: RegistryStore::DefaultFolder().
+  virtual std::filesystem::path RegistryFolder() const;
+
+  virtual void WriteRegistrySettings(RegistryStore& registry);
+  virtual void WriteIniSettings(IniFile& ini);
+  virtual void ReadRegistrySettings(RegistryStore& registry);
+  virtual void ReadIniSettings(IniFile& ini);
 
   // --- overridable operations -------------------------------------------------------------
 

@@ -223,6 +223,11 @@ int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
   return number.value_or(defaultValue);
 }
 
+bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
+  const std::optional<std::string> content = ReadWholeFile(path_);
+  return content && FindIniValue(*content, section, key).has_value();
+}
+
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   const std::string refused = "Unable to write to " + path_.string();
   if (!IsWritableIniEntry(section, key, value)) throw IniFileError(refused);

@@ -44,6 +44,7 @@ class IniFile {
                          std::string_view defaultValue) const;
   // The default also when the text is not a whole number; "0x" introduces hexadecimal.
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;
+  bool ValueExists(std::string_view section, std::string_view key) const;
 
   // Create the file, the section and the key as needed.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);

@@ -5,4 +5,5 @@ target_sources(velmora_port PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ini_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/registry_store.cpp
   ${CMAKE_CURRENT_LIST_DIR}/list_ports.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/settings_store.cpp
 )

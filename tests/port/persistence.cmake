@@ -5,3 +5,4 @@ velmora_add_gtest(settings_files_test
           ${CMAKE_CURRENT_LIST_DIR}/registry_store_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/list_ports_test.cpp
   LIBS velmora_port)
+velmora_add_gtest(settings_store_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/settings_store_test.cpp LIBS velmora_port)
