@@ -18,7 +18,11 @@ TCustomComPort::~TCustomComPort() {
   try {
     ClosePort();
   } catch (...) {
-    ShowCurrentException();
+    try {
+      ShowCurrentException();
+    } catch (...) {
+      // A display that fails has nowhere to report to; the device is released below.
+    }
   }
   ReleaseAfterFailedClose();
 }

@@ -42,9 +42,10 @@ class PtyPortTest : public ::testing::Test {
     }
   }
 
+  // Declared before the port: its destructor closes the port and reports to `seen`.
   velmora::test::PtyPair pty;
-  TComPort port{"ComPort1"};
   Names seen;
+  TComPort port{"ComPort1"};
 };
 
 TEST_F(PtyPortTest, DefaultSettingsReachTheKernel) {
