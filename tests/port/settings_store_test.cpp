@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -13,6 +16,7 @@
 #include "port/ini_file.h"
 #include "port/registry_store.h"
 #include "tests/port/temp_folder.h"
+#include "tests/support/recording_device.h"
 
 namespace velmora::port {
 namespace {
@@ -250,6 +254,64 @@ TEST_F(IniSettingsTest, AnyFailureBecomesTheStoreErrorAndTheBracketCloses) {
   ExpectComError([&] { port.RestoreSettings(skIniFile, path_); }, 17);
   EXPECT_EQ(port.UpdateCount(), 0);
   EXPECT_EQ(port.Port(), "COM5");  // read before the failure: kept
+}
+
+// An open port restored from a file that names another device: the new device is opened at
+// once, and everything else reaches it in one batch when the restore ends.
+class RestoreOpenPortTest : public IniSettingsTest {
+ protected:
+  RestoreOpenPortTest() {
+    directory_->Add("REC1", first_);
+    directory_->Add("REC2", second_);
+    port_.SetDeviceDirectory(directory_);
+    port_.SetEvents({});  // no monitor thread: only the configuration calls matter here
+    port_.SetPort("REC1");
+    port_.OpenPort();
+    first_->ClearCalls();
+    WriteFileBytes(path_,
+                   "[ComPort1]\nPort=REC2\nBaudRate=19200\nStopBits=2\nDataBits=7\nParity=Even\n"
+                   "FlowControl=Hardware\n");
+  }
+
+  static long Count(const std::vector<std::string>& names, const std::string& name) {
+    return std::count(names.begin(), names.end(), name);
+  }
+
+  std::shared_ptr<velmora::test::RecordingDevice> first_ = std::make_shared<velmora::test::RecordingDevice>();
+  std::shared_ptr<velmora::test::RecordingDevice> second_ = std::make_shared<velmora::test::RecordingDevice>();
+  std::shared_ptr<platform::DeviceDirectory> directory_ = std::make_shared<platform::DeviceDirectory>();
+};
+
+TEST_F(RestoreOpenPortTest, ReopensAtOnceAndAppliesTheRestOnceAtTheEnd) {
+  port_.RestoreSettings(skIniFile, path_);
+
+  const std::vector<std::string> old = first_->CallNames();
+  EXPECT_EQ(Count(old, "Close"), 1);
+  EXPECT_EQ(Count(old, "SetCommState"), 0);
+  EXPECT_FALSE(first_->IsOpen());
+
+  const std::vector<std::string> calls = second_->CallNames();
+  ASSERT_TRUE(second_->IsOpen());
+  EXPECT_EQ(calls.front(), "Open");
+  EXPECT_EQ(Count(calls, "SetupComm"), 1);
+  EXPECT_EQ(Count(calls, "SetCommState"), 1);
+  EXPECT_EQ(Count(calls, "SetCommTimeouts"), 1);
+  const std::optional<platform::Dcb> dcb = second_->LastDcb();
+  ASSERT_TRUE(dcb.has_value());
+  EXPECT_EQ(dcb->BaudRate, 19200u);
+  EXPECT_EQ(dcb->ByteSize, 7);
+  EXPECT_EQ(dcb->StopBits, 2);
+  EXPECT_EQ(dcb->Parity, 2);
+  EXPECT_EQ(dcb->fOutxCtsFlow, 1);
+  EXPECT_EQ(port_.UpdateCount(), 0);
+}
+
+TEST_F(RestoreOpenPortTest, DeviceRefusingTheFinalApplyIsError17) {
+  second_->Fail("SetCommState", EINVAL);
+  ExpectComError([&] { port_.RestoreSettings(skIniFile, path_); }, 17);
+  EXPECT_EQ(port_.UpdateCount(), 0);
+  EXPECT_EQ(port_.Port(), "REC2");
+  EXPECT_EQ(port_.BaudRate(), br19200);
 }
 
 class RegistrySettingsTest : public ::testing::Test {
