@@ -34,7 +34,8 @@ using velmora::test::RecordingDevice;
 inline constexpr const char* kRecordingName = "REC";
 
 // A ComPort1 whose directory serves `device` as "REC" (the port's name) and nothing else
-// of its own.
+// of its own. It watches no line events, so no monitor thread adds calls to the record and
+// the record holds exactly what the owner's calls caused.
 struct RecordedPort {
   std::shared_ptr<RecordingDevice> device = std::make_shared<RecordingDevice>();
   std::shared_ptr<platform::DeviceDirectory> directory = std::make_shared<platform::DeviceDirectory>();
@@ -44,6 +45,7 @@ struct RecordedPort {
     directory->Add(kRecordingName, device);
     port.SetDeviceDirectory(directory);
     port.SetPort(kRecordingName);
+    port.SetEvents({});
   }
 };
 

@@ -56,15 +56,25 @@ TEST_F(LifecycleTest, OpenWhenOpenAndCloseWhenClosedDoNothing) {
 }
 
 TEST_F(LifecycleTest, WithoutEventsThePortOpensUnmonitoredAndStillReportsTheLines) {
-  port.SetEvents({});
+  ASSERT_TRUE(port.Events().Empty());
   port.OpenPort();
   EXPECT_FALSE(port.ThreadCreated());
-  rec.device->SetModemStatus(0);
   Names opened = timeline.Take();
   EXPECT_EQ(opened.front(), "on:BeforeOpen");
   EXPECT_EQ(opened.back(), "on:RLSD=0");
   port.ClosePort();
   EXPECT_EQ(timeline.Take(), kClose);
+}
+
+TEST(StandardDirectoryTest, APortWithoutADirectoryOpensTheSimulatedDevicesByName) {
+  TComPort port("ComPort1");
+  EXPECT_EQ(port.Directory(), nullptr);
+  port.SetPort("loopback");
+  port.OpenPort();
+  EXPECT_TRUE(port.Connected());
+  EXPECT_NE(port.Directory(), nullptr);
+  port.ClosePort();
+  EXPECT_FALSE(port.Connected());
 }
 
 TEST_F(LifecycleTest, MissingOrBusyDeviceRaisesOneWithTheSystemNumberAndLeavesThePortClosed) {
@@ -220,6 +230,7 @@ TEST(VirtualEntryTest, OpenSettersBracketAndCloseReachTheOverrides) {
   TracingPort port("ComPort1");
   port.SetDeviceDirectory(directory);
   port.SetPort("REC");
+  port.SetEvents({});
   port.OpenPort();
   port.SetBaudRate(br300);
   port.Parity().SetCheck(true);
