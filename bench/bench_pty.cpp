@@ -4,11 +4,10 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <ctime>
-
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>

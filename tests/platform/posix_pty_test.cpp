@@ -253,6 +253,22 @@ TEST_F(PosixPty, XonXoffOutputFlowUsesTheBlocksCharacters) {
   EXPECT_EQ(InQueue(*dev_), 0u);  // the flow characters are not data
 }
 
+TEST_F(PosixPty, InputFlowSendsTheBlocksXoffAndXon) {
+  ASSERT_TRUE(dev_->SetupComm(1024, 1024));
+  Dcb dcb = Line(9600);
+  dcb.fInX = 1;
+  dcb.XonChar = 0x0E;
+  dcb.XoffChar = 0x0F;
+  dcb.XonLim = 100;
+  dcb.XoffLim = 512;
+  ASSERT_TRUE(dev_->SetCommState(dcb));
+
+  pair_.Write(std::string(600, 'x'));  // leaves less room than XoffLim
+  EXPECT_EQ(pair_.Read(1), "\x0F");
+  EXPECT_EQ(ReadExactly(*dev_, 600), std::string(600, 'x'));  // down to XonLim and below
+  EXPECT_EQ(pair_.Read(1), "\x0E");
+}
+
 TEST_F(PosixPty, ModemLinesAreOffAndOutputsAreKeptAsAShadow) {
   for (uint32_t f : {SETDTR, SETRTS, CLRDTR, CLRRTS, SETBREAK, CLRBREAK}) {
     SCOPED_TRACE(f);
