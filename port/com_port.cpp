@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <exception>
 
+#include "port/com_thread.h"
 #include "port/device_config.h"
 #include "port/ecomport.h"
 #include "port/error_display.h"
@@ -246,39 +247,6 @@ void TCustomComPort::EmitRLSDChange(bool on) {
 }
 void TCustomComPort::EmitRx80Full() {
   if (OnRx80Full) OnRx80Full(*this);
-}
-
-// --- stand-ins until the monitor thread and the I/O operations arrive ----------------------
-
-void TCustomComPort::StartMonitor() {
-  // No monitor thread yet: the port is open and unmonitored.
-  threadCreated_ = false;
-}
-
-void TCustomComPort::StopMonitor() {}
-
-void TCustomComPort::ReportSignals(bool current) {
-  if (!current) {
-    EmitCTSChange(false);
-    EmitDSRChange(false);
-    EmitRLSDChange(false);
-    return;
-  }
-  // Each line is read anew, as the per-line dispatchers will do.
-  const auto readStatus = [this] {
-    uint32_t status = 0;
-    platform::Status result = DeviceOr(kErrModemStatus).GetCommModemStatus(status);
-    if (!result) throw EComPort(kErrModemStatus, result.error);
-    return status;
-  };
-  EmitCTSChange((readStatus() & platform::MS_CTS_ON) != 0);
-  EmitDSRChange((readStatus() & platform::MS_DSR_ON) != 0);
-  EmitRLSDChange((readStatus() & platform::MS_RLSD_ON) != 0);
-}
-
-void TCustomComPort::PurgeAll() {
-  platform::Status status = DeviceOr(kErrPurge).PurgeComm(platform::PURGE_TXABORT | platform::PURGE_RXABORT);
-  if (!status) throw EComPort(kErrPurge, status.error);
 }
 
 }  // namespace velmora::port

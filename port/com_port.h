@@ -30,12 +30,15 @@
 #include "platform/device_directory.h"
 #include "port/com_settings.h"
 #include "port/com_types.h"
+#include "port/port_operation.h"
 #include "port/setting_values.h"
 #include "port/settings_store.h"
+#include "port/synchronizer.h"
 
 namespace velmora::port {
 
 class TCustomComPort;
+class TComThread;
 
 // Event handler types; the port passes itself as Sender.
 using TNotifyEvent = std::function<void(TCustomComPort& Sender)>;
@@ -170,8 +173,50 @@ class TCustomComPort {
   // Announces the line states: after open (true) each read from the device, before close
   // (false) all off without touching the device.
   void ReportSignals(bool current);
+
+  // --- data path and line control -------------------------------------------------------
+  // Each raises EComPort with its number and the system's number when the device call fails
+  // (also on a closed port). Text is bytes, one for one.
+
   // Ends every pending read and write on the device; EComPort 5 on failure.
   void PurgeAll();
+  int InputQueueCount();           // bytes waiting; EComPort 10
+  TComErrors ReadLineErrors();     // and clears them; parity only while Parity.Check; 10
+  TLineSignals LineSignals();      // EComPort 11
+  void SetDTRState(bool on);       // EComPort 12
+  void SetRTSState(bool on);       // EComPort 12
+
+  // Start an overlapped transfer on `operation` (EComPort 4 without one; 2 or 3 when the
+  // device refuses): the bytes moved if it completed at once, else 0 and it goes on. The
+  // buffer must stay as it is until WaitForCompletion returns.
+  int StartWrite(const void* buffer, int count, TPortOperation* operation);
+  int StartWriteText(const std::string& text, TPortOperation* operation);  // nothing for ""
+  int StartRead(void* buffer, int count, TPortOperation* operation);
+  int StartReadText(std::string& text, int count, TPortOperation* operation);
+  // Blocks until the operation completes; the bytes moved (fewer than asked is no error).
+  int WaitForCompletion(TPortOperation* operation);
+  // Blocking forms: start, then wait.
+  int WriteText(const std::string& text);
+  int ReadBlock(void* buffer, int count);
+  int ReadText(std::string& text, int count);  // text comes back cut to what was read
+
+  // --- event dispatch -----------------------------------------------------------------------
+  // A dispatcher per line event: gathers its argument from the device and calls the emitter.
+  void ProcessRxChar();      // only when bytes wait
+  void ProcessTxEmpty();
+  void ProcessBreak();
+  void ProcessRing();
+  void ProcessRxFlag();
+  void ProcessCTSChange();
+  void ProcessDSRChange();
+  void ProcessRLSDChange();
+  void ProcessError();       // only when the error set is not empty
+  void ProcessRx80Full();
+  // The window delivery mode's message handler: dispatches one event while connected; other
+  // messages and unknown events do nothing; an error goes to the error display.
+  void HandlePortMessage(uint32_t message, uint32_t wParam);
+  // Where the monitor thread hands deliveries to this port's owning thread.
+  Synchronizer& Sync() { return sync_; }
 
   // --- settings store (defined in settings_store.cpp) -------------------------------------
 
@@ -263,6 +308,8 @@ class TCustomComPort {
   TThreadPriority monitorPriority_ = tpNormal;
   TComSettingGroups storedGroups_{sgLine};
 
+  Synchronizer sync_;
+  std::unique_ptr<TComThread> thread_;
   bool connected_ = false;
   bool threadCreated_ = false;
   bool loading_ = false;

@@ -1,0 +1,79 @@
+#include "port/synchronizer.h"
+
+#include <system_error>
+
+#include "port/error_display.h"
+
+namespace velmora::port {
+
+Synchronizer::Synchronizer() {
+  int error = 0;
+  pending_ = platform::Event::Create(true, false, &error);
+  if (!pending_) throw std::system_error(error, std::generic_category(), "no event for the port's synchroniser");
+}
+
+Synchronizer::~Synchronizer() = default;
+
+void Synchronizer::Send(std::function<void()> call, ReleaseWhen release) {
+  Waiter waiter;
+  std::unique_lock lock(mutex_);
+  queue_.push_back({std::move(call), &waiter, release});
+  pending_->Set();
+  released_.wait(lock, [&] { return waiter.finished; });
+  if (waiter.error) std::rethrow_exception(waiter.error);
+}
+
+void Synchronizer::Post(std::function<void()> call) {
+  std::lock_guard lock(mutex_);
+  queue_.push_back({std::move(call), nullptr, ReleaseWhen::Started});
+  pending_->Set();
+}
+
+void Synchronizer::Release(Waiter* waiter, std::exception_ptr error) {
+  std::lock_guard lock(mutex_);
+  waiter->error = std::move(error);
+  waiter->finished = true;
+  released_.notify_all();
+}
+
+void Synchronizer::Drain() {
+  for (;;) {
+    Item item;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue_.empty()) {
+        // Under the lock: a call queued after this sets the event again.
+        pending_->Reset();
+        return;
+      }
+      item = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    Waiter* waiter = item.waiter;
+    if (waiter && item.release == ReleaseWhen::Started) {
+      Release(waiter, nullptr);
+      waiter = nullptr;
+    }
+    try {
+      item.call();
+      if (waiter) Release(waiter, nullptr);
+    } catch (...) {
+      if (waiter)
+        Release(waiter, std::current_exception());
+      else
+        ShowCurrentException();
+    }
+  }
+}
+
+void Synchronizer::WaitServing(platform::Event& done) {
+  platform::Event* events[] = {&done, pending_.get()};
+  for (;;) {
+    platform::WaitOutcome w = platform::WaitForAny(events, platform::kInfinite);
+    if (w.kind == platform::WaitOutcome::Signalled && w.index == 0) return;
+    if (w.kind == platform::WaitOutcome::Failed) return;  // cannot happen with valid events
+    Drain();
+  }
+}
+
+}  // namespace velmora::port

@@ -1,0 +1,65 @@
+#pragma once
+// Runs calls from a worker thread on the thread that owns a port.
+//
+// The monitor thread queues a call and either waits for its end (`Send` with
+// ReleaseWhen::Finished; an exception the call raises travels back and is raised again in the
+// sender), or is let go as soon as the owner starts it (ReleaseWhen::Started), or not at all
+// (`Post`). The owner runs queued calls in `Drain`: from its event loop, which watches
+// `PollHandle()` (readable while calls wait; the Qt binding puts a socket notifier on it), and
+// while it waits for the worker to end (`WaitServing`), so that stopping a worker that is in
+// the middle of a delivery never deadlocks.
+//
+// Thread safety: Send/Post from any thread; Drain/WaitServing on the owner.
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "platform/event.h"
+
+namespace velmora::port {
+
+class Synchronizer {
+ public:
+  enum class ReleaseWhen { Started, Finished };
+
+  Synchronizer();  // std::system_error when the system has no event to give
+  ~Synchronizer();
+  Synchronizer(const Synchronizer&) = delete;
+  Synchronizer& operator=(const Synchronizer&) = delete;
+
+  int PollHandle() const { return pending_->PollHandle(); }
+  platform::Event& Pending() { return *pending_; }
+
+  void Send(std::function<void()> call, ReleaseWhen release = ReleaseWhen::Finished);
+  void Post(std::function<void()> call);
+
+  // Runs every queued call, including those queued meanwhile. A posted call's exception goes
+  // to the application's error display.
+  void Drain();
+  // Returns once `done` is signalled, running queued calls until then.
+  void WaitServing(platform::Event& done);
+
+ private:
+  struct Waiter {
+    bool finished = false;
+    std::exception_ptr error;
+  };
+  struct Item {
+    std::function<void()> call;
+    Waiter* waiter = nullptr;  // null for a posted call
+    ReleaseWhen release = ReleaseWhen::Finished;
+  };
+
+  void Release(Waiter* waiter, std::exception_ptr error);
+
+  std::unique_ptr<platform::Event> pending_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  std::deque<Item> queue_;
+};
+
+}  // namespace velmora::port
