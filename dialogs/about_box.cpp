@@ -1,0 +1,7 @@
+#include "dialogs/about_box.h"
+
+namespace velmora::dialogs {
+
+void ExecuteAboutBox(QWidget* /*owner*/) {}
+
+}  // namespace velmora::dialogs

@@ -1,0 +1,7 @@
+#include "dialogs/stat_form.h"
+
+namespace velmora::dialogs {
+
+void ExecuteStatForm(QWidget* /*owner*/, TrafficCounters& /*counters*/) {}
+
+}  // namespace velmora::dialogs
