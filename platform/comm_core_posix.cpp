@@ -14,6 +14,7 @@
 
 #include "platform/byte_queue.h"
 #include "platform/event.h"
+#include "platform/overlapped.h"
 
 namespace velmora::platform {
 
@@ -48,20 +49,6 @@ struct PendingWait {
   Overlapped* ov;
   uint32_t* mask;
 };
-
-void StartOperation(Overlapped& ov) {
-  ov.transferred.store(0, std::memory_order_relaxed);
-  ov.status.store(Overlapped::kStatusPending, std::memory_order_relaxed);
-  ov.event->Reset();
-}
-
-// The event is set before the result is published: a caller that sees the result may free
-// the event at once, so nothing may touch it afterwards.
-void Complete(Overlapped& ov, uint32_t transferred, int status) {
-  ov.transferred.store(transferred, std::memory_order_relaxed);
-  ov.event->Set();
-  ov.status.store(status, std::memory_order_release);
-}
 
 std::optional<TimePoint> Earliest(std::optional<TimePoint> a, std::optional<TimePoint> b) {
   if (!a) return b;
@@ -140,7 +127,7 @@ class CommCore final : public CommDevice {
     history_ = 0;
     if (wait_) {
       *wait_->mask = 0;
-      Complete(*wait_->ov, 0, 0);
+      CompleteOverlapped(*wait_->ov, 0, 0);
       wait_.reset();
     }
     return Status::Ok();
@@ -151,7 +138,7 @@ class CommCore final : public CommDevice {
     std::lock_guard lock(mutex_);
     if (lost_) return {IoStart::Failed, 0, lostError_};
     if (wait_ || mask_ == 0) return {IoStart::Failed, 0, EINVAL};
-    StartOperation(ov);
+    StartOverlapped(ov);
     wait_ = PendingWait{&ov, mask};
     if (CompleteWaitLocked()) return {IoStart::Completed, 0, 0};
     return {IoStart::Pending, 0, 0};
@@ -161,7 +148,7 @@ class CommCore final : public CommDevice {
     if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
     std::lock_guard lock(mutex_);
     if (lost_) return {IoStart::Failed, 0, lostError_};
-    StartOperation(ov);
+    StartOverlapped(ov);
     const bool wasFull = input_.Room() == 0;
     const bool wasHeld = inputHeld_;
     reads_.push_back(PendingRead{&ov, static_cast<uint8_t*>(buffer), count, 0, std::nullopt, std::nullopt});
@@ -178,9 +165,9 @@ class CommCore final : public CommDevice {
     if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
     std::lock_guard lock(mutex_);
     if (lost_) return {IoStart::Failed, 0, lostError_};
-    StartOperation(ov);
+    StartOverlapped(ov);
     if (count == 0) {
-      Complete(ov, 0, 0);
+      CompleteOverlapped(ov, 0, 0);
       return {IoStart::Completed, 0, 0};
     }
     PendingWrite w{&ov, static_cast<const uint8_t*>(buffer), count, 0, std::nullopt};
@@ -196,21 +183,7 @@ class CommCore final : public CommDevice {
   }
 
   Status GetOverlappedResult(Overlapped& ov, uint32_t& transferred, bool wait) override {
-    int status = ov.status.load(std::memory_order_acquire);
-    while (status == Overlapped::kStatusPending) {
-      if (!ov.event) return Status::Failed(EINVAL);
-      if (wait) {
-        WaitOutcome w = WaitForOne(*ov.event, kInfinite);
-        if (w.kind == WaitOutcome::Failed) return Status::Failed(w.error);
-      } else if (ov.event->IsSet()) {
-        std::this_thread::yield();  // completing this very moment: the result follows the event
-      } else {
-        return Status::Failed(EINPROGRESS);
-      }
-      status = ov.status.load(std::memory_order_acquire);
-    }
-    transferred = ov.transferred.load(std::memory_order_relaxed);
-    return status == 0 ? Status::Ok() : Status::Failed(status);
+    return OverlappedResult(ov, transferred, wait);
   }
 
   Status ClearCommError(uint32_t& errors, ComStat* stat) override {
@@ -257,14 +230,14 @@ class CommCore final : public CommDevice {
     if (flags == 0 || (flags & ~0xFu) != 0) return Status::Failed(EINVAL);
     std::lock_guard lock(mutex_);
     if (flags & PURGE_TXABORT) {
-      for (PendingWrite& w : writes_) Complete(*w.ov, w.accepted, ECANCELED);
+      for (PendingWrite& w : writes_) CompleteOverlapped(*w.ov, w.accepted, ECANCELED);
       writes_.clear();
     }
     if (flags & PURGE_RXABORT) {
-      for (PendingRead& r : reads_) Complete(*r.ov, r.got, ECANCELED);
+      for (PendingRead& r : reads_) CompleteOverlapped(*r.ov, r.got, ECANCELED);
       reads_.clear();
       if (wait_) {
-        Complete(*wait_->ov, 0, ECANCELED);
+        CompleteOverlapped(*wait_->ov, 0, ECANCELED);
         wait_.reset();
       }
     }
@@ -427,7 +400,7 @@ class CommCore final : public CommDevice {
     if (!wait_ || history_ == 0) return false;
     *wait_->mask = history_;
     history_ = 0;
-    Complete(*wait_->ov, 0, 0);
+    CompleteOverlapped(*wait_->ov, 0, 0);
     wait_.reset();
     return true;
   }
@@ -509,7 +482,7 @@ class CommCore final : public CommDevice {
         outputBlocked_ = true;
         return;
       }
-      Complete(*w.ov, w.count, 0);
+      CompleteOverlapped(*w.ov, w.count, 0);
       writes_.pop_front();
     }
   }
@@ -518,7 +491,7 @@ class CommCore final : public CommDevice {
   void ExpireWritesLocked(TimePoint now) {
     while (!writes_.empty() && writes_.front().deadline && *writes_.front().deadline <= now) {
       PendingWrite& w = writes_.front();
-      Complete(*w.ov, w.accepted, 0);
+      CompleteOverlapped(*w.ov, w.accepted, 0);
       writes_.pop_front();
     }
   }
@@ -566,18 +539,18 @@ class CommCore final : public CommDevice {
                         (r.totalDeadline && *r.totalDeadline <= now) ||
                         (r.intervalDeadline && *r.intervalDeadline <= now);
       if (!done) return;
-      Complete(*r.ov, r.got, 0);
+      CompleteOverlapped(*r.ov, r.got, 0);
       reads_.pop_front();
     }
   }
 
   void AbortAllLocked(int error) {
-    for (PendingRead& r : reads_) Complete(*r.ov, r.got, error);
+    for (PendingRead& r : reads_) CompleteOverlapped(*r.ov, r.got, error);
     reads_.clear();
-    for (PendingWrite& w : writes_) Complete(*w.ov, w.accepted, error);
+    for (PendingWrite& w : writes_) CompleteOverlapped(*w.ov, w.accepted, error);
     writes_.clear();
     if (wait_) {
-      Complete(*wait_->ov, 0, error);
+      CompleteOverlapped(*wait_->ov, 0, error);
       wait_.reset();
     }
   }

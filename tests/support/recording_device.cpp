@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/event.h"
+#include "platform/overlapped.h"
 
 namespace velmora::test {
 
@@ -41,9 +42,8 @@ using platform::Overlapped;
 using platform::Status;
 
 void Complete(Overlapped& ov, int status, uint32_t transferred) {
-  ov.transferred.store(transferred, std::memory_order_relaxed);
-  ov.status.store(status, std::memory_order_release);
-  if (ov.event) ov.event->Set();
+  platform::StartOverlapped(ov);
+  platform::CompleteOverlapped(ov, transferred, status);
 }
 
 class RecordingCommDevice : public platform::CommDevice {
@@ -72,8 +72,7 @@ class RecordingCommDevice : public platform::CommDevice {
     if (int error = state_->Record({"WaitCommEvent", {}, {}, {}})) return {IoStart::Failed, 0, error};
     if (mask) *mask = 0;
     std::lock_guard lock(waitMutex_);
-    if (ov.event) ov.event->Reset();
-    ov.status.store(Overlapped::kStatusPending, std::memory_order_release);
+    platform::StartOverlapped(ov);
     pendingWait_ = &ov;
     return {IoStart::Pending, 0, 0};
   }
@@ -89,14 +88,7 @@ class RecordingCommDevice : public platform::CommDevice {
   }
   Status GetOverlappedResult(Overlapped& ov, uint32_t& transferred, bool wait) override {
     if (int error = state_->Record({"GetOverlappedResult", {wait ? 1u : 0u}, {}, {}})) return Status::Failed(error);
-    int status = ov.status.load(std::memory_order_acquire);
-    if (status == Overlapped::kStatusPending) {
-      if (!wait || !ov.event) return Status::Failed(EINPROGRESS);
-      while ((status = ov.status.load(std::memory_order_acquire)) == Overlapped::kStatusPending)
-        platform::WaitForOne(*ov.event, platform::kInfinite);
-    }
-    transferred = ov.transferred.load(std::memory_order_relaxed);
-    return status == 0 ? Status::Ok() : Status::Failed(status);
+    return platform::OverlappedResult(ov, transferred, wait);
   }
 
   Status ClearCommError(uint32_t& errors, platform::ComStat* stat) override {
