@@ -1,0 +1,105 @@
+#pragma once
+// What the main window's tests share: a temporary per-user configuration folder, a device
+// directory of the test's own with the simulated devices it steers, error boxes and the
+// application's error display recorded instead of shown.
+
+#include <memory>
+#include <string>
+
+#include <QFile>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include "console/main_window.h"
+#include "console/message_presenter.h"
+#include "console/receive_pane.h"
+#include "console/status_panels.h"
+#include "platform/device_directory.h"
+#include "platform/sim/sim_devices.h"
+#include "port/error_display.h"
+
+namespace velmora::console::testing {
+
+class RecordingPresenter final : public MessagePresenter {
+ public:
+  explicit RecordingPresenter(QStringList* texts) : texts_(texts) {}
+  void ShowErrorBox(QWidget*, const QString& text) override { texts_->append(text); }
+
+ private:
+  QStringList* texts_;
+};
+
+class WindowFixture {
+ public:
+  WindowFixture() {
+    if (!configHome_.isValid()) throw std::runtime_error("no temporary folder");
+    // Never the real home: the window finds ZORVA.INI below this folder.
+    qputenv("XDG_CONFIG_HOME", configHome_.path().toLocal8Bit());
+    previousDisplay_ = port::SetErrorDisplay(
+        [this](const std::string& message) { displayed.append(QString::fromStdString(message)); });
+  }
+  ~WindowFixture() {
+    form.reset();
+    port::SetErrorDisplay(std::move(previousDisplay_));
+    qunsetenv("XDG_CONFIG_HOME");
+  }
+  WindowFixture(const WindowFixture&) = delete;
+  WindowFixture& operator=(const WindowFixture&) = delete;
+
+  QString ConfigHome() const { return configHome_.path(); }
+  QString SettingsPath() const { return configHome_.path() + "/Velmora/ZORVA.INI"; }
+
+  void WriteSettings(const QByteArray& content) {
+    QDir().mkpath(configHome_.path() + "/Velmora");
+    QFile file(SettingsPath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+  }
+  QByteArray ReadSettings() const {
+    QFile file(SettingsPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+
+  // The design-time port name "COM1" opens `device`; with none it names no device at all.
+  TForm1& Start(std::shared_ptr<platform::NamedDevice> device = nullptr) {
+    if (device) directory->Add("COM1", std::move(device));
+    form = std::make_unique<TForm1>(directory, std::make_unique<RecordingPresenter>(&boxes));
+    return *form;
+  }
+  TForm1& StartOnRadio() {
+    radio = platform::sim::RadioLink::Create();
+    radio->SetEcho(false);
+    return Start(radio->Endpoint());
+  }
+
+  // Key presses as the operator's keyboard makes them, one per character.
+  void Type(const QString& text) {
+    for (QChar c : text) Key(c == u'\r' ? Qt::Key_Return : Qt::Key_unknown, QString(c));
+  }
+  void Key(Qt::Key key, const QString& text,
+           Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QApplication::sendEvent(form->Memo1, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QApplication::sendEvent(form->Memo1, &release);
+  }
+
+  std::shared_ptr<platform::DeviceDirectory> directory =
+      std::make_shared<platform::DeviceDirectory>();
+  std::shared_ptr<platform::sim::RadioLink> radio;
+  std::unique_ptr<TForm1> form;
+  QStringList boxes;      // texts of the window's error boxes
+  QStringList displayed;  // messages that reached the application's error display
+
+ private:
+  QTemporaryDir configHome_;
+  port::ErrorDisplay previousDisplay_;
+};
+
+}  // namespace velmora::console::testing
