@@ -125,8 +125,12 @@ int TCustomComPort::ReadText(std::string& text, int count) {
 int TCustomComPort::WaitForCompletion(TPortOperation* operation) {
   if (!operation) throw EComPort(kErrInvalidAsync);
   const int errorNumber = OperationErrorCode(*operation);
-  platform::WaitOutcome wait = platform::WaitForOne(*operation->Overlapped.event, platform::kInfinite);
-  if (wait.kind != platform::WaitOutcome::Signalled) throw EComPort(errorNumber, wait.error);
+  // A finished operation's event is already set (it is set before the result is published):
+  // the wait would return at once, so the receive path saves the system call.
+  if (operation->Overlapped.status.load(std::memory_order_acquire) == platform::Overlapped::kStatusPending) {
+    platform::WaitOutcome wait = platform::WaitForOne(*operation->Overlapped.event, platform::kInfinite);
+    if (wait.kind != platform::WaitOutcome::Signalled) throw EComPort(errorNumber, wait.error);
+  }
   uint32_t transferred = 0;
   if (!operation->Kind) return 0;  // nothing was started: nothing to ask the device
   platform::Status status = DeviceOr(errorNumber).GetOverlappedResult(operation->Overlapped, transferred, false);
