@@ -375,9 +375,17 @@ TEST_F(PtyMonitorTest, BytesFromTheFarEndArriveIntactThroughTheHandler) {
   EXPECT_TRUE(received == sent) << "the bytes differ";
 }
 
-TEST_F(PtyMonitorTest, WritesReachTheFarEnd) {
+TEST_F(PtyMonitorTest, TextOperationsOnAKernelTty) {
+  EXPECT_EQ(port.WriteText(""), 0);
+  EXPECT_EQ(pty.Read(1, 100), "") << "an empty write sends nothing";
   EXPECT_EQ(port.WriteText(std::string("\xFF\x00z", 3)), 3);
   EXPECT_EQ(pty.Read(3), std::string("\xFF\x00z", 3));
+
+  pty.Write("abc");
+  EXPECT_TRUE(Serve([&] { return port.InputQueueCount() == 3; }));
+  std::string text;
+  EXPECT_EQ(port.ReadText(text, 1000), 3) << "returns at once with what is queued";
+  EXPECT_EQ(text, "abc");
 }
 
 TEST_F(PtyMonitorTest, ClosingWhileBytesKeepArrivingNeitherHangsNorCutsAHandlerShort) {
