@@ -1,9 +1,10 @@
 # The two commands of the README:
 #   make run    build the console and start it (installs what it needs)
-#   make test   build and run every test, also under the sanitizers
+#   make test   build and run every test, also under the sanitizers, and fuzz the parsers
 # Further: make bench (prints the benchmarks' figures), make screenshot.
 
 JOBS ?= 2
+FUZZ_SECONDS ?= 30
 CMAKE_FLAGS ?=
 
 .PHONY: run test setup build bench screenshot clean
@@ -27,6 +28,7 @@ test: setup
 	cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TSAN=ON -DVELMORA_WERROR=ON -DVELMORA_GUI=OFF -DVELMORA_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build build/tsan -j $(JOBS)
 	cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -L threads
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 bench: build
 	@bash scripts/run-benchmarks.sh build/release
