@@ -261,6 +261,72 @@ TEST_F(LoopbackTest, DefaultTimeoutsReturnAtOnceWithWhatIsQueued) {
   EXPECT_EQ(r.data, "xyz");
 }
 
+// A read started now, on a record the test keeps.
+struct PendingOp {
+  std::unique_ptr<Event> event = Event::Create(true, false);
+  Overlapped ov;
+  std::string buffer;
+  PendingOp(size_t size) : buffer(size, '\0') { ov.event = event.get(); }
+  bool Done(uint32_t waitMs) { return WaitForOne(*event, waitMs).kind == WaitOutcome::Signalled; }
+};
+
+TEST_F(LoopbackTest, ReadTimeoutsEndAReadWithWhatCame) {
+  struct Case {
+    const char* name;
+    CommTimeouts timeouts;
+    std::string arrives;
+    Clock::Duration notYet, then;
+    std::string result;
+  };
+  const Case cases[] = {
+      // total = 10 ms per byte x 4 + 20 ms
+      {"total timeout", {0, 10, 20, 0, 0}, "ab", 59ms, 1ms, "ab"},
+      // 30 ms of silence after a byte ends it; no limit before the first byte
+      {"interval timeout", {30, 0, 0, 0, 0}, "a", 29ms, 1ms, "a"},
+      // return as soon as anything is there, or after the constant
+      {"first bytes or constant", {MAXDWORD, MAXDWORD, 40, 0, 0}, "", 39ms, 1ms, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(dev->SetCommTimeouts(c.timeouts));
+    PendingOp read(4);
+    ASSERT_EQ(dev->ReadFile(read.buffer.data(), 4, read.ov).kind, IoStart::Pending);
+    if (!c.arrives.empty()) {
+      // Once the arrival event is out, the device has taken the bytes at this very time.
+      EventWait arrival(*dev);
+      plug->InjectReceived(c.arrives);
+      ASSERT_NE(WaitFor(arrival, EV_RXCHAR), 0u);
+    }
+    Run(c.notYet);
+    EXPECT_FALSE(read.Done(kShortMs));
+    Run(c.then);
+    ASSERT_TRUE(read.Done(test::kTestWaitMs));
+    uint32_t n = 0;
+    EXPECT_TRUE(dev->GetOverlappedResult(read.ov, n, false));
+    EXPECT_EQ(read.buffer.substr(0, n), c.result);
+  }
+  ASSERT_TRUE(dev->SetCommTimeouts({MAXDWORD, MAXDWORD, 40, 0, 0}));
+  PendingOp read(4);
+  ASSERT_EQ(dev->ReadFile(read.buffer.data(), 4, read.ov).kind, IoStart::Pending);
+  plug->InjectReceived("z");
+  EXPECT_TRUE(read.Done(test::kTestWaitMs)) << "the first byte ends the wait";
+}
+
+TEST_F(LoopbackTest, AWriteTimeoutEndsTheWriteWithTheCountTheLineTook) {
+  ASSERT_TRUE(dev->SetCommTimeouts({MAXDWORD, 0, 0, 1, 50}));
+  Dcb held = LineAt(9600);
+  held.fOutxCtsFlow = 1;  // RTS is down, so the plug's CTS is too: nothing moves
+  ASSERT_TRUE(dev->SetCommState(held));
+  const std::string big(sim::kSimBufferSize + 10, 'w');
+  PendingOp write(0);
+  ASSERT_EQ(dev->WriteFile(big.data(), static_cast<uint32_t>(big.size()), write.ov).kind, IoStart::Pending);
+  Run(big.size() * 1ms + 50ms);
+  ASSERT_TRUE(write.Done(test::kTestWaitMs));
+  uint32_t n = 0;
+  EXPECT_TRUE(dev->GetOverlappedResult(write.ov, n, false)) << "a timed-out write is no error";
+  EXPECT_EQ(n, sim::kSimBufferSize);
+}
+
 TEST_F(LoopbackTest, TransmitEmptyComesAfterTheLastCharactersTime) {
   ASSERT_TRUE(dev->SetCommMask(EV_TXEMPTY));
   EventWait wait(*dev);
