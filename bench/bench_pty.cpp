@@ -2,6 +2,8 @@
 // what its I/O thread costs while the line is idle (it should cost nothing).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "platform/device_directory.h"
+#include "platform/posix/termios_translate_linux.h"
 #include "tests/support/device_io.h"
 #include "tests/support/process_cpu.h"
 #include "tests/support/pty_pair.h"
@@ -80,6 +83,40 @@ void PtyReadThroughput(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(kTotal) * state.iterations());
 }
 
+// The same transfer read straight from the slave with poll() and read(), for comparison. Arg 0:
+// the pty's raw mode (the kernel's fast path); arg 1: the backend's line settings, where the
+// kernel looks at every byte to mark line errors (INPCK|PARMRK).
+void PtyReadThroughputRawBaseline(benchmark::State& state) {
+  constexpr size_t kTotal = 16u << 20;
+  // No 0xFF: escaped, it would arrive as two bytes here.
+  std::string payload(kTotal, '\0');
+  for (size_t i = 0; i < kTotal; ++i) payload[i] = static_cast<char>(i % 255);
+  for (auto _ : state) {
+    velmora::test::PtyPair pair;
+    const int fd = ::open(pair.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (state.range(0) == 1 && fd >= 0) {
+      Dcb dcb;
+      dcb.BaudRate = 115200;
+      (void)posix::WriteTermios(fd, posix::TranslateDcb(dcb).termios);
+    }
+    std::vector<char> buffer(65536);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread farEnd([&] { pair.Write(payload); });
+    size_t got = 0;
+    while (fd >= 0 && got < kTotal) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 10'000) <= 0) break;
+      const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+      if (n > 0) got += static_cast<size_t>(n);
+    }
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    farEnd.join();
+    if (fd >= 0) ::close(fd);
+    if (got != kTotal) state.SkipWithError("bytes were lost");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(kTotal) * state.iterations());
+}
+
 // Processor time of every thread of this process but the caller, read from each thread's own
 // clock (Linux numbers a thread's CPU clock after its id, as pthread_getcpuclockid does).
 std::chrono::nanoseconds OtherThreadsCpuTime() {
@@ -118,6 +155,7 @@ void IdleIoThreadCpu(benchmark::State& state) {
 }
 
 BENCHMARK(PtyReadThroughput)->Arg(0)->Arg(1)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(PtyReadThroughputRawBaseline)->Arg(0)->Arg(1)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(IdleIoThreadCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
