@@ -253,10 +253,7 @@ WriteResult TtyLineDriver::Write(const uint8_t* data, size_t count) {
     MarkLost(errno);
     return {0, true, lostError_};
   }
-  fifoDrainedAt_.reset();
-  // New bytes supersede a pending check; the core asks again once its writes are done, and a
-  // stale deadline would only wake it for nothing (again and again while output is blocked).
-  txCheckDue_.reset();
+  txCheck_.BytesAccepted();
   return {static_cast<size_t>(n), false, 0};
 }
 
@@ -274,44 +271,20 @@ Clock::Duration TtyLineDriver::CharacterTime() const {
 
 bool TtyLineDriver::TransmitterEmpty() {
   if (pseudoTerminal_ || lost_) {
-    txCheckDue_.reset();
+    txCheck_.Cancel();
     return true;
   }
-  const Clock::TimePoint now = clock_->Now();
-  const Clock::Duration charTime = CharacterTime();
   int queued = 0;
-  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) queued = 0;
-  // Ask again when the bytes still queued should be out, at least 1 ms from now.
-  const auto recheck = now + std::max<Clock::Duration>(milliseconds(1), charTime * std::max(queued, 1));
-
-  if (hasLineStatus_) {
-    unsigned int lsr = 0;
-    if (::ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) {
-      if (lsr & TIOCSER_TEMT) {
-        txCheckDue_.reset();
-        return true;
-      }
-      txCheckDue_ = recheck;
-      return false;
-    }
-  }
-  // Without the line status: the kernel's queue, then the time the UART's FIFO takes to drain.
-  if (queued > 0) {
-    fifoDrainedAt_.reset();
-    txCheckDue_ = recheck;
-    return false;
-  }
-  if (!fifoDrainedAt_) fifoDrainedAt_ = now + charTime * (fifoDepth_ + 1);
-  if (now >= *fifoDrainedAt_) {
-    txCheckDue_.reset();
-    return true;
-  }
-  txCheckDue_ = *fifoDrainedAt_;
-  return false;
+  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
+  std::optional<bool> transmitterEmptyBit;
+  unsigned int lsr = 0;
+  if (hasLineStatus_ && ::ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) transmitterEmptyBit = (lsr & TIOCSER_TEMT) != 0;
+  return txCheck_.Check(clock_->Now(), CharacterTime(), fifoDepth_, static_cast<uint32_t>(queued),
+                        transmitterEmptyBit);
 }
 
 std::optional<Clock::TimePoint> TtyLineDriver::NextDeadline() {
-  std::optional<Clock::TimePoint> due = txCheckDue_;
+  std::optional<Clock::TimePoint> due = txCheck_.RecheckAt();
   if (modemWaitMissing_.load() && hasModemLines_ && !lost_ && wake_) {
     if (!modemCheckDue_) modemCheckDue_ = clock_->Now() + kModemCheckInterval;
     if (!due || *modemCheckDue_ < *due) due = modemCheckDue_;
@@ -396,7 +369,7 @@ void TtyLineDriver::Flush(bool input, bool output) {
     decoder_.Reset();
     ReadCounters(rxCounters_);
   }
-  if (output) fifoDrainedAt_.reset();
+  if (output) txCheck_.Cancel();
 }
 
 bool TtyLineDriver::ReadCounters(Counters& out) const {
@@ -419,7 +392,7 @@ bool TtyLineDriver::ReadModemStatus(uint32_t& msBits) const {
 void TtyLineDriver::MarkLost(int error) {
   lost_ = true;
   lostError_ = error;
-  txCheckDue_.reset();
+  txCheck_.Cancel();
 }
 
 void TtyLineDriver::FlushOutputIfStalled() {

@@ -28,6 +28,7 @@
 #include "platform/line_driver.h"
 #include "platform/posix/parmrk_decoder.h"
 #include "platform/posix/termios_translate_linux.h"
+#include "platform/posix/transmit_empty_check.h"
 
 namespace velmora::platform::posix {
 
@@ -106,9 +107,7 @@ class TtyLineDriver final : public LineDriver {
   uint32_t polledModemStatus_ = 0;
   Counters polledCounters_;
 
-  // Transmit-empty checks, only while one is pending.
-  std::optional<Clock::TimePoint> txCheckDue_;
-  std::optional<Clock::TimePoint> fifoDrainedAt_;
+  TransmitEmptyCheck txCheck_;
 };
 
 }  // namespace velmora::platform::posix

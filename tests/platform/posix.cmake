@@ -3,3 +3,4 @@ velmora_add_gtest(test_posix_decoder SOURCES ${CMAKE_CURRENT_LIST_DIR}/posix_dec
 velmora_add_gtest(test_posix_thread SOURCES ${CMAKE_CURRENT_LIST_DIR}/posix_thread_test.cpp LIBS velmora_platform THREADS)
 velmora_add_gtest(test_posix_pty SOURCES ${CMAKE_CURRENT_LIST_DIR}/posix_pty_test.cpp LIBS velmora_platform THREADS)
 velmora_add_gtest(test_posix_peer SOURCES ${CMAKE_CURRENT_LIST_DIR}/posix_peer_test.cpp LIBS velmora_platform THREADS)
+velmora_add_gtest(test_posix_transmit_check SOURCES ${CMAKE_CURRENT_LIST_DIR}/posix_transmit_check_test.cpp LIBS velmora_platform)
