@@ -159,10 +159,8 @@ Clock& TtyLineDriver::TimeSource() { return *clock_; }
 void TtyLineDriver::Start(Event& wake) {
   wake_ = &wake;
   if (!hasModemLines_) return;
-  ReadModemStatus(lastModemStatus_);
-  ReadCounters(modemCounters_);
-  polledModemStatus_ = lastModemStatus_;
-  polledCounters_ = modemCounters_;
+  LookAtModemLines(lastModemLook_);
+  polledModemLook_ = lastModemLook_;
   int error = 0;
   modemThread_ = SignalStoppedThread::Start(
       [this](const std::atomic<bool>& stopRequested) { WatchModemLines(stopRequested); }, &error);
@@ -297,35 +295,19 @@ void TtyLineDriver::Service() {
   const Clock::TimePoint now = clock_->Now();
   if (modemCheckDue_ && now < *modemCheckDue_) return;
   modemCheckDue_ = now + kModemCheckInterval;
-  uint32_t status = 0;
-  Counters counters;
-  if (!ReadModemStatus(status)) return;
-  const bool counted = hasCounters_ && ReadCounters(counters);
-  const bool pulsed = counted && (counters.cts != polledCounters_.cts || counters.dsr != polledCounters_.dsr ||
-                                  counters.rng != polledCounters_.rng || counters.dcd != polledCounters_.dcd);
-  if (status != polledModemStatus_ || pulsed) {
-    polledModemStatus_ = status;
-    if (counted) polledCounters_ = counters;
-    wake_->Set();
-  }
+  ModemLook look;
+  if (!LookAtModemLines(look)) return;
+  if (ChangedModemLines(polledModemLook_, look) != 0) wake_->Set();
+  polledModemLook_ = look;
 }
 
 ModemChange TtyLineDriver::TakeModemChange() {
   if (!hasModemLines_) return {};  // a pseudo-terminal: the input lines are off
-  uint32_t status = 0;
-  if (lost_ || !ReadModemStatus(status)) return {lastModemStatus_, 0};
-  uint32_t changed = status ^ lastModemStatus_;
-  // Counters catch a pulse that came and went since the last call.
-  Counters c;
-  if (hasCounters_ && ReadCounters(c)) {
-    if (c.cts != modemCounters_.cts) changed |= MS_CTS_ON;
-    if (c.dsr != modemCounters_.dsr) changed |= MS_DSR_ON;
-    if (c.rng != modemCounters_.rng) changed |= MS_RING_ON;
-    if (c.dcd != modemCounters_.dcd) changed |= MS_RLSD_ON;
-    modemCounters_ = c;
-  }
-  lastModemStatus_ = status;
-  return {status, changed};
+  ModemLook look;
+  if (lost_ || !LookAtModemLines(look)) return {lastModemLook_.status, 0};
+  const uint32_t changed = ChangedModemLines(lastModemLook_, look);
+  lastModemLook_ = look;
+  return {look.status, changed};
 }
 
 Status TtyLineDriver::SetModemLine(int tiocmBit, bool on) {
@@ -386,6 +368,19 @@ bool TtyLineDriver::ReadModemStatus(uint32_t& msBits) const {
   int tiocm = 0;
   if (::ioctl(fd_, TIOCMGET, &tiocm) != 0) return false;
   msBits = TiocmToModemStatus(tiocm);
+  return true;
+}
+
+bool TtyLineDriver::LookAtModemLines(ModemLook& out) const {
+  if (!ReadModemStatus(out.status)) return false;
+  Counters c;
+  out.counted = ReadCounters(c);
+  if (out.counted) {
+    out.cts = c.cts;
+    out.dsr = c.dsr;
+    out.rng = c.rng;
+    out.dcd = c.dcd;
+  }
   return true;
 }
 

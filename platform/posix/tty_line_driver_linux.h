@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/line_driver.h"
+#include "platform/posix/modem_lines.h"
 #include "platform/posix/parmrk_decoder.h"
 #include "platform/posix/termios_translate_linux.h"
 #include "platform/posix/transmit_empty_check.h"
@@ -75,6 +76,7 @@ class TtyLineDriver final : public LineDriver {
   explicit TtyLineDriver(int fd);
   bool ReadCounters(Counters& out) const;
   bool ReadModemStatus(uint32_t& msBits) const;
+  bool LookAtModemLines(ModemLook& out) const;
   Status SetModemLine(int tiocmBit, bool on);
   void MarkLost(int error);
   void WatchModemLines(const std::atomic<bool>& stopRequested);
@@ -96,16 +98,14 @@ class TtyLineDriver final : public LineDriver {
   bool lost_ = false;
   int lostError_ = 0;
 
-  // Modem lines: the last status and counters handed out, and the shadow of the outputs.
-  uint32_t lastModemStatus_ = 0;
-  Counters modemCounters_;
+  // Modem lines: the last look handed out, and the shadow of the outputs.
+  ModemLook lastModemLook_;
   bool dtrShadow_ = false;
   bool rtsShadow_ = false;
   std::unique_ptr<SignalStoppedThread> modemThread_;
   std::atomic<bool> modemWaitMissing_{false};  // set by the helper thread when TIOCMIWAIT fails
   std::optional<Clock::TimePoint> modemCheckDue_;
-  uint32_t polledModemStatus_ = 0;
-  Counters polledCounters_;
+  ModemLook polledModemLook_;
 
   TransmitEmptyCheck txCheck_;
 };
