@@ -149,7 +149,7 @@ TtyLineDriver::TtyLineDriver(int fd) : fd_(fd), clock_(Clock::Steady()) {}
 
 TtyLineDriver::~TtyLineDriver() {
   Stop();
-  FlushOutputIfStalled();
+  WaitBrieflyAndDropStalledOutput();
   ::ioctl(fd_, TIOCNXCL);
   ::close(fd_);  // also releases the flock
 }
@@ -390,16 +390,18 @@ void TtyLineDriver::MarkLost(int error) {
   txCheck_.Cancel();
 }
 
-void TtyLineDriver::FlushOutputIfStalled() {
+void TtyLineDriver::WaitBrieflyAndDropStalledOutput() {
   // close() waits up to closing_wait (30 s by default) for output to drain; output held back by
-  // CTS or XOFF would never drain, so it is dropped. Output still moving is let out.
+  // CTS or XOFF would never drain, so it is dropped. Output still moving is let out. Blocks for
+  // at most half a second, and only while the kernel still holds output.
   if (pseudoTerminal_ || lost_) return;
   int before = 0;
   if (::ioctl(fd_, TIOCOUTQ, &before) != 0 || before <= 0) return;
   uint32_t status = 0;
   const bool ctsHeld = (applied_.cflag & CRTSCTS) && ReadModemStatus(status) && !(status & MS_CTS_ON);
   if (!ctsHeld) {
-    const auto settle = std::clamp<Clock::Duration>(CharacterTime() * 2, milliseconds(2), milliseconds(250));
+    // USB adapters take output in packets of up to 64 bytes, so the queue shrinks in such steps.
+    const auto settle = std::min<Clock::Duration>(CharacterTime() * 64 + milliseconds(10), milliseconds(500));
     ::usleep(static_cast<useconds_t>(std::chrono::duration_cast<std::chrono::microseconds>(settle).count()));
     int after = 0;
     if (::ioctl(fd_, TIOCOUTQ, &after) != 0 || after < before) return;

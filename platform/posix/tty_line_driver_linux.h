@@ -81,7 +81,7 @@ class TtyLineDriver final : public LineDriver {
   void MarkLost(int error);
   void WatchModemLines(const std::atomic<bool>& stopRequested);
   Clock::Duration CharacterTime() const;
-  void FlushOutputIfStalled();
+  void WaitBrieflyAndDropStalledOutput();
 
   int fd_;
   std::shared_ptr<Clock> clock_;
