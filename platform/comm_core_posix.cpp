@@ -68,7 +68,7 @@ class CommCore final : public CommDevice {
  public:
   CommCore(std::unique_ptr<LineDriver> driver, std::unique_ptr<Event> wake)
       : driver_(std::move(driver)), clock_(driver_->TimeSource()), wake_(std::move(wake)),
-        input_(kDefaultQueueSize), chunk_(kReadChunk) {}
+        input_(std::max<size_t>(kDefaultQueueSize, driver_->MinimumInputQueue())), chunk_(kReadChunk) {}
 
   bool Start(int* error) {
     driver_->Start(*wake_);
@@ -97,7 +97,8 @@ class CommCore final : public CommDevice {
     if (inQueue > kLargestQueue || outQueue > kLargestQueue) return Status::Failed(EINVAL);
     std::lock_guard lock(mutex_);
     if (lost_) return Status::Failed(lostError_);
-    if (inQueue > 0 && inQueue != input_.Capacity()) input_.SetCapacity(inQueue);
+    const size_t capacity = std::max<size_t>(inQueue, driver_->MinimumInputQueue());
+    if (inQueue > 0 && capacity != input_.Capacity()) input_.SetCapacity(capacity);
     wake_->Set();
     return Status::Ok();
   }
@@ -147,7 +148,8 @@ class CommCore final : public CommDevice {
   IoStart ReadFile(void* buffer, uint32_t count, Overlapped& ov) override {
     if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
     std::lock_guard lock(mutex_);
-    if (lost_) return {IoStart::Failed, 0, lostError_};
+    // What arrived before the device went away is still handed out.
+    if (lost_ && (input_.Empty() || count == 0)) return {IoStart::Failed, 0, lostError_};
     StartOverlapped(ov);
     const bool wasFull = input_.Room() == 0;
     const bool wasHeld = inputHeld_;
@@ -434,7 +436,7 @@ class CommCore final : public CommDevice {
   }
 
   void ResumeInputFlowIfDrainedLocked() {
-    if (!inputHeld_ || input_.Size() > dcb_.XonLim) return;
+    if (lost_ || !inputHeld_ || input_.Size() > dcb_.XonLim) return;
     inputHeld_ = false;
     if (sentXoff_) {
       (void)driver_->SendImmediate(static_cast<uint8_t>(dcb_.XonChar));
@@ -535,7 +537,8 @@ class CommCore final : public CommDevice {
         const uint32_t interval = timeouts_.ReadIntervalTimeout;
         if (interval != 0 && interval != MAXDWORD) r.intervalDeadline = now + Millis(interval);
       }
-      const bool done = r.got == r.want || ReturnsAtOnce() || (ReturnsOnFirstBytes() && r.got > 0) ||
+      // Nothing more comes from a lost device: a read ends with what it has.
+      const bool done = r.got == r.want || lost_ || ReturnsAtOnce() || (ReturnsOnFirstBytes() && r.got > 0) ||
                         (r.totalDeadline && *r.totalDeadline <= now) ||
                         (r.intervalDeadline && *r.intervalDeadline <= now);
       if (!done) return;

@@ -68,6 +68,10 @@ class LineDriver {
   // Descriptor to poll: readable for input, writable for output room; -1 when none.
   virtual int PollDescriptor() const = 0;
 
+  // The least input queue this line keeps, whatever SetupComm recommends (the recommended
+  // size is a floor, as the operating system's drivers treat it). 0: exactly the size asked.
+  virtual size_t MinimumInputQueue() const { return 0; }
+
   // Line parameters of the block: rate, byte size, parity, stop bits, CTS output flow, XON/XOFF
   // output flow with its characters. Fails with the system's number when the device refuses.
   virtual Status Apply(const Dcb& dcb) = 0;

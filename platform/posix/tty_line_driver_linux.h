@@ -53,6 +53,10 @@ class TtyLineDriver final : public LineDriver {
   void Start(Event& wake) override;
   void Stop() override;
   int PollDescriptor() const override { return fd_; }
+  // A kernel tty delivers megabytes a second; a queue of one kilobyte would cost a round trip
+  // through the event machinery per kilobyte.
+  size_t MinimumInputQueue() const override { return kMinimumInputQueue; }
+  static constexpr size_t kMinimumInputQueue = 64 * 1024;
   Status Apply(const Dcb& dcb) override;
   ReadResult Read(uint8_t* buffer, size_t capacity, std::vector<RxMark>& marks) override;
   WriteResult Write(const uint8_t* data, size_t count) override;
