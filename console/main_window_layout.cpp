@@ -40,7 +40,7 @@ QToolButton* MakeModeButton(QWidget* parent, const char* name, const QString& ca
   button->setObjectName(QString::fromLatin1(name));
   button->setText(caption);
   button->setCheckable(true);
-  button->setMinimumWidth(48);
+  button->setMinimumWidth(40);
   return button;
 }
 
@@ -54,15 +54,15 @@ QWidget* MakePanel(const char* name, QHBoxLayout*& header, QVBoxLayout*& body) {
   auto* strip = new QWidget(panel);
   strip->setFixedHeight(kHeaderHeight);
   header = new QHBoxLayout(strip);
-  header->setContentsMargins(6, 3, 6, 3);
-  header->setSpacing(6);
+  header->setContentsMargins(4, 3, 4, 3);
+  header->setSpacing(4);
   body->addWidget(strip);
   return panel;
 }
 
 QLabel* MakeCaption(const QString& text) {
   auto* label = new QLabel(text);
-  label->setMinimumWidth(70);
+  label->setMinimumWidth(64);
   return label;
 }
 
@@ -116,7 +116,7 @@ void TForm1::BuildLayout() {
   header->addWidget(Button2);
   header->addWidget(Button3);
   header->addWidget(Button4);
-  header->addSpacing(12);
+  header->addSpacing(8);
   SButton1 = MakeModeButton(Panel3, "SButton1", QStringLiteral("&ASCII"));
   SButton2 = MakeModeButton(Panel3, "SButton2", QStringLiteral("&Hex"));
   SButton3 = MakeModeButton(Panel3, "SButton3", QStringLiteral("&Bin"));

@@ -4,21 +4,41 @@
 
 namespace velmora::console {
 
+namespace {
+
+constexpr int kRefreshIntervalMs = 15;  // about one display frame
+
+}  // namespace
+
 StatusPanels::StatusPanels(QWidget* parent) : QStatusBar(parent) {
   setSizeGripEnabled(true);
   for (int i = 0; i < kPanelCount; ++i) {
     auto* label = new QLabel(this);
     label->setObjectName(QStringLiteral("SB1Panel%1").arg(i));
-    label->setFixedWidth(kWidths[static_cast<size_t>(i)]);
+    // At least the panel's width; wider when its text needs it, so nothing is cut off in a
+    // font larger than the one the widths were chosen for.
+    label->setMinimumWidth(kWidths[static_cast<size_t>(i)]);
     label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     label->setContentsMargins(2, 0, 2, 0);
     addWidget(label);
-    panels_[static_cast<size_t>(i)] = label;
+    labels_[static_cast<size_t>(i)] = label;
   }
+  refreshTimer_.setSingleShot(true);
+  refreshTimer_.setInterval(kRefreshIntervalMs);
+  connect(&refreshTimer_, &QTimer::timeout, this, &StatusPanels::Refresh);
 }
 
-QString StatusPanels::PanelText(int panel) const { return Panel(panel)->text(); }
+void StatusPanels::SetPanelText(int panel, const QString& text) {
+  QString& current = texts_.at(static_cast<size_t>(panel));
+  if (current == text) return;
+  current = text;
+  if (!refreshTimer_.isActive()) refreshTimer_.start();
+}
 
-void StatusPanels::SetPanelText(int panel, const QString& text) { Panel(panel)->setText(text); }
+void StatusPanels::Refresh() {
+  refreshTimer_.stop();
+  for (size_t i = 0; i < labels_.size(); ++i)
+    if (labels_[i]->text() != texts_[i]) labels_[i]->setText(texts_[i]);
+}
 
 }  // namespace velmora::console

@@ -1,11 +1,16 @@
 #pragma once
-// SB1, the main window's status bar: eight text panels of fixed width, left to right — port
+// SB1, the main window's status bar: eight text panels of a least width, left to right — port
 // summary, state word, received count, transmitted count, RTS, CTS, DSR, file-send progress.
-// User-interface thread only.
+//
+// A panel's text changes at once (PanelText reads it back); the labels on screen take the new
+// texts at most once per display frame, because the counters change at every received chunk and
+// repainting the bar for each would cost more than the chunk itself. User-interface thread only.
 
 #include <array>
 
 #include <QStatusBar>
+#include <QString>
+#include <QTimer>
 
 class QLabel;
 
@@ -20,12 +25,16 @@ class StatusPanels : public QStatusBar {
 
   explicit StatusPanels(QWidget* parent = nullptr);
 
-  QString PanelText(int panel) const;
+  QString PanelText(int panel) const { return texts_.at(static_cast<size_t>(panel)); }
   void SetPanelText(int panel, const QString& text);
-  QLabel* Panel(int panel) const { return panels_.at(static_cast<size_t>(panel)); }
+  QLabel* Panel(int panel) const { return labels_.at(static_cast<size_t>(panel)); }
+  // Puts the texts on the labels now.
+  void Refresh();
 
  private:
-  std::array<QLabel*, kPanelCount> panels_{};
+  std::array<QLabel*, kPanelCount> labels_{};
+  std::array<QString, kPanelCount> texts_{};
+  QTimer refreshTimer_;
 };
 
 }  // namespace velmora::console

@@ -1,0 +1,185 @@
+// The running main window (offscreen) receiving a fast line through a pseudo-terminal: bytes per
+// second shown in the text view and in the hex view, the longest time the window took to answer
+// a key press meanwhile, and the resident memory as the data keeps coming.
+//
+//   bench_console_receive [MiB for the text view] [MiB for the hex view] [input queue bytes]
+//
+// The input queue defaults to the port's own default; a larger one shows how much of the time
+// is the engine's per-event round trip.
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+#include "console/main_window.h"
+#include "console/receive_pane.h"
+#include "tests/support/pty_pair.h"
+
+namespace {
+
+using velmora::console::TForm1;
+using Clock = std::chrono::steady_clock;
+
+class PrintingPresenter final : public velmora::console::MessagePresenter {
+ public:
+  void ShowErrorBox(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "error box: %s\n", qPrintable(text));
+  }
+};
+
+long ResidentKiB() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Times key presses from the moment they are posted until the pane's owner handles them.
+class KeyProbe : public QObject {
+ public:
+  explicit KeyProbe(QWidget* target) : target_(target) { target_->installEventFilter(this); }
+  void Post() {
+    if (waiting_) return;  // the previous one is still queued: that is the latency running
+    waiting_ = true;
+    postedAt_ = Clock::now();
+    QCoreApplication::postEvent(target_, new QKeyEvent(QEvent::KeyPress, Qt::Key_K, Qt::NoModifier, "k"));
+  }
+  double WorstMs() const { return worst_; }
+  int Count() const { return count_; }
+  void Reset() { worst_ = 0; count_ = 0; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == target_ && event->type() == QEvent::KeyPress && waiting_) {
+      waiting_ = false;
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - postedAt_).count();
+      worst_ = std::max(worst_, ms);
+      ++count_;
+    }
+    return false;
+  }
+
+ private:
+  QWidget* target_;
+  bool waiting_ = false;
+  Clock::time_point postedAt_;
+  double worst_ = 0;
+  int count_ = 0;
+};
+
+struct RunResult {
+  double mibPerSecond;
+  double worstKeyMs;
+  int keys;
+  long residentStartKiB;
+  long residentQuarterKiB;
+  long residentEndKiB;
+};
+
+std::string Payload(size_t size) {
+  // Lines of printable text as a terminal would get them, CR LF ended.
+  std::string payload;
+  payload.reserve(size);
+  const std::string line = "The quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJKLMN\r\n";
+  while (payload.size() < size) payload += line;
+  payload.resize(size);
+  return payload;
+}
+
+RunResult Run(TForm1& form, velmora::test::PtyPair& pty, size_t bytes) {
+  const std::string payload = Payload(bytes);
+  KeyProbe probe(form.Memo1);
+  QTimer keyTimer;
+  QObject::connect(&keyTimer, &QTimer::timeout, [&] { probe.Post(); });
+  keyTimer.start(20);
+
+  form.ResetCounters();
+  RunResult result{};
+  result.residentStartKiB = ResidentKiB();
+  std::atomic<bool> writing{true};
+  const auto start = Clock::now();
+  std::thread writer([&] {
+    pty.Write(payload);
+    writing = false;
+  });
+  const int32_t quarter = static_cast<int32_t>(bytes / 4);
+  bool quarterSeen = false;
+  while (form.RxCount < static_cast<int32_t>(bytes)) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (!quarterSeen && form.RxCount >= quarter) {
+      quarterSeen = true;
+      result.residentQuarterKiB = ResidentKiB();
+    }
+  }
+  form.ReceiveView().Flush();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  writer.join();
+  keyTimer.stop();
+  QCoreApplication::processEvents();
+  result.residentEndKiB = ResidentKiB();
+  result.mibPerSecond = static_cast<double>(bytes) / (1024.0 * 1024.0) / seconds;
+  result.worstKeyMs = probe.WorstMs();
+  result.keys = probe.Count();
+  return result;
+}
+
+void Print(const char* view, size_t bytes, const RunResult& r) {
+  std::printf("%-5s view: %6.1f MiB in, %7.2f MiB/s shown; worst key answer %6.1f ms over %d keys; "
+              "RSS %ld -> %ld (a quarter in) -> %ld KiB\n",
+              view, static_cast<double>(bytes) / (1 << 20), r.mibPerSecond, r.worstKeyMs, r.keys,
+              r.residentStartKiB, r.residentQuarterKiB, r.residentEndKiB);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  const size_t textMiB = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
+  const size_t hexMiB = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 32;
+  const int inputQueue = argc > 3 ? std::atoi(argv[3]) : 0;
+
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  velmora::test::PtyPair pty;
+  {
+    QDir().mkpath(config.path() + "/Velmora");
+    std::ofstream ini((config.path() + "/Velmora/ZORVA.INI").toStdString());
+    ini << "[ComPort1]\nPort=" << pty.SlavePath() << "\nBaudRate=115200\n";
+  }
+
+  QApplication app(argc, argv);
+  TForm1 form(nullptr, std::make_unique<PrintingPresenter>());
+  if (!form.ComPort1.Connected()) return 1;
+  if (inputQueue > 0) {
+    velmora::port::TComBuffer& buffer = form.ComPort1.Buffer();
+    buffer.SetInputSize(inputQueue);
+  }
+  form.show();
+  QCoreApplication::processEvents();
+  std::printf("port %s, input queue %d bytes, pane %d columns\n", pty.SlavePath().c_str(),
+              form.ComPort1.Buffer().InputSize(), form.ReceiveView().Columns());
+
+  const size_t textBytes = textMiB << 20;
+  Print("text", textBytes, Run(form, pty, textBytes));
+  form.SButton2->click();
+  const size_t hexBytes = hexMiB << 20;
+  Print("hex", hexBytes, Run(form, pty, hexBytes));
+  form.close();
+  return 0;
+}
