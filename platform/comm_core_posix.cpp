@@ -142,6 +142,8 @@ class CommCore final : public CommDevice {
     StartOverlapped(ov);
     wait_ = PendingWait{&ov, mask};
     if (CompleteWaitLocked()) return {IoStart::Completed, 0, 0};
+    // The I/O thread may now have lines to look at.
+    if (WatchModemLinesLocked()) wake_->Set();
     return {IoStart::Pending, 0, 0};
   }
 
@@ -308,6 +310,18 @@ class CommCore final : public CommDevice {
     if (!lost_) CheckTransmitterLocked();
     ServeReadsLocked(now);
     CompleteWaitLocked();
+    (void)WatchModemLinesLocked();
+  }
+
+  // The lines matter while a wait for their events is pending or the block depends on DSR.
+  // Returns whether that changed.
+  bool WatchModemLinesLocked() {
+    constexpr uint32_t kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+    const bool wanted = !lost_ && ((wait_ && (mask_ & kLineEvents)) || dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity);
+    if (wanted == modemLinesWanted_) return false;
+    modemLinesWanted_ = wanted;
+    driver_->SetModemLinesWanted(wanted);
+    return true;
   }
 
   std::optional<TimePoint> NextDeadlineLocked() {
@@ -595,6 +609,7 @@ class CommCore final : public CommDevice {
   std::deque<PendingWrite> writes_;
   std::optional<PendingWait> wait_;
 
+  bool modemLinesWanted_ = false;
   bool outputBlocked_ = false;  // the driver took less than offered: poll for room
   bool transmitting_ = false;   // bytes went out since the last transmit-empty
   bool rtsOn_ = false;

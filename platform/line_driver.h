@@ -88,6 +88,9 @@ class LineDriver {
   virtual void Service() = 0;
 
   virtual ModemChange TakeModemChange() = 0;
+  // Whether anyone waits for modem-line changes now. A driver that can only find changes by
+  // looking at the lines now and then looks only while they are wanted.
+  virtual void SetModemLinesWanted(bool /*wanted*/) {}
   virtual Status SetDtr(bool on) = 0;
   virtual Status SetRts(bool on) = 0;
   virtual Status SetBreak(bool on) = 0;

@@ -283,7 +283,8 @@ bool TtyLineDriver::TransmitterEmpty() {
 
 std::optional<Clock::TimePoint> TtyLineDriver::NextDeadline() {
   std::optional<Clock::TimePoint> due = txCheck_.RecheckAt();
-  if (modemWaitMissing_.load() && hasModemLines_ && !lost_ && wake_) {
+  // Without a modem-line wait the lines are looked at, but only while someone wants them.
+  if (modemWaitMissing_.load() && modemLinesWanted_ && hasModemLines_ && !lost_ && wake_) {
     if (!modemCheckDue_) modemCheckDue_ = clock_->Now() + kModemCheckInterval;
     if (!due || *modemCheckDue_ < *due) due = modemCheckDue_;
   }
@@ -291,7 +292,10 @@ std::optional<Clock::TimePoint> TtyLineDriver::NextDeadline() {
 }
 
 void TtyLineDriver::Service() {
-  if (!modemWaitMissing_.load() || !hasModemLines_ || lost_ || !wake_) return;
+  if (!modemWaitMissing_.load() || !modemLinesWanted_ || !hasModemLines_ || lost_ || !wake_) {
+    modemCheckDue_.reset();
+    return;
+  }
   const Clock::TimePoint now = clock_->Now();
   if (modemCheckDue_ && now < *modemCheckDue_) return;
   modemCheckDue_ = now + kModemCheckInterval;

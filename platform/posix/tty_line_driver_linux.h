@@ -65,6 +65,7 @@ class TtyLineDriver final : public LineDriver {
   std::optional<Clock::TimePoint> NextDeadline() override;
   void Service() override;
   ModemChange TakeModemChange() override;
+  void SetModemLinesWanted(bool wanted) override { modemLinesWanted_ = wanted; }
   Status SetDtr(bool on) override;
   Status SetRts(bool on) override;
   Status SetBreak(bool on) override;
@@ -109,6 +110,7 @@ class TtyLineDriver final : public LineDriver {
   std::unique_ptr<SignalStoppedThread> modemThread_;
   std::atomic<bool> modemWaitMissing_{false};  // set by the helper thread when TIOCMIWAIT fails
   std::optional<Clock::TimePoint> modemCheckDue_;
+  bool modemLinesWanted_ = false;  // set by the core, read on its thread
   ModemLook polledModemLook_;
 
   TransmitEmptyCheck txCheck_;
