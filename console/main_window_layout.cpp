@@ -74,6 +74,11 @@ TForm1::TForm1(std::shared_ptr<platform::DeviceDirectory> directory,
       presenter_(presenter ? std::move(presenter) : std::make_unique<MessageBoxPresenter>()) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Velmora"));
+  // The layout's sizes were chosen for an 8-point interface font; the system's own family at that
+  // size keeps captions and panel texts within them.
+  QFont formFont = font();
+  formFont.setPointSize(8);
+  setFont(formFont);
   resize(646, 480);
   move(191, 167);
   BuildLayout();

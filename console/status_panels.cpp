@@ -37,8 +37,16 @@ void StatusPanels::SetPanelText(int panel, const QString& text) {
 
 void StatusPanels::Refresh() {
   refreshTimer_.stop();
-  for (size_t i = 0; i < labels_.size(); ++i)
-    if (labels_[i]->text() != texts_[i]) labels_[i]->setText(texts_[i]);
+  for (size_t i = 0; i < labels_.size(); ++i) {
+    QLabel* label = labels_[i];
+    if (label->text() == texts_[i]) continue;
+    label->setText(texts_[i]);
+    // A text longer than the panel widens it rather than being cut off.
+    const int needed = label->fontMetrics().horizontalAdvance(texts_[i]) +
+                       label->contentsMargins().left() + label->contentsMargins().right() +
+                       2 * label->frameWidth() + 2;
+    label->setMinimumWidth(std::max(kWidths[i], needed));
+  }
 }
 
 }  // namespace velmora::console

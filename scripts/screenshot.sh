@@ -27,6 +27,10 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 sleep 1  # let it paint
+if ! kill -0 "$app" 2>/dev/null; then
+  echo "screenshot: the console exited before its window could be taken" >&2
+  exit 1
+fi
 if [ -n "$id" ]; then
   import -window "$id" "$OUTPUT"
 else
