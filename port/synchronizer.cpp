@@ -1,5 +1,6 @@
 #include "port/synchronizer.h"
 
+#include <stdexcept>
 #include <system_error>
 
 #include "port/error_display.h"
@@ -20,7 +21,7 @@ void Synchronizer::Send(std::function<void()> call, ReleaseWhen release) {
   queue_.push_back({std::move(call), &waiter, release});
   pending_->Set();
   released_.wait(lock, [&] { return waiter.finished; });
-  if (waiter.error) std::rethrow_exception(waiter.error);
+  if (waiter.failed) throw std::runtime_error(waiter.message);
 }
 
 void Synchronizer::Post(std::function<void()> call) {
@@ -29,9 +30,10 @@ void Synchronizer::Post(std::function<void()> call) {
   pending_->Set();
 }
 
-void Synchronizer::Release(Waiter* waiter, std::exception_ptr error) {
+void Synchronizer::Release(Waiter* waiter, bool failed, std::string message) {
   std::lock_guard lock(mutex_);
-  waiter->error = std::move(error);
+  waiter->failed = failed;
+  waiter->message = std::move(message);
   waiter->finished = true;
   released_.notify_all();
 }
@@ -51,15 +53,20 @@ void Synchronizer::Drain() {
     }
     Waiter* waiter = item.waiter;
     if (waiter && item.release == ReleaseWhen::Started) {
-      Release(waiter, nullptr);
+      Release(waiter, false, {});
       waiter = nullptr;
     }
     try {
       item.call();
-      if (waiter) Release(waiter, nullptr);
+      if (waiter) Release(waiter, false, {});
+    } catch (const std::exception& e) {
+      if (waiter)
+        Release(waiter, true, e.what());
+      else
+        ShowError(e.what());
     } catch (...) {
       if (waiter)
-        Release(waiter, std::current_exception());
+        Release(waiter, true, "unknown error");
       else
         ShowCurrentException();
     }

@@ -2,8 +2,8 @@
 // Runs calls from a worker thread on the thread that owns a port.
 //
 // The monitor thread queues a call and either waits for its end (`Send` with
-// ReleaseWhen::Finished; an exception the call raises travels back and is raised again in the
-// sender), or is let go as soon as the owner starts it (ReleaseWhen::Started), or not at all
+// ReleaseWhen::Finished; when the call raises, the sender raises a std::runtime_error with the
+// same message — only the text crosses threads, never the exception object), or is let go as soon as the owner starts it (ReleaseWhen::Started), or not at all
 // (`Post`). The owner runs queued calls in `Drain`: from its event loop, which watches
 // `PollHandle()` (readable while calls wait; the Qt binding puts a socket notifier on it), and
 // while it waits for the worker to end (`WaitServing`), so that stopping a worker that is in
@@ -13,7 +13,7 @@
 
 #include <condition_variable>
 #include <deque>
-#include <exception>
+#include <string>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,7 +46,8 @@ class Synchronizer {
  private:
   struct Waiter {
     bool finished = false;
-    std::exception_ptr error;
+    bool failed = false;
+    std::string message;
   };
   struct Item {
     std::function<void()> call;
@@ -54,7 +55,7 @@ class Synchronizer {
     ReleaseWhen release = ReleaseWhen::Finished;
   };
 
-  void Release(Waiter* waiter, std::exception_ptr error);
+  void Release(Waiter* waiter, bool failed, std::string message);
 
   std::unique_ptr<platform::Event> pending_;
   std::mutex mutex_;

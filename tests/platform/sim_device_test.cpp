@@ -310,6 +310,9 @@ TEST_F(LoopbackTest, ReadTimeoutsEndAReadWithWhatCame) {
   ASSERT_EQ(dev->ReadFile(read.buffer.data(), 4, read.ov).kind, IoStart::Pending);
   plug->InjectReceived("z");
   EXPECT_TRUE(read.Done(test::kTestWaitMs)) << "the first byte ends the wait";
+  uint32_t n = 0;
+  EXPECT_TRUE(dev->GetOverlappedResult(read.ov, n, false));
+  EXPECT_EQ(n, 1u);
 }
 
 TEST_F(LoopbackTest, AWriteTimeoutEndsTheWriteWithTheCountTheLineTook) {
