@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "port/ascii_case.h"
 #include "port/atomic_file.h"
 #include "port/text_forms.h"
 
@@ -21,14 +22,7 @@ std::string_view Trim(std::string_view s) {
   return s.substr(first, last - first + 1);
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return EqualIgnoringAsciiCase(a, b); }
 
 // One line of the file: its text and its own line end ("\r\n", "\n", or none on the last line),
 // so that untouched lines are written back byte for byte.

@@ -4,14 +4,13 @@
 #include <cctype>
 #include <system_error>
 
+#include "port/ascii_case.h"
 #include "port/atomic_file.h"
 #include "port/ecomport.h"
 
 namespace velmora::port {
 
 namespace {
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Case-insensitive order, with the exact bytes as tie-break so the result never depends on the
 // order the folder was read in.
@@ -26,11 +25,7 @@ bool TextLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
+bool SameName(const std::string& a, const std::string& b) { return EqualIgnoringAsciiCase(a, b); }
 
 bool HasHardware(const std::filesystem::path& tty) {
   std::error_code ec;

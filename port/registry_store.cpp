@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "port/ascii_case.h"
 #include "port/atomic_file.h"
 
 namespace velmora::port {
@@ -15,14 +16,7 @@ namespace {
 constexpr std::string_view kValuesFileName = "@values";  // '@' never survives name escaping
 constexpr std::size_t kMaxKeyNameLength = 255;
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return EqualIgnoringAsciiCase(a, b); }
 
 void AppendEscapedByte(std::string& out, unsigned char c) {
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "port/ascii_case.h"
 #include "port/com_port.h"
 #include "port/ecomport.h"
 #include "port/ini_file.h"
@@ -194,13 +195,6 @@ void ReadGroups(TCustomComPort& port, SettingsSource& in) {
     f.SetXoffChar(character("FlowControl.XoffChar", f.XoffChar()));
     f.SetXonChar(character("FlowControl.XonChar", f.XonChar()));
   }
-}
-
-std::string AsciiUpper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
 }
 
 }  // namespace

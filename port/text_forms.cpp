@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 
+#include "port/ascii_case.h"
+
 namespace velmora::port {
 
 namespace {
@@ -18,15 +20,6 @@ constexpr std::array<std::string_view, 4> kFlowControlTexts = {"Hardware", "Soft
 constexpr std::array<std::string_view, 3> kDTRControlTexts = {"Disable", "Enable", "Handshake"};
 constexpr std::array<std::string_view, 4> kRTSControlTexts = {"Disable", "Enable", "Handshake",
                                                               "Toggle"};
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  return true;
-}
 
 template <typename E, std::size_t N>
 std::string TextOf(const std::array<std::string_view, N>& texts, E value) {

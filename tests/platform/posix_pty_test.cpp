@@ -34,17 +34,7 @@ using test::WriteAll;
 // Generous: only a spinning thread would come near it in a second.
 constexpr auto kIdleCpuAllowance = 30ms;
 
-Dcb Line(uint32_t baud, uint8_t bits = 8, uint8_t parity = NOPARITY, uint8_t stop = ONESTOPBIT) {
-  Dcb dcb;
-  dcb.BaudRate = baud;
-  dcb.fBinary = 1;
-  dcb.ByteSize = bits;
-  dcb.Parity = parity;
-  dcb.StopBits = stop;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  return dcb;
-}
+using test::Line;
 
 std::string EveryByteValue(size_t repeats) {
   std::string s;

@@ -6,20 +6,12 @@
 
 #include <cerrno>
 
+#include "tests/support/device_io.h"
+
 namespace velmora::platform::posix {
 namespace {
 
-Dcb Line(uint32_t baud, uint8_t bits = 8, uint8_t parity = NOPARITY, uint8_t stop = ONESTOPBIT) {
-  Dcb dcb;
-  dcb.BaudRate = baud;
-  dcb.fBinary = 1;
-  dcb.ByteSize = bits;
-  dcb.Parity = parity;
-  dcb.StopBits = stop;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  return dcb;
-}
+using test::Line;
 
 // What every translation must hold whatever the block says: a raw line with errors in band.
 void ExpectRawLine(const TtyTermios& t) {

@@ -26,14 +26,6 @@ using test::WriteAll;
 
 constexpr uint32_t kShortMs = 100;  // long enough for the I/O thread to act, when nothing must happen
 
-Dcb LineAt(uint32_t baud) {
-  Dcb dcb;
-  dcb.BaudRate = baud;
-  dcb.fBinary = 1;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  return dcb;
-}
 
 // Collects events until every bit of `bits` was seen (events may arrive split over waits).
 uint32_t WaitFor(EventWait& wait, uint32_t bits) {
@@ -58,7 +50,7 @@ uint32_t ErrorsUntil(CommDevice& dev, uint32_t bits) {
 
 CommTimeouts ReturnAtOnce() { return {MAXDWORD, 0, 0, 0, 0}; }
 
-std::unique_ptr<CommDevice> Open(NamedDevice& named, const Dcb& dcb = LineAt(115200)) {
+std::unique_ptr<CommDevice> Open(NamedDevice& named, const Dcb& dcb = test::Line(115200)) {
   OpenResult r = named.Open();
   EXPECT_TRUE(r.device) << r.error << " " << r.detail;
   if (!r.device) return nullptr;
@@ -73,7 +65,7 @@ class LoopbackTest : public ::testing::Test {
  protected:
   std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
   std::shared_ptr<LoopbackPlug> plug = LoopbackPlug::Create(clock);
-  std::unique_ptr<CommDevice> dev = Open(*plug->Endpoint(), LineAt(9600));
+  std::unique_ptr<CommDevice> dev = Open(*plug->Endpoint(), test::Line(9600));
 
   // Runs the line for `time` in steps, as a steady clock would.
   void Run(Clock::Duration time) { clock->Advance(time); }
@@ -189,7 +181,7 @@ TEST_F(LoopbackTest, ParityErrorsCountOnlyWhileCheckedAndAreReplacedWhenAsked) {
   for (const Case& c : {Case{false, false, 0, "p"}, Case{false, true, 0, "p"}, Case{true, false, CE_RXPARITY, "p"},
                         Case{true, true, CE_RXPARITY, "?"}}) {
     SCOPED_TRACE(testing::Message() << "check " << c.check << " replace " << c.replace);
-    Dcb dcb = LineAt(9600);
+    Dcb dcb = test::Line(9600);
     dcb.Parity = EVENPARITY;
     dcb.fParity = c.check;
     dcb.fErrorChar = c.replace;
@@ -204,7 +196,7 @@ TEST_F(LoopbackTest, ParityErrorsCountOnlyWhileCheckedAndAreReplacedWhenAsked) {
 }
 
 TEST_F(LoopbackTest, NulDiscardingAndTheEventCharacter) {
-  Dcb dcb = LineAt(9600);
+  Dcb dcb = test::Line(9600);
   dcb.fNull = 1;
   dcb.EvtChar = '\r';
   ASSERT_TRUE(dev->SetCommState(dcb));
@@ -317,7 +309,7 @@ TEST_F(LoopbackTest, ReadTimeoutsEndAReadWithWhatCame) {
 
 TEST_F(LoopbackTest, AWriteTimeoutEndsTheWriteWithTheCountTheLineTook) {
   ASSERT_TRUE(dev->SetCommTimeouts({MAXDWORD, 0, 0, 1, 50}));
-  Dcb held = LineAt(9600);
+  Dcb held = test::Line(9600);
   held.fOutxCtsFlow = 1;  // RTS is down, so the plug's CTS is too: nothing moves
   ASSERT_TRUE(dev->SetCommState(held));
   const std::string big(sim::kSimBufferSize + 10, 'w');
@@ -350,7 +342,7 @@ TEST_F(LoopbackTest, TransmitEmptyComesAfterTheLastCharactersTime) {
 
 TEST(SimRealTime, PacesTheLineOnTheSteadyClockWithoutOutsideWakeups) {
   auto plug = LoopbackPlug::Create();
-  auto dev = Open(*plug->Endpoint(), LineAt(115200));
+  auto dev = Open(*plug->Endpoint(), test::Line(115200));
   ASSERT_TRUE(dev->SetCommMask(EV_TXEMPTY));
   EventWait wait(*dev);
   ASSERT_EQ(wait.Start().kind, IoStart::Pending);
@@ -371,14 +363,14 @@ TEST(SimCharacterTime, CountsStartDataParityAndStopBits) {
   };
   for (Case c : {Case{8, NOPARITY, ONESTOPBIT, 1000, 10ms}, Case{7, EVENPARITY, TWOSTOPBITS, 1000, 11ms},
                  Case{5, MARKPARITY, ONE5STOPBITS, 1000, 8500us}, Case{8, NOPARITY, ONESTOPBIT, 250000, 40us}}) {
-    Dcb dcb = LineAt(c.baud);
+    Dcb dcb = test::Line(c.baud);
     dcb.ByteSize = c.bytes;
     dcb.Parity = c.parity;
     dcb.StopBits = c.stop;
     ASSERT_TRUE(dev->SetCommState(dcb));
     EXPECT_EQ(plug->CharacterTime(0), c.expected);
   }
-  Dcb impossible = LineAt(9600);
+  Dcb impossible = test::Line(9600);
   impossible.StopBits = ONE5STOPBITS;  // with 8 data bits
   EXPECT_EQ(dev->SetCommState(impossible).error, EINVAL);
 }
@@ -403,7 +395,7 @@ TEST(SimNullModem, EndsAreCrossed) {
 TEST(SimNullModem, CtsFlowHoldsTheTransmitterUntilTheFarEndIsReady) {
   auto clock = std::make_shared<ManualClock>();
   auto pair = NullModemPair::Create(clock);
-  Dcb flow = LineAt(9600);
+  Dcb flow = test::Line(9600);
   flow.fOutxCtsFlow = 1;
   auto a = Open(*pair->Endpoint(0), flow);
   auto b = Open(*pair->Endpoint(1));
@@ -433,7 +425,7 @@ class RadioTest : public ::testing::Test {
  protected:
   std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
   std::shared_ptr<RadioLink> radio = RadioLink::Create(clock);
-  std::unique_ptr<CommDevice> dev = Open(*radio->Endpoint(), LineAt(9600));
+  std::unique_ptr<CommDevice> dev = Open(*radio->Endpoint(), test::Line(9600));
 };
 
 TEST_F(RadioTest, DeliversWhileKeyedAndLosesWhileUnkeyed) {
@@ -475,7 +467,7 @@ TEST_F(RadioTest, RaisesCtsAfterItsDelayAndTheFarStationEchoesTheBurst) {
 }
 
 TEST_F(RadioTest, RtsToggleKeysEachBurstAndDropsAfterTheLastCharacter) {
-  Dcb toggle = LineAt(9600);
+  Dcb toggle = test::Line(9600);
   toggle.fRtsControl = RTS_CONTROL_TOGGLE;
   ASSERT_TRUE(dev->SetCommState(toggle));
   EventWait wait(*dev);

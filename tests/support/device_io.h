@@ -12,6 +12,20 @@ namespace velmora::test {
 
 inline constexpr uint32_t kTestWaitMs = 5000;
 
+// A raw line at `baud` with the usual XON/XOFF characters, as tests configure it.
+inline platform::Dcb Line(uint32_t baud, uint8_t bits = 8, uint8_t parity = platform::NOPARITY,
+                          uint8_t stop = platform::ONESTOPBIT) {
+  platform::Dcb dcb;
+  dcb.BaudRate = baud;
+  dcb.fBinary = 1;
+  dcb.ByteSize = bits;
+  dcb.Parity = parity;
+  dcb.StopBits = stop;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  return dcb;
+}
+
 struct IoOutcome {
   bool completed = false;  // false: still pending after the timeout
   int error = 0;
