@@ -50,6 +50,14 @@ struct PendingWait {
   uint32_t* mask;
 };
 
+// A timeout of more than a few years is no timeout; beyond that the clock's arithmetic would
+// overflow (a multiplier near MAXDWORD times a long transfer).
+std::optional<TimePoint> DeadlineAfter(TimePoint now, uint64_t milliseconds) {
+  constexpr uint64_t kLongest = uint64_t{1} << 37;  // about four years
+  if (milliseconds == 0 || milliseconds > kLongest) return std::nullopt;
+  return now + Millis(milliseconds);
+}
+
 std::optional<TimePoint> Earliest(std::optional<TimePoint> a, std::optional<TimePoint> b) {
   if (!a) return b;
   if (!b) return a;
@@ -111,6 +119,7 @@ class CommCore final : public CommDevice {
     dcb_ = dcb;
     // The control modes decide the lines, as a Windows driver does on every SetCommState.
     Status lines = ApplyControlLinesLocked();
+    (void)WatchModemLinesLocked();
     wake_->Set();
     return lines;
   }
@@ -131,6 +140,7 @@ class CommCore final : public CommDevice {
       CompleteOverlapped(*wait_->ov, 0, 0);
       wait_.reset();
     }
+    if (WatchModemLinesLocked()) wake_->Set();
     return Status::Ok();
   }
 
@@ -175,8 +185,8 @@ class CommCore final : public CommDevice {
       return {IoStart::Completed, 0, 0};
     }
     PendingWrite w{&ov, static_cast<const uint8_t*>(buffer), count, 0, std::nullopt};
-    uint64_t total = uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count + timeouts_.WriteTotalTimeoutConstant;
-    if (total > 0) w.deadline = clock_.Now() + Millis(total);
+    w.deadline = DeadlineAfter(clock_.Now(), uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
+                                                 timeouts_.WriteTotalTimeoutConstant);
     writes_.push_back(w);
     FeedOutputLocked();
     // Bytes on their way mean a transmit-empty to watch for, and maybe the rest to feed.
@@ -523,12 +533,11 @@ class CommCore final : public CommDevice {
     const CommTimeouts& t = timeouts_;
     if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
         t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD) {
-      r.totalDeadline = now + Millis(t.ReadTotalTimeoutConstant);
+      r.totalDeadline = DeadlineAfter(now, t.ReadTotalTimeoutConstant);
       return;
     }
     if (ReturnsAtOnce()) return;
-    uint64_t total = uint64_t{t.ReadTotalTimeoutMultiplier} * r.want + t.ReadTotalTimeoutConstant;
-    if (total > 0) r.totalDeadline = now + Millis(total);
+    r.totalDeadline = DeadlineAfter(now, uint64_t{t.ReadTotalTimeoutMultiplier} * r.want + t.ReadTotalTimeoutConstant);
   }
 
   bool ReturnsAtOnce() const {
@@ -549,7 +558,7 @@ class CommCore final : public CommDevice {
       if (taken > 0) {
         ResumeInputFlowIfDrainedLocked();
         const uint32_t interval = timeouts_.ReadIntervalTimeout;
-        if (interval != 0 && interval != MAXDWORD) r.intervalDeadline = now + Millis(interval);
+        if (interval != MAXDWORD) r.intervalDeadline = DeadlineAfter(now, interval);
       }
       // Nothing more comes from a lost device: a read ends with what it has.
       const bool done = r.got == r.want || lost_ || ReturnsAtOnce() || (ReturnsOnFirstBytes() && r.got > 0) ||

@@ -307,6 +307,18 @@ TEST_F(LoopbackTest, ReadTimeoutsEndAReadWithWhatCame) {
   EXPECT_EQ(n, 1u);
 }
 
+TEST_F(LoopbackTest, TimeoutsTooLongForTheClockMeanNoTimeout) {
+  ASSERT_TRUE(dev->SetCommTimeouts({0, MAXDWORD - 1, MAXDWORD - 1, 0, 0}));
+  // MAXDWORD ms a byte over four million bytes: far past what a clock can add.
+  PendingOp read(4'000'000);
+  ASSERT_EQ(dev->ReadFile(read.buffer.data(), 4'000'000, read.ov).kind, IoStart::Pending);
+  Run(24h);
+  EXPECT_FALSE(read.Done(kShortMs));
+  ASSERT_TRUE(dev->PurgeComm(PURGE_RXABORT));
+  uint32_t n = 0;
+  EXPECT_EQ(dev->GetOverlappedResult(read.ov, n, true).error, ECANCELED);
+}
+
 TEST_F(LoopbackTest, AWriteTimeoutEndsTheWriteWithTheCountTheLineTook) {
   ASSERT_TRUE(dev->SetCommTimeouts({MAXDWORD, 0, 0, 1, 50}));
   Dcb held = test::Line(9600);
