@@ -17,7 +17,8 @@ constexpr int kFlushIntervalMs = 15;
 
 }  // namespace
 
-ReceivePane::ReceivePane(QPlainTextEdit* view) : QObject(view), view_(view) {
+ReceivePane::ReceivePane(QPlainTextEdit* view)
+    : QObject(view), view_(view), viewport_(view->viewport()) {
   view_->setReadOnly(true);
   view_->setUndoRedoEnabled(false);
   view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -25,7 +26,7 @@ ReceivePane::ReceivePane(QPlainTextEdit* view) : QObject(view), view_(view) {
   // Wrapping at any character gives every line of a fixed-pitch font the same number of
   // characters, which is what lets the line count be kept by arithmetic.
   view_->setWordWrapMode(QTextOption::WrapAnywhere);
-  view_->viewport()->installEventFilter(this);
+  viewport_->installEventFilter(this);
   view_->installEventFilter(this);
   flushTimer_.setSingleShot(true);
   flushTimer_.setInterval(kFlushIntervalMs);
@@ -137,8 +138,10 @@ void ReceivePane::Measure() {
 }
 
 bool ReceivePane::eventFilter(QObject* watched, QEvent* event) {
-  if ((watched == view_->viewport() && event->type() == QEvent::Resize) ||
-      (watched == view_ && event->type() == QEvent::FontChange)) {
+  // Pointers only: events also arrive while the view is being destroyed, when it is no longer
+  // a text edit.
+  if ((event->type() == QEvent::Resize && watched == viewport_) ||
+      (event->type() == QEvent::FontChange && watched == view_)) {
     measuredWidth_ = -1;
     Measure();
   }

@@ -52,6 +52,7 @@ class ReceivePane : public QObject {
   void Measure();
 
   QPlainTextEdit* view_;
+  QWidget* viewport_;
   QTimer flushTimer_;
   QString pending_;
   bool clearPending_ = false;
