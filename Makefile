@@ -16,7 +16,7 @@ build/release/CMakeCache.txt: | setup
 	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
 build: build/release/CMakeCache.txt
-	cmake --build build/release -j $(JOBS)
+	cmake --build build/release -j $(JOBS) --target velmora
 
 run: build
 	@bash scripts/start-console.sh build/release/console/velmora
@@ -30,7 +30,8 @@ test: setup
 	cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure --no-tests=error -j $(JOBS) -L threads
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
-bench: build
+bench: build/release/CMakeCache.txt
+	cmake --build build/release -j $(JOBS)
 	@bash scripts/run-benchmarks.sh build/release
 
 screenshot: build
