@@ -188,7 +188,7 @@ class TForm1 : public QMainWindow, public dialogs::TrafficCounters {
   void WriteAndCount(const std::string& bytes);
   void SelectDisplayMode(QToolButton* pressed);
   void AppendMarkerLine(const QString& marker);
-  bool HandleMemo1Key(QKeyEvent* event);
+  void HandleMemo1Key(QKeyEvent* event);
 
   std::unique_ptr<MessagePresenter> presenter_;
   std::unique_ptr<port::QtPortBinding> binding_;

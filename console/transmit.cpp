@@ -1,6 +1,7 @@
 // The transmit path: typed characters to the line, the line ending for Enter, and keying the
 // transmitter with RTS — per burst (RTS/CTS mode) or after a delay, held until Enter.
 
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QPlainTextEdit>
@@ -42,23 +43,30 @@ bool IsEditingShortcut(QKeyEvent* event) {
 }  // namespace
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Memo1 && event->type() == QEvent::KeyPress)
-    HandleMemo1Key(static_cast<QKeyEvent*>(event));
+  if (watched == Memo1) {
+    if (event->type() == QEvent::KeyPress) {
+      HandleMemo1Key(static_cast<QKeyEvent*>(event));
+    } else if (event->type() == QEvent::InputMethod) {
+      // A character composed through an input method (dead keys, compose) is typed too; the
+      // text still being composed is not.
+      for (QChar key : static_cast<QInputMethodEvent*>(event)->commitString())
+        Guarded([&] { Memo1KeyPress(key); });
+    }
+  }
   return QMainWindow::eventFilter(watched, event);  // the pane shows and edits the key as usual
 }
 
-bool TForm1::HandleMemo1Key(QKeyEvent* event) {
+void TForm1::HandleMemo1Key(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_Delete:  // an editing key with no character of its own
-      return false;
+      return;
     default:
       break;
   }
-  if (IsEditingShortcut(event)) return false;
+  if (IsEditingShortcut(event)) return;
   for (QChar key : event->text()) Guarded([&] { Memo1KeyPress(key); });
-  return false;
 }
 
 void TForm1::Memo1KeyPress(QChar key) {

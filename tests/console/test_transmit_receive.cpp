@@ -4,6 +4,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QtTest>
 
 #include "platform/sim/sim_devices.h"
@@ -210,6 +211,18 @@ class TestTransmitReceive : public QObject {
       f.Key(c == u'\b' ? Qt::Key_Backspace : Qt::Key_unknown, QString(c));
     QTRY_COMPARE(Heard(*f.radio), sent);
     QCOMPARE(form.TxCount, int(sent.size()));
+  }
+
+  void characterComposedByAnInputMethodIsTyped() {
+    WindowFixture f;
+    TForm1& form = f.StartOnRadio();
+    QInputMethodEvent composing("ж", {});
+    QApplication::sendEvent(form.Memo1, &composing);  // still being composed: not sent
+    QInputMethodEvent committed;
+    committed.setCommitString("ж");
+    QApplication::sendEvent(form.Memo1, &committed);
+    QTRY_COMPARE(Heard(*f.radio), QByteArray("\xE6"));
+    QCOMPARE(form.TxCount, 1);
   }
 
   void pastingSendsNothing() {
