@@ -61,7 +61,8 @@ class KeyProbe : public QObject {
     if (waiting_) return;  // the previous one is still queued: that is the latency running
     waiting_ = true;
     postedAt_ = Clock::now();
-    QCoreApplication::postEvent(target_, new QKeyEvent(QEvent::KeyPress, Qt::Key_K, Qt::NoModifier, "k"));
+    QCoreApplication::postEvent(target_,
+                                new QKeyEvent(QEvent::KeyPress, Qt::Key_K, Qt::NoModifier, "k"));
   }
   double WorstMs() const { return worst_; }
   int Count() const { return count_; }
@@ -100,7 +101,8 @@ std::string Payload(size_t size) {
   // Lines of printable text as a terminal would get them, CR LF ended.
   std::string payload;
   payload.reserve(size);
-  const std::string line = "The quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJKLMN\r\n";
+  const std::string line =
+      "The quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJKLMN\r\n";
   while (payload.size() < size) payload += line;
   payload.resize(size);
   return payload;

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "platform/sim/sim_devices.h"
+#include "tests/support/pty_pair.h"
 #include "window_fixture.h"
 
 using namespace velmora;
@@ -335,6 +336,29 @@ class TestTransmitReceive : public QObject {
              QString("<Framing Error>\n<Rx Parity Error>\n<Buffer Overrun>\n<BREAK>\n"
                      "<I/O Error>\n<Mode is not Supported>\n<Input Buffer Overflow>\n"
                      "<Output Buffer is Full>\n"));
+  }
+
+  // The same paths through a real kernel tty: the console on the slave, the test on the master.
+  void pseudoTerminalCarriesBothWays() {
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() +
+                    "\nBaudRate=115200\n[Velmora]\nRTS/CTS=1\nCRLF=1\n");
+    TForm1& form = f.Start();
+    QVERIFY(f.boxes.isEmpty());
+    QVERIFY(form.ComPort1.Connected());
+    QCOMPARE(form.PanelText(0),
+             QString::fromStdString(pty.SlavePath() + ", 115200, 8, 1, None, None"));
+
+    f.Type("Да\r");
+    QCOMPARE(QByteArray::fromStdString(pty.Read(4)), QByteArray("\xC4\xE0\r\n"));
+    QTRY_VERIFY(!form.RtsOn);
+
+    QTest::mouseClick(form.SButton2, Qt::LeftButton);
+    pty.Write("AB");
+    QTRY_COMPARE(form.RxCount, 2);
+    pty.Write("C");
+    QTRY_COMPARE(Received(form), QString("41.42.43."));
   }
 
   void receivePaneEmptiesPastTwoThousandLines() {
