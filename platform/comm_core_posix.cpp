@@ -6,7 +6,6 @@
 #include <array>
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -15,6 +14,7 @@
 #include "platform/byte_queue.h"
 #include "platform/event.h"
 #include "platform/overlapped.h"
+#include "platform/receive_rules.h"
 
 namespace velmora::platform {
 
@@ -26,7 +26,6 @@ using Millis = std::chrono::milliseconds;
 // Anything larger is a mistake in the settings, not a queue anyone wants.
 constexpr uint32_t kLargestQueue = 64u << 20;
 constexpr size_t kReadChunk = 64 * 1024;
-constexpr uint32_t kLineErrorBits = CE_FRAME | CE_OVERRUN | CE_RXPARITY;
 
 struct PendingRead {
   Overlapped* ov;
@@ -364,57 +363,16 @@ class CommCore final : public CommDevice {
 
   void AcceptInputLocked(uint8_t* data, size_t count) {
     const size_t before = input_.Size();
-    uint32_t events = 0;
-    if (marks_.empty() && !dcb_.fNull && !dcb_.fDsrSensitivity) {
-      input_.Push(data, count);
-      if (count > 0 && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), count)) events |= EV_RXFLAG;
-    } else {
-      events |= AcceptMarkedInputLocked(data, count);
-    }
+    const ReceiveOutcome r = ApplyReceiveRules(dcb_, (modem_ & MS_DSR_ON) != 0, data, count, marks_);
+    // Reads never ask for more than the room, so everything kept fits.
+    input_.Push(data, r.kept);
+    errorWord_ |= r.errors;
+    uint32_t events = r.events;
     if (input_.Size() > before) events |= EV_RXCHAR;
     const size_t eightyPercent = input_.Capacity() * 8 / 10;
     if (before < eightyPercent && input_.Size() >= eightyPercent) events |= EV_RX80FULL;
     RecordLocked(events);
     HoldInputFlowIfFullLocked();
-  }
-
-  uint32_t AcceptMarkedInputLocked(uint8_t* data, size_t count) {
-    uint32_t events = 0;
-    const uint32_t errorsBefore = errorWord_;
-    const bool dsrOff = dcb_.fDsrSensitivity && !(modem_ & MS_DSR_ON);
-    size_t m = 0;
-    for (size_t i = 0; i <= count; ++i) {
-      bool parityError = false;
-      for (; m < marks_.size() && marks_[m].position == i; ++m) {
-        switch (marks_[m].kind) {
-          case RxMark::Frame: errorWord_ |= CE_FRAME; break;
-          case RxMark::Parity:
-            // Parity marks count only while the block asks for checking.
-            if (dcb_.fParity) {
-              errorWord_ |= CE_RXPARITY;
-              parityError = true;
-            }
-            break;
-          case RxMark::Break:
-            errorWord_ |= CE_BREAK;
-            events |= EV_BREAK;
-            break;
-          case RxMark::Overrun: errorWord_ |= CE_OVERRUN; break;
-          case RxMark::RxOver: errorWord_ |= CE_RXOVER; break;
-        }
-      }
-      if (i == count) break;
-      uint8_t byte = data[i];
-      if (parityError && dcb_.fErrorChar) byte = static_cast<uint8_t>(dcb_.ErrorChar);
-      if (dsrOff || (dcb_.fNull && byte == 0)) continue;
-      if (!input_.PushByte(byte)) {
-        errorWord_ |= CE_RXOVER;
-        continue;
-      }
-      if (byte == static_cast<uint8_t>(dcb_.EvtChar)) events |= EV_RXFLAG;
-    }
-    if ((errorWord_ & ~errorsBefore & kLineErrorBits) != 0) events |= EV_ERR;
-    return events;
   }
 
   void RecordLocked(uint32_t events) {
