@@ -3,7 +3,7 @@
 set -euo pipefail
 dir=$1
 for b in "$dir"/bench/bench_*; do
-  [ -x "$b" ] || continue
+  [ -f "$b" ] && [ -x "$b" ] || continue
   echo "== $(basename "$b")"
   "$b"
 done
