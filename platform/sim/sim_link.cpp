@@ -231,30 +231,28 @@ void SimLink::CatchUp() {
 
 void SimLink::InjectReceived(const std::string& bytes, size_t uart) {
   std::lock_guard lock(mutex_);
-  for (char c : bytes) InjectLocked(uart, {static_cast<uint8_t>(c)});
+  for (char c : bytes) DeliverLocked(uart, {static_cast<uint8_t>(c)});
 }
 
 void SimLink::InjectFrameError(uint8_t byte, size_t uart) {
   std::lock_guard lock(mutex_);
-  InjectLocked(uart, {byte, true, RxMark::Frame, true});
+  DeliverLocked(uart, {byte, true, RxMark::Frame, true});
 }
 
 void SimLink::InjectParityError(uint8_t byte, size_t uart) {
   std::lock_guard lock(mutex_);
-  InjectLocked(uart, {byte, true, RxMark::Parity, true});
+  DeliverLocked(uart, {byte, true, RxMark::Parity, true});
 }
 
 void SimLink::InjectOverrun(size_t uart) {
   std::lock_guard lock(mutex_);
-  InjectLocked(uart, {0, false, RxMark::Overrun, true});
+  DeliverLocked(uart, {0, false, RxMark::Overrun, true});
 }
 
 void SimLink::InjectBreak(size_t uart) {
   std::lock_guard lock(mutex_);
-  InjectLocked(uart, {0, false, RxMark::Break, true});
+  DeliverLocked(uart, {0, false, RxMark::Break, true});
 }
-
-void SimLink::InjectLocked(size_t uart, RxItem item) { DeliverLocked(uart, item); }
 
 void SimLink::DeliverLocked(size_t to, RxItem item) {
   Uart& u = U(to);

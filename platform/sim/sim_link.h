@@ -128,7 +128,6 @@ class SimLink : public std::enable_shared_from_this<SimLink> {
   void StartNextCharacterLocked(size_t uart, Clock::TimePoint at);
   bool TransmitterHeldLocked(size_t uart, Clock::TimePoint at) const;
   std::optional<Clock::TimePoint> NextDeadlineLocked() const;
-  void InjectLocked(size_t uart, RxItem item);
 
   std::shared_ptr<Clock> clock_;
   std::vector<Uart> uarts_;
