@@ -1,2 +1,0 @@
-velmora_add_bench(bench_port_monitor ${CMAKE_CURRENT_LIST_DIR}/bench_port_monitor.cpp)
-target_link_libraries(bench_port_monitor PRIVATE velmora_port)

@@ -1,1 +1,0 @@
-target_sources(velmora_port PRIVATE com_types.cpp)
