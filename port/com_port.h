@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/comm_device.h"
 #include "platform/device_directory.h"
@@ -47,6 +48,17 @@ using TRxBufEvent = std::function<void(TCustomComPort& Sender, const void* Buffe
 using TComErrorEvent = std::function<void(TCustomComPort& Sender, TComErrors Errors)>;
 using TComSignalEvent = std::function<void(TCustomComPort& Sender, bool OnOff)>;
 
+// Something that refers to a port without owning it (a selector box) and must let go of it
+// when the port is destroyed.
+class TPortObserver {
+ public:
+  // Called from the port's destructor, before the port closes; the port is still whole.
+  virtual void PortDestroying(TCustomComPort& port) = 0;
+
+ protected:
+  ~TPortObserver() = default;
+};
+
 class TCustomComPort {
  public:
   explicit TCustomComPort(std::string name = {});
@@ -64,6 +76,11 @@ class TCustomComPort {
   // platform::DeviceDirectory::Standard().
   const std::shared_ptr<platform::DeviceDirectory>& Directory() const { return directory_; }
   void SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory);
+
+  // Observers told when this port is destroyed. Adding one twice keeps one entry; an observer
+  // that goes first must remove itself.
+  void FreeNotification(TPortObserver* observer);
+  void RemoveFreeNotification(TPortObserver* observer);
 
   // --- settings -------------------------------------------------------------------------
 
@@ -291,6 +308,7 @@ class TCustomComPort {
 
   std::string name_;
   std::shared_ptr<platform::DeviceDirectory> directory_;
+  std::vector<TPortObserver*> observers_;
 
   std::string port_ = "COM1";
   TBaudRate baudRate_ = br9600;
