@@ -14,17 +14,18 @@ QString Name() { return QCoreApplication::applicationName(); }
 QString UsageLine() { return QStringLiteral("Usage: %1 [-h | --help] [-v | --version]").arg(Name()); }
 
 QString HelpText() {
-  return UsageLine() + QStringLiteral(
-      "\n\n"
-      "A serial line console for leased-line and half-duplex radio modems. Without options it\n"
-      "opens its window; the port and the console's options are kept in\n"
-      "$XDG_CONFIG_HOME/Velmora/ZORVA.INI (by default ~/.config/Velmora/ZORVA.INI).\n"
-      "\n"
-      "Options:\n"
-      "  -h, --help     Show this help and exit.\n"
-      "  -v, --version  Show the version and exit.\n"
-      "\n"
-      "Port names, the simulated devices and device permissions: see velmora(1).\n");
+  return UsageLine() +
+         QStringLiteral(
+             "\n\n"
+             "A serial line console for leased-line and half-duplex radio modems. Without options it\n"
+             "opens its window; the port and the console's options are kept in\n"
+             "$XDG_CONFIG_HOME/Velmora/ZORVA.INI (by default ~/.config/Velmora/ZORVA.INI).\n"
+             "\n"
+             "Options:\n"
+             "  -h, --help     Show this help and exit.\n"
+             "  -v, --version  Show the version and exit.\n"
+             "\n"
+             "Port names, the simulated devices and device permissions: see velmora(1).\n");
 }
 
 CommandLineReply Refuse(const QString& reason) {

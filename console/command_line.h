@@ -13,9 +13,9 @@ namespace velmora::console {
 
 struct CommandLineReply {
   bool startWindow = false;
-  int exitCode = 0;     // when the window does not start
-  QString output;       // for standard output
-  QString error;        // for standard error
+  int exitCode = 0;  // when the window does not start
+  QString output;    // for standard output
+  QString error;     // for standard error
 };
 
 inline constexpr int kUsageExitCode = 2;

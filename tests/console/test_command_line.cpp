@@ -27,8 +27,8 @@ class TestCommandLine : public QObject {
     QTest::newRow("-v") << QStringList{"-v"} << "velmora 9.8.7";
     QTest::newRow("--help") << QStringList{"--help"} << "Usage: velmora [-h | --help] [-v | --version]";
     QTest::newRow("-h") << QStringList{"-h"} << "Usage: velmora [-h | --help] [-v | --version]";
-    QTest::newRow("help wins over version") << QStringList{"-v", "--help"}
-                                             << "Usage: velmora [-h | --help] [-v | --version]";
+    QTest::newRow("help wins over version")
+        << QStringList{"-v", "--help"} << "Usage: velmora [-h | --help] [-v | --version]";
     QTest::newRow("option repeated") << QStringList{"--version", "--version"} << "velmora 9.8.7";
   }
   void printingOptions() {
