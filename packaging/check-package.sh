@@ -28,10 +28,19 @@ dpkg-deb --field "$deb" Package Version Architecture Depends
 version=$(dpkg-deb --field "$deb" Version)
 [ "$(basename "$deb")" = "velmora_${version}_amd64.deb" ] || fail "file name does not follow the version $version"
 
-echo "== apt, simulated"
-plan=$(apt-get install --simulate --no-install-recommends "$deb" 2>&1) || fail "apt-get cannot install it: $plan"
+echo "== apt, simulated on a system with no packages at all, as a fresh Debian would be"
+# An empty package status makes apt resolve every dependency from the archive. Without package
+# lists (apt-get update never ran) that is impossible; then this system's packages stand in.
+status_file="$root/empty-status"
+: >"$status_file"
+if [ -z "$(apt-cache -o Dir::State::status="$status_file" policy libqt6widgets6 2>/dev/null | sed -n 's/^ *Candidate: //p' | grep -v none)" ]; then
+  echo "no package lists here: simulating against the installed packages instead"
+  status_file=/var/lib/dpkg/status
+fi
+plan=$(apt-get -o Dir::State::status="$status_file" install --simulate --no-install-recommends "$deb" 2>&1) ||
+  fail "apt-get cannot install it: $plan"
 grep -Eq '^Inst velmora |velmora is already the newest version' <<<"$plan" || fail "apt-get would not install it: $plan"
-echo "apt-get would install velmora $version"
+echo "apt-get would install velmora $version with $(grep -c '^Inst ' <<<"$plan") packages in all"
 
 echo "== unpacked into a temporary root"
 dpkg-deb -x "$deb" "$root"
