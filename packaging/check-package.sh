@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the Debian package as a user meets it: lintian finds nothing to warn about, apt would
-# install it here, and unpacked into a temporary root its program answers --version, --help
+# install it on a fresh system, and unpacked into a temporary root its program answers --version, --help
 # and a wrong argument, its window starts and stops cleanly, and the desktop entry, icon,
 # AppStream data and manual page it ships point at it and are valid.
 #
@@ -87,7 +87,7 @@ set -euo pipefail
 app=$!
 id=""
 for _ in $(seq 1 100); do
-  id=$(xdotool search --sync --onlyvisible --pid "$app" --name Velmora 2>/dev/null | head -1) && [ -n "$id" ] && break
+  id=$(xdotool search --onlyvisible --pid "$app" --name Velmora 2>/dev/null | head -1) && [ -n "$id" ] && break
   sleep 0.1
 done
 [ -n "$id" ] || { echo "no window appeared" >&2; exit 1; }
@@ -101,7 +101,8 @@ INNER
 )
 status=0
 icons=$(PATH="$root/usr/bin:$PATH" XDG_CONFIG_HOME="$config" COMMAND="$command" \
-  xvfb-run -a -s "-screen 0 1280x800x24" bash -c "$inner" 2>"$root/window.log") || status=$?
+  timeout --kill-after=5 60 xvfb-run -a -s "-screen 0 1280x800x24" bash -c "$inner" 2>"$root/window.log") ||
+  status=$?
 [ "$status" -eq 0 ] || fail "the window did not start and close cleanly (exit $status): $(cat "$root/window.log")"
 grep -qw 16x16 <<<"$icons" && grep -qw 256x256 <<<"$icons" || fail "the window's icon sizes are: '$icons'"
 echo "velmora started from its desktop entry's command, its window carries the icon ($icons), SIGTERM closed it with exit 0"
