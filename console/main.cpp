@@ -9,11 +9,11 @@
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   velmora::port::SetErrorDisplay(velmora::console::MessageBoxErrorDisplay());
-  velmora::console::TForm1 form;
+  velmora::console::MainWindow window;
   velmora::console::QuitSignals quitSignals;
-  QObject::connect(&quitSignals, &velmora::console::QuitSignals::quitRequested, &form,
-                   [&form] { form.close(); });
-  form.show();
+  QObject::connect(&quitSignals, &velmora::console::QuitSignals::quitRequested, &window,
+                   [&window] { window.close(); });
+  window.show();
   const int result = app.exec();
   velmora::port::SetErrorDisplay({});
   return result;
