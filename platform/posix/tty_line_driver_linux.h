@@ -31,6 +31,7 @@
 #include "platform/posix/parmrk_decoder.h"
 #include "platform/posix/termios_translate_linux.h"
 #include "platform/posix/transmit_empty_check.h"
+#include "platform/posix/uucp_lock.h"
 
 namespace velmora::platform::posix {
 
@@ -46,6 +47,9 @@ class TtyLineDriver final : public LineDriver {
   static Opened Open(const std::string& path);
 
   ~TtyLineDriver() override;  // stops the helper thread, releases exclusivity, closes
+
+  // The device's lock file, removed after the device is closed.
+  void KeepLockUntilClosed(std::unique_ptr<UucpLock> lock) { uucpLock_ = std::move(lock); }
 
   bool IsPseudoTerminal() const { return pseudoTerminal_; }
   bool WatchesModemLinesWithThread() const { return modemThread_ != nullptr; }
@@ -115,6 +119,7 @@ class TtyLineDriver final : public LineDriver {
   ModemLook polledModemLook_;
 
   TransmitEmptyCheck txCheck_;
+  std::unique_ptr<UucpLock> uucpLock_;
 };
 
 }  // namespace velmora::platform::posix
