@@ -15,7 +15,7 @@
 #include "console/port_reconnector.h"
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
-#include "dialogs/about_box.h"
+#include "dialogs/about_dialog.h"
 #include "dialogs/param_box.h"
 #include "port/qt_port_binding.h"
 #include "port/text_forms.h"
@@ -231,19 +231,6 @@ void MainWindow::ClearTransmitPane() {
 
 void MainWindow::ClearReceivePane() {
   receivePane_->Clear();
-  FocusTransmitPane();
-}
-
-// The file commands come with the file functions; until then their buttons only spring back.
-void MainWindow::ToggleCapture() {
-  captureButton_->setChecked(false);
-  FocusTransmitPane();
-}
-
-void MainWindow::ViewCaptureFile() { FocusTransmitPane(); }
-
-void MainWindow::ToggleFileSend() {
-  sendFileButton_->setChecked(false);
   FocusTransmitPane();
 }
 

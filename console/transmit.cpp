@@ -152,7 +152,8 @@ void MainWindow::SetRts(bool on) {
 }
 
 void MainWindow::OnTransmitEmpty() {
-  // The file-send part comes first, with the file functions.
+  // The file's next character goes first; the RTS rule below then applies to it too.
+  if (sendingFile_) LeavingLossToTheRelease([&] { StepFileSend(); });
   if (options_.rtsCtsMode == 1 || endOfTransmission_) {
     LeavingLossToTheRelease([&] { SetRts(false); });
     endOfTransmission_ = false;
