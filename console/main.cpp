@@ -25,8 +25,10 @@ int main(int argc, char* argv[]) {
   QApplication::setWindowIcon(icon);
   QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
   velmora::port::SetErrorDisplay(velmora::console::MessageBoxErrorDisplay());
-  velmora::console::MainWindow window;
+  // Before the window: a stop that comes while it opens the port waits in the signals' pipe and
+  // closes the window as soon as the event loop runs, instead of killing the process.
   velmora::console::QuitSignals quitSignals;
+  velmora::console::MainWindow window;
   QObject::connect(&quitSignals, &velmora::console::QuitSignals::quitRequested, &window,
                    [&window] { window.close(); });
   window.show();

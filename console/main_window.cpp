@@ -2,6 +2,7 @@
 // state handlers.
 
 #include "console/main_window.h"
+#include "console/transmit_pane.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -11,6 +12,7 @@
 
 #include "console/guarded.h"
 #include "console/message_presenter.h"
+#include "console/port_reconnector.h"
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
 #include "dialogs/about_box.h"
@@ -23,6 +25,10 @@ namespace velmora::console {
 namespace {
 
 QString FromBytes(const std::string& text) { return QString::fromLocal8Bit(text); }
+
+// State words of a lost device: waited for, and back.
+const QString kNoDeviceWord = QStringLiteral("НЕТ ПОРТА");
+const QString kDeviceBackWord = QStringLiteral("ВОССТАНОВЛЕН");
 
 }  // namespace
 
@@ -56,6 +62,11 @@ void MainWindow::AttachPortHandlers() {
   port_.OnRx80Full = [this](port::TCustomComPort&) {
     Guarded([&] { OnReceiveBufferAlmostFull(); });
   };
+  // Any open, the operator's included, ends the wait for a lost device.
+  port_.OnAfterOpen = [this](port::TCustomComPort&) { Guarded([&] { reconnector_->StopWatching(); }); };
+  port_.OnDeviceLost = [this](port::TCustomComPort&, const port::EComPort&) {
+    Guarded([&] { OnDeviceLost(); });
+  };
 }
 
 void MainWindow::DetachPortHandlers() {
@@ -65,6 +76,8 @@ void MainWindow::DetachPortHandlers() {
   port_.OnDSRChange = nullptr;
   port_.OnError = nullptr;
   port_.OnRx80Full = nullptr;
+  port_.OnAfterOpen = nullptr;
+  port_.OnDeviceLost = nullptr;
 }
 
 void MainWindow::StartUp() {
@@ -73,13 +86,10 @@ void MainWindow::StartUp() {
   LoadSettingsFile();
   transmitFont_ = transmitPane_->font();
   binding_ = std::make_unique<port::QtPortBinding>(port_);
+  reconnector_ = std::make_unique<PortReconnector>(port_, [this] { OpenPortWithLinesDown(); });
+  connect(reconnector_.get(), &PortReconnector::reopened, this, [this] { Guarded([&] { OnDeviceReturned(); }); });
   try {
-    port_.OpenPort();
-    port_.SetDTRState(false);
-    SetRts(false);
-    endOfTransmission_ = false;
-    heldBytes_.clear();
-    heldEnd_ = false;
+    OpenPortWithLinesDown();
   } catch (const std::exception& e) {
     ShowLinkError(FromBytes(e.what()));
   }
@@ -88,6 +98,15 @@ void MainWindow::StartUp() {
   captureFileName_.clear();
   sendFileName_.clear();
   fileTransferActive_ = false;
+}
+
+void MainWindow::OpenPortWithLinesDown() {
+  port_.OpenPort();
+  port_.SetDTRState(false);
+  SetRts(false);
+  endOfTransmission_ = false;
+  heldBytes_.clear();
+  heldEnd_ = false;
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -104,6 +123,7 @@ void MainWindow::RunCloseSequence() {
   // The window manager, the menu and a stop signal may all ask; the sequence runs once.
   if (closed_) return;
   closed_ = true;
+  reconnector_->StopWatching();
   SaveSettingsFile();
   if (!port_.Connected()) return;
   try {
@@ -157,8 +177,25 @@ void MainWindow::ShowPortSummary() {
 void MainWindow::FocusTransmitPane() { transmitPane_->setFocus(); }
 
 void MainWindow::OnIdleTick() {
-  if (!rtsRaised_) ShowState(QStringLiteral("ОЖИДАНИЕ"));
+  if (!rtsRaised_) ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОЖИДАНИЕ"));
 }
+
+bool MainWindow::WaitingForDeviceReturn() const { return reconnector_ && reconnector_->IsWatching(); }
+
+void MainWindow::OnDeviceLost() {
+  // Whatever was keyed or held back for the line went with the device; the port is closed, so
+  // RTS is only shown down, not set.
+  StopKeyingDelay();
+  heldBytes_.clear();
+  heldEnd_ = false;
+  endOfTransmission_ = false;
+  rtsRaised_ = false;
+  statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+  if (!closed_) reconnector_->WatchForReturn();
+  ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОШИБКА"));
+}
+
+void MainWindow::OnDeviceReturned() { ShowState(kDeviceBackWord); }
 
 void MainWindow::OnCtsChanged(bool on) {
   statusPanels_->SetPanelText(StatusPanel::Cts, on ? QStringLiteral("CTS") : QString());
@@ -177,6 +214,7 @@ void MainWindow::EditPortSettings() {
                                 options_.lineEnding, options_.viewerPath, transmitFont_, true))
     return;
   transmitPane_->setFont(transmitFont_);
+  reconnector_->PortChosen();
   if (!port_.Connected()) OpenPortGuarded();
   SaveSettingsFile();
   ShowPortSummary();

@@ -8,7 +8,9 @@
 // SButton1 …, Timer1, N8 …), so tests and scripts find them; console/README.md maps each object
 // name to its member and role. Window creation runs in the constructor: it loads the settings
 // file ZORVA.INI from the per-user configuration folder and opens the port. Closing the window by
-// any way runs the close sequence once (settings saved, RTS dropped, port closed).
+// any way runs the close sequence once (settings saved, RTS dropped, port closed). When the port
+// loses its device, the window shows the closed state and waits for the device to come back, then
+// reopens it as at start (PortReconnector).
 //
 // Threads: everything runs on the user-interface thread; the port's monitor hands its events to
 // that thread through the Qt port binding, so handlers, timers and menu commands never run
@@ -25,6 +27,7 @@
 // (receive.cpp), error boxes (error_boxes.cpp).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +37,7 @@
 
 #include "console/console_options.h"
 #include "console/message_presenter.h"
+#include "console/port_reconnector.h"
 #include "console/status_panels.h"
 #include "dialogs/stat_form.h"
 #include "platform/device_directory.h"
@@ -53,6 +57,7 @@ namespace velmora::console {
 
 class PaneLineLimit;
 class ReceivePane;
+class TransmitPane;
 
 class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   Q_OBJECT
@@ -90,6 +95,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
 
   void LoadSettingsFile();
   void SaveSettingsFile();
+
+  // True while the port's lost device is being waited for, to be reopened when it returns.
+  bool WaitingForDeviceReturn() const;
 
   // --- transmit path ----------------------------------------------------------------------
   // True while the console holds RTS raised.
@@ -131,6 +139,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void OnDsrChanged(bool on);
   void OnLineErrors(port::TComErrors errors);
   void OnReceiveBufferAlmostFull();
+  // The port released its device (unplugged, far end gone); the engine has shown the report.
+  void OnDeviceLost();
+  void OnDeviceReturned();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -140,6 +151,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
  private:
   // Window creation: counters, settings file, port opened with DTR and RTS dropped.
   void StartUp();
+  // The port opened with DTR and RTS dropped at once and nothing held for the line; raises when
+  // the open fails.
+  void OpenPortWithLinesDown();
   void RunCloseSequence();
   void BuildLayout();
   void BuildMenu();
@@ -149,6 +163,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void DetachPortHandlers();
   void OpenPortGuarded();
   void WriteAndCount(const std::string& bytes);
+  // Runs a step that reaches the device; a failure because the device has just gone (the port
+  // not yet released) is left to the release, which reports the loss once.
+  void LeavingLossToTheRelease(const std::function<void()>& step);
   void OnDisplayModeClicked(QToolButton* pressed);
   void AppendMarkerLine(const QString& marker);
   void OnTransmitPaneKey(QKeyEvent* event);
@@ -178,7 +195,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   QWidget* transmitPanel_ = nullptr;
   QWidget* receivePanel_ = nullptr;
   QSplitter* splitter_ = nullptr;
-  QPlainTextEdit* transmitPane_ = nullptr;
+  TransmitPane* transmitPane_ = nullptr;
   QPlainTextEdit* receiveView_ = nullptr;
   QPushButton* clearTransmitButton_ = nullptr;
   QPushButton* sendFileButton_ = nullptr;
@@ -198,6 +215,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
 
   std::unique_ptr<MessagePresenter> presenter_;
   std::unique_ptr<port::QtPortBinding> binding_;
+  std::unique_ptr<PortReconnector> reconnector_;  // goes before the port it reopens
   ReceivePane* receivePane_ = nullptr;
   PaneLineLimit* transmitLimit_ = nullptr;
   bool closed_ = false;

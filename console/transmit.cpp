@@ -1,6 +1,8 @@
 // The transmit path: typed characters to the line, the line ending for Enter, and keying the
 // transmitter with RTS — per burst (RTS/CTS mode) or after a delay, held until Enter.
 
+#include <cerrno>
+
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -10,7 +12,9 @@
 #include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/main_window.h"
+#include "console/transmit_pane.h"
 #include "console/status_panels.h"
+#include "port/ecomport.h"
 
 namespace velmora::console {
 
@@ -72,7 +76,19 @@ void MainWindow::OnCharacterTyped(QChar key) {
   // A character the code page cannot hold has no byte to go out as.
   const std::optional<uint8_t> byte = UnicodeToCp1251(key.unicode());
   if (!byte) return;
-  SendCharacter(static_cast<char>(*byte));
+  LeavingLossToTheRelease([&] { SendCharacter(static_cast<char>(*byte)); });
+}
+
+void MainWindow::LeavingLossToTheRelease(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const port::EComPort& e) {
+    // The device has just gone and the port has not released it yet: the release reports the
+    // loss once, rather than one report for every key typed or event handled meanwhile.
+    const int error = e.WinErrorCode();
+    if (port_.Connected() && (error == EIO || error == ENXIO || error == ENODEV)) return;
+    throw;
+  }
 }
 
 void MainWindow::SendCharacter(char c) {
@@ -138,7 +154,7 @@ void MainWindow::SetRts(bool on) {
 void MainWindow::OnTransmitEmpty() {
   // The file-send part comes first, with the file functions.
   if (options_.rtsCtsMode == 1 || endOfTransmission_) {
-    SetRts(false);
+    LeavingLossToTheRelease([&] { SetRts(false); });
     endOfTransmission_ = false;
   }
 }
