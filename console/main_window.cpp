@@ -2,6 +2,7 @@
 // state handlers.
 
 #include "console/main_window.h"
+#include "console/transmit_pane.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>

@@ -57,6 +57,7 @@ namespace velmora::console {
 
 class PaneLineLimit;
 class ReceivePane;
+class TransmitPane;
 
 class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   Q_OBJECT
@@ -194,7 +195,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   QWidget* transmitPanel_ = nullptr;
   QWidget* receivePanel_ = nullptr;
   QSplitter* splitter_ = nullptr;
-  QPlainTextEdit* transmitPane_ = nullptr;
+  TransmitPane* transmitPane_ = nullptr;
   QPlainTextEdit* receiveView_ = nullptr;
   QPushButton* clearTransmitButton_ = nullptr;
   QPushButton* sendFileButton_ = nullptr;

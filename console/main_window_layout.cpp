@@ -17,6 +17,7 @@
 #include "console/message_presenter.h"
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
+#include "console/transmit_pane.h"
 
 namespace velmora::console {
 
@@ -102,7 +103,7 @@ void MainWindow::BuildLayout() {
   header->addWidget(clearTransmitButton_);
   header->addWidget(sendFileButton_);
   header->addStretch(1);
-  transmitPane_ = new QPlainTextEdit(transmitPanel_);
+  transmitPane_ = new TransmitPane(transmitPanel_);
   transmitPane_->setObjectName(QStringLiteral("Memo1"));
   transmitPane_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   transmitPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -10,6 +10,7 @@
 #include "console/cp1251.h"
 #include "console/display_forms.h"
 #include "console/main_window.h"
+#include "console/transmit_pane.h"
 #include "console/receive_pane.h"
 
 namespace velmora::console {

@@ -12,6 +12,7 @@
 #include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/main_window.h"
+#include "console/transmit_pane.h"
 #include "console/status_panels.h"
 #include "port/ecomport.h"
 

@@ -36,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/comm_device.h"
 #include "platform/device_directory.h"
@@ -61,6 +62,17 @@ class EComPort;
 // The device went away and the port released it; Reason says why (see the header comment).
 using TComLostEvent = std::function<void(TCustomComPort& Sender, const EComPort& Reason)>;
 
+// Something that refers to a port without owning it (a selector box) and must let go of it
+// when the port is destroyed.
+class TPortObserver {
+ public:
+  // Called from the port's destructor, before the port closes; the port is still whole.
+  virtual void PortDestroying(TCustomComPort& port) = 0;
+
+ protected:
+  ~TPortObserver() = default;
+};
+
 class TCustomComPort {
  public:
   explicit TCustomComPort(std::string name = {});
@@ -78,6 +90,11 @@ class TCustomComPort {
   // platform::DeviceDirectory::Standard().
   const std::shared_ptr<platform::DeviceDirectory>& Directory() const { return directory_; }
   void SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory);
+
+  // Observers told when this port is destroyed. Adding one twice keeps one entry; an observer
+  // that goes first must remove itself.
+  void FreeNotification(TPortObserver* observer);
+  void RemoveFreeNotification(TPortObserver* observer);
 
   // --- settings -------------------------------------------------------------------------
 
@@ -313,6 +330,7 @@ class TCustomComPort {
 
   std::string name_;
   std::shared_ptr<platform::DeviceDirectory> directory_;
+  std::vector<TPortObserver*> observers_;
 
   std::string port_ = "COM1";
   TBaudRate baudRate_ = br9600;

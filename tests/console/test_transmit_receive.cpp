@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
+#include <QMimeData>
 #include <QtTest>
 
 #include "platform/sim/sim_devices.h"
@@ -232,6 +233,35 @@ class TestTransmitReceive : public QObject {
     QTest::qWait(20);
     QCOMPARE(window.CounterFigures().TxCount, 0);
     QVERIFY(!window.RtsRaised());
+    QCOMPARE(Heard(*f.radio), QByteArray());
+  }
+
+  // Whatever the clipboard holds, pasting puts at most its text into the pane and sends
+  // nothing; an empty clipboard once ended the program.
+  void pasteWithEmptyClipboardIsHarmless_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Ctrl+V") << "ctrl-v";
+    QTest::newRow("Shift+Insert") << "shift-insert";
+    QTest::newRow("middle click") << "middle-click";
+  }
+  void pasteWithEmptyClipboardIsHarmless() {
+    QFETCH(QString, how);
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    f.TransmitPane()->setPlainText("kept");
+    for (QClipboard::Mode mode : {QClipboard::Clipboard, QClipboard::Selection})
+      QGuiApplication::clipboard()->setMimeData(new QMimeData, mode);
+    if (how == "ctrl-v")
+      f.Key(Qt::Key_V, QString(QChar(0x16)), Qt::ControlModifier);
+    else if (how == "shift-insert")
+      f.Key(Qt::Key_Insert, QString(), Qt::ShiftModifier);
+    else
+      QTest::mouseClick(f.TransmitPane()->viewport(), Qt::MiddleButton);
+    QTest::qWait(20);
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString("kept"));
+    QCOMPARE(window.CounterFigures().TxCount, 0);
     QCOMPARE(Heard(*f.radio), QByteArray());
   }
 
