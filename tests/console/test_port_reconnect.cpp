@@ -181,6 +181,26 @@ class TestPortReconnect : public QObject {
     QCOMPARE(QString::fromStdString(window.Port().Port()), QString::fromStdString(other.SlavePath()));
   }
 
+  void anotherPortChosenIsNotReopenedWhenTheOldPathReturns() {
+    WindowFixture f;
+    QTemporaryDir folder;
+    const QString link = folder.path() + "/modem";
+    std::optional<test::PtyPair> first;
+    first.emplace();
+    QVERIFY(PointLink(link, first->SlavePath()));
+    f.WriteSettings(SettingsFor(link));
+    MainWindow& window = f.Start();
+    first.reset();
+    QTRY_VERIFY(window.WaitingForDeviceReturn());
+
+    window.Port().SetPort(kMissingDevice);  // chosen, not opened
+    test::PtyPair back;
+    QVERIFY(PointLink(link, back.SlavePath()));
+    QTRY_VERIFY(!window.WaitingForDeviceReturn());
+    QVERIFY(!window.Port().Connected());
+    QCOMPARE(window.Port().Port(), kMissingDevice);
+  }
+
   // The program itself, stopped by SIGTERM: it runs its close sequence (the settings file is
   // written, the port closed and its lock file removed) and ends, whatever it was doing.
   void sigtermEndsTheProgramWithItsCloseSequence_data() {
