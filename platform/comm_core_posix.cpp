@@ -8,7 +8,6 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
