@@ -19,8 +19,10 @@ namespace {
 constexpr int kRetriesAfterChange = 5;
 constexpr int kRetryIntervalMs = 1000;
 
+// Simulated devices go by plain names ("LOOPBACK"); a name that is a path is watched as one, also
+// when the directory holds a stand-in for it.
 bool IsSimulated(const port::TCustomComPort& port) {
-  if (!port.Directory()) return false;
+  if (!port.Directory() || port.Port().front() == '/') return false;
   for (const std::string& name : port.Directory()->SimulatedNames())
     if (name.size() == port.Port().size() && ::strcasecmp(name.c_str(), port.Port().c_str()) == 0) return true;
   return false;

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -17,6 +19,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/process_cpu.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/recording_device.h"
 #include "window_fixture.h"
 
 namespace velmora::console {
@@ -155,6 +158,40 @@ class TestPortReconnect : public QObject {
     QVERIFY(!window.Port().Connected());
     QVERIFY2(f.displayed.size() == 1, qPrintable(f.displayed.join("\n")));
     QVERIFY(CpuOver(1000ms) < kIdleCpuAllowance);
+    QCOMPARE(f.displayed.size(), 1);
+  }
+
+  // What the reopen does to the lines, read from a recording stand-in for the device at a path:
+  // DTR and RTS go down at once and RTS is never raised, so a radio's transmitter stays unkeyed.
+  void theReopenDropsDtrAndRtsAndNeverRaisesThem() {
+    WindowFixture f;
+    QTemporaryDir folder;
+    const std::string path = folder.path().toStdString() + "/radio";
+    auto device = std::make_shared<test::RecordingDevice>();
+    device->Fail("WaitCommEvent", EIO, 1);  // lost right after the first open
+    f.directory->Add(path, device);
+    f.WriteSettings(SettingsFor(QString::fromStdString(path)));
+    MainWindow& window = f.Start();
+    QTRY_VERIFY(window.WaitingForDeviceReturn());
+    QCOMPARE(f.displayed.size(), 1);
+    QVERIFY(!device->IsOpen());
+
+    device->ClearCalls();
+    QVERIFY(QFile(QString::fromStdString(path)).open(QIODevice::WriteOnly));  // the node is back
+    QTRY_VERIFY(window.Port().Connected());
+    std::vector<uint32_t> escapes;
+    for (const test::DeviceCall& call : device->Calls()) {
+      if (call.name == "SetCommState") {
+        QCOMPARE(int(call.dcb.fDtrControl), 0);
+        QCOMPARE(int(call.dcb.fRtsControl), 0);
+      }
+      if (call.name == "EscapeCommFunction") escapes.push_back(call.args.at(0));
+    }
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::SETRTS)) == escapes.end());
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::SETDTR)) == escapes.end());
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::CLRDTR)) != escapes.end());
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::CLRRTS)) != escapes.end());
+    QVERIFY(!window.RtsRaised());
     QCOMPARE(f.displayed.size(), 1);
   }
 
