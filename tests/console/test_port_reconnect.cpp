@@ -63,6 +63,20 @@ size_t Flood(test::PtyPair& pty, std::chrono::milliseconds span) {
   return written;
 }
 
+// The window on a link in a temporary folder that points at a pseudo-terminal made here.
+struct LinkedWindow {
+  LinkedWindow() : link(folder.path() + "/modem") {
+    pty.emplace();
+    if (!PointLink(link, pty->SlavePath())) throw std::runtime_error("no link");
+    f.WriteSettings(SettingsFor(link));
+    f.Start();
+  }
+  WindowFixture f;
+  QTemporaryDir folder;
+  QString link;
+  std::optional<test::PtyPair> pty;
+};
+
 }  // namespace
 
 class TestPortReconnect : public QObject {
@@ -70,14 +84,11 @@ class TestPortReconnect : public QObject {
 
  private slots:
   void farEndGoneDuringFloodThenBackAtTheSamePath() {
-    WindowFixture f;
-    QTemporaryDir folder;
-    const QString link = folder.path() + "/modem";
-    std::optional<test::PtyPair> first;
-    first.emplace();
-    QVERIFY(PointLink(link, first->SlavePath()));
-    f.WriteSettings(SettingsFor(link));
-    MainWindow& window = f.Start();
+    LinkedWindow lw;
+    WindowFixture& f = lw.f;
+    const QString& link = lw.link;
+    std::optional<test::PtyPair>& first = lw.pty;
+    MainWindow& window = *f.window;
     QVERIFY(window.Port().Connected());
     f.Child<QTimer>("Timer2")->stop();  // so the state words stay to be read
 
@@ -195,47 +206,32 @@ class TestPortReconnect : public QObject {
     QCOMPARE(f.displayed.size(), 1);
   }
 
-  void anOpenByTheOperatorEndsTheWait() {
-    WindowFixture f;
-    QTemporaryDir folder;
-    const QString link = folder.path() + "/modem";
-    std::optional<test::PtyPair> first;
-    first.emplace();
-    QVERIFY(PointLink(link, first->SlavePath()));
-    f.WriteSettings(SettingsFor(link));
-    MainWindow& window = f.Start();
-    first.reset();
+  // The operator turns to another port while the lost one is waited for: the wait ends, and the
+  // old path's return does not take the port back.
+  void anotherPortChosenEndsTheWait_data() {
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("chosen and opened") << true;
+    QTest::newRow("chosen only") << false;
+  }
+  void anotherPortChosenEndsTheWait() {
+    QFETCH(bool, opened);
+    LinkedWindow lw;
+    MainWindow& window = *lw.f.window;
+    lw.pty.reset();
     QTRY_VERIFY(window.WaitingForDeviceReturn());
 
     test::PtyPair other;
-    window.Port().SetPort(other.SlavePath());
-    window.Port().OpenPort();
-    QVERIFY(!window.WaitingForDeviceReturn());
-    // The old path coming back changes nothing now.
+    window.Port().SetPort(opened ? other.SlavePath() : kMissingDevice);
+    if (opened) {
+      window.Port().OpenPort();
+      QVERIFY(!window.WaitingForDeviceReturn());
+    }
     test::PtyPair back;
-    QVERIFY(PointLink(link, back.SlavePath()));
-    QTest::qWait(200);
-    QCOMPARE(QString::fromStdString(window.Port().Port()), QString::fromStdString(other.SlavePath()));
-  }
-
-  void anotherPortChosenIsNotReopenedWhenTheOldPathReturns() {
-    WindowFixture f;
-    QTemporaryDir folder;
-    const QString link = folder.path() + "/modem";
-    std::optional<test::PtyPair> first;
-    first.emplace();
-    QVERIFY(PointLink(link, first->SlavePath()));
-    f.WriteSettings(SettingsFor(link));
-    MainWindow& window = f.Start();
-    first.reset();
-    QTRY_VERIFY(window.WaitingForDeviceReturn());
-
-    window.Port().SetPort(kMissingDevice);  // chosen, not opened
-    test::PtyPair back;
-    QVERIFY(PointLink(link, back.SlavePath()));
+    QVERIFY(PointLink(lw.link, back.SlavePath()));
     QTRY_VERIFY(!window.WaitingForDeviceReturn());
-    QVERIFY(!window.Port().Connected());
-    QCOMPARE(window.Port().Port(), kMissingDevice);
+    QTest::qWait(100);
+    QCOMPARE(window.Port().Connected(), opened);
+    QCOMPARE(window.Port().Port(), opened ? other.SlavePath() : kMissingDevice);
   }
 
   // The program itself, stopped by SIGTERM: it runs its close sequence (the settings file is
