@@ -42,7 +42,11 @@ PortReconnector::~PortReconnector() { StopWatching(); }
 void PortReconnector::WatchForReturn() {
   StopWatching();
   if (port_.Port().empty() || IsSimulated(port_)) return;
-  watcher_ = platform::PathWatcher::Create(platform::SystemDevicePath(port_.Port()));
+  const std::string path = platform::SystemDevicePath(port_.Port());
+  // A pseudo-terminal's number goes to whichever program asks for one next: the node coming back
+  // would be another program's terminal. A link to one (socat's link=) is watched as a link.
+  if (path.rfind("/dev/pts/", 0) == 0) return;
+  watcher_ = platform::PathWatcher::Create(path);
   if (!watcher_) return;
   watchedPort_ = port_.Port();
   notifier_ = new QSocketNotifier(watcher_->Descriptor(), QSocketNotifier::Read, this);
