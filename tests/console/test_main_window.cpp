@@ -9,6 +9,7 @@
 #include "console/status_panels.h"
 #include "platform/sim/sim_devices.h"
 #include "port/ecomport.h"
+#include "tests/dialogs/modal_driver.h"
 #include "window_fixture.h"
 
 using namespace velmora;
@@ -221,6 +222,7 @@ class TestMainWindow : public QObject {
   void cancelledParametersChangeNothing() {
     WindowFixture f;
     TForm1& form = f.StartOnRadio();
+    dialogs::testing::WhenShown<QDialog>([](QDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); });
     form.N8->trigger();
     QVERIFY(f.boxes.isEmpty());
     QVERIFY(!QFile::exists(f.SettingsPath()));  // nothing saved after a cancel
