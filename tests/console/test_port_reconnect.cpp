@@ -25,6 +25,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::WindowFixture;
 
+const std::string kMissingDevice = "/dev/ttyVELMORA_NONE";
+
 // Generous: only a spinning thread comes near it.
 constexpr auto kIdleCpuAllowance = 100ms;
 
@@ -179,6 +181,26 @@ class TestPortReconnect : public QObject {
     QCOMPARE(QString::fromStdString(window.Port().Port()), QString::fromStdString(other.SlavePath()));
   }
 
+  void anotherPortChosenIsNotReopenedWhenTheOldPathReturns() {
+    WindowFixture f;
+    QTemporaryDir folder;
+    const QString link = folder.path() + "/modem";
+    std::optional<test::PtyPair> first;
+    first.emplace();
+    QVERIFY(PointLink(link, first->SlavePath()));
+    f.WriteSettings(SettingsFor(link));
+    MainWindow& window = f.Start();
+    first.reset();
+    QTRY_VERIFY(window.WaitingForDeviceReturn());
+
+    window.Port().SetPort(kMissingDevice);  // chosen, not opened
+    test::PtyPair back;
+    QVERIFY(PointLink(link, back.SlavePath()));
+    QTRY_VERIFY(!window.WaitingForDeviceReturn());
+    QVERIFY(!window.Port().Connected());
+    QCOMPARE(window.Port().Port(), kMissingDevice);
+  }
+
   // The program itself, stopped by SIGTERM: it runs its close sequence (the settings file is
   // written, the port closed and its lock file removed) and ends, whatever it was doing.
   void sigtermEndsTheProgramWithItsCloseSequence_data() {
@@ -186,6 +208,7 @@ class TestPortReconnect : public QObject {
     QTest::newRow("port open, idle") << "idle";
     QTest::newRow("during a flood") << "flood";
     QTest::newRow("device lost, its report shown, waiting for it") << "lost";
+    QTest::newRow("the port refused at start, its box shown") << "refused";
   }
   void sigtermEndsTheProgramWithItsCloseSequence() {
     QFETCH(QString, moment);
@@ -196,7 +219,7 @@ class TestPortReconnect : public QObject {
     {
       QFile file(settings);
       QVERIFY(file.open(QIODevice::WriteOnly));
-      file.write(SettingsFor(QString::fromStdString(pty.SlavePath())));
+      file.write(SettingsFor(QString::fromStdString(moment == "refused" ? kMissingDevice : pty.SlavePath())));
     }
     qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -207,7 +230,11 @@ class TestPortReconnect : public QObject {
     // The console holds the device once its lock file names it.
     const std::string lockFile =
         std::string(platform::posix::kUucpLockFolder) + "/" + platform::posix::UucpLock::FileName(pty.SlavePath());
-    QTRY_COMPARE_WITH_TIMEOUT(platform::posix::UucpLock::ReadHolder(lockFile), console.Pid(), 10000);
+    if (moment == "refused") {
+      QTest::qWait(1000);  // the link error box is up by now (a stop before it is handled too)
+    } else {
+      QTRY_COMPARE_WITH_TIMEOUT(platform::posix::UucpLock::ReadHolder(lockFile), console.Pid(), 10000);
+    }
     QFile::remove(settings);
 
     if (moment == "flood") {
@@ -225,7 +252,8 @@ class TestPortReconnect : public QObject {
     QVERIFY2(QFile::exists(settings), "the close sequence saves the settings file");
     QFile file(settings);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().contains(QByteArray("Port=") + pty.SlavePath().c_str()));
+    QVERIFY(file.readAll().contains(QByteArray("Port=") +
+                                    (moment == "refused" ? kMissingDevice : pty.SlavePath()).c_str()));
     QCOMPARE(platform::posix::UucpLock::ReadHolder(lockFile), 0);
   }
 };
