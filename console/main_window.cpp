@@ -17,6 +17,7 @@
 #include "console/status_panels.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/param_box.h"
+#include "port/ecomport.h"
 #include "port/qt_port_binding.h"
 #include "port/text_forms.h"
 
@@ -25,6 +26,14 @@ namespace velmora::console {
 namespace {
 
 QString FromBytes(const std::string& text) { return QString::fromLocal8Bit(text); }
+
+// An error's own message, and what the device layer said the operator can do about it (which
+// program holds the device, which group the user lacks), when it said something.
+QString LinkErrorText(const std::exception& e) {
+  const auto* portError = dynamic_cast<const port::EComPort*>(&e);
+  if (!portError || portError->Detail().empty()) return FromBytes(e.what());
+  return FromBytes(std::string(e.what()) + ": " + portError->Detail());
+}
 
 // State words of a lost device: waited for, and back.
 const QString kNoDeviceWord = QStringLiteral("НЕТ ПОРТА");
@@ -91,7 +100,7 @@ void MainWindow::StartUp() {
   try {
     OpenPortWithLinesDown();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(LinkErrorText(e));
   }
   capturing_ = false;
   sendingFile_ = false;
@@ -138,7 +147,7 @@ void MainWindow::OpenPortGuarded() {
   try {
     port_.OpenPort();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(LinkErrorText(e));
   }
 }
 

@@ -246,6 +246,27 @@ class TestPortReconnect : public QObject {
     QCOMPARE(window.Port().Port(), opened ? other.SlavePath() : kMissingDevice);
   }
 
+  // A program that opened the device plainly (no lock of any kind) is named in the link error box.
+  void aDeviceHeldByAnotherProgramIsRefusedNamingIt() {
+    WindowFixture f;
+    test::PtyPair pty;
+    test::ChildProcess cat({"cat", pty.SlavePath()});
+    QVERIFY(cat.Started());
+    // cat has the device open once the system shows it among cat's descriptors.
+    const QString fdFolder = QStringLiteral("/proc/%1/fd").arg(cat.Pid());
+    QTRY_VERIFY([&] {
+      for (const QFileInfo& fd : QDir(fdFolder).entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget() == QString::fromStdString(pty.SlavePath())) return true;
+      return false;
+    }());
+    f.WriteSettings(SettingsFor(QString::fromStdString(pty.SlavePath())));
+    MainWindow& window = f.Start();
+    QVERIFY(!window.Port().Connected());
+    QCOMPARE(f.boxes.size(), 1);
+    QVERIFY2(f.boxes.first().contains(QStringLiteral("cat (pid %1)").arg(cat.Pid())), qPrintable(f.boxes.first()));
+    QVERIFY2(f.boxes.first().contains(QString::fromStdString(pty.SlavePath())), qPrintable(f.boxes.first()));
+  }
+
   // The program itself, stopped by SIGTERM: it runs its close sequence (the settings file is
   // written, the port closed and its lock file removed) and ends, whatever it was doing.
   void sigtermEndsTheProgramWithItsCloseSequence_data() {
