@@ -17,7 +17,6 @@
 #include "console/status_panels.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/param_box.h"
-#include "port/ecomport.h"
 #include "port/qt_port_binding.h"
 #include "port/text_forms.h"
 
@@ -26,14 +25,6 @@ namespace velmora::console {
 namespace {
 
 QString FromBytes(const std::string& text) { return QString::fromLocal8Bit(text); }
-
-// An error's own message, and what the device layer said the operator can do about it (which
-// program holds the device, which group the user lacks), when it said something.
-QString LinkErrorText(const std::exception& e) {
-  const auto* portError = dynamic_cast<const port::EComPort*>(&e);
-  if (!portError || portError->Detail().empty()) return FromBytes(e.what());
-  return FromBytes(std::string(e.what()) + ": " + portError->Detail());
-}
 
 // State words of a lost device: waited for, and back.
 const QString kNoDeviceWord = QStringLiteral("НЕТ ПОРТА");
@@ -100,7 +91,7 @@ void MainWindow::StartUp() {
   try {
     OpenPortWithLinesDown();
   } catch (const std::exception& e) {
-    ShowLinkError(LinkErrorText(e));
+    ShowLinkError(e);
   }
   capturing_ = false;
   sendingFile_ = false;
@@ -139,7 +130,7 @@ void MainWindow::RunCloseSequence() {
     SetRts(false);
     port_.ClosePort();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
 }
 
@@ -147,7 +138,7 @@ void MainWindow::OpenPortGuarded() {
   try {
     port_.OpenPort();
   } catch (const std::exception& e) {
-    ShowLinkError(LinkErrorText(e));
+    ShowLinkError(e);
   }
 }
 
@@ -219,9 +210,21 @@ void MainWindow::OnDsrChanged(bool on) {
 void MainWindow::Exit() { close(); }
 
 void MainWindow::EditPortSettings() {
-  if (!dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
-                                options_.lineEnding, options_.viewerPath, transmitFont_, true))
+  bool confirmed = false;
+  try {
+    confirmed = dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
+                                         options_.lineEnding, options_.viewerPath, transmitFont_, true);
+  } catch (const port::EComPort& e) {
+    // The port list could not be read: no dialog was shown, nothing changed.
+    if (e.ErrorNumber() == port::kErrRegistry) throw;
+    // The port chosen could not be opened (or refused its settings): the operator hears it as
+    // any failed open, and the summary shows the port as it now stands.
+    reconnector_->PortChosen();
+    ShowLinkError(e);
+    ShowPortSummary();
     return;
+  }
+  if (!confirmed) return;
   transmitPane_->setFont(transmitFont_);
   reconnector_->PortChosen();
   if (!port_.Connected()) OpenPortGuarded();
