@@ -14,14 +14,14 @@
 #include <optional>
 
 #include "tests/support/process_cpu.h"
-#include "tests/port/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/pty_pair.h"
 
 namespace velmora::platform {
 namespace {
 
 using namespace std::chrono_literals;
-using port::testing::TempFolder;
+using test::TempFolder;
 using test::PtyPair;
 
 bool Readable(int fd, std::chrono::milliseconds limit) {

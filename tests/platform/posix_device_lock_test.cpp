@@ -18,7 +18,7 @@
 #include "platform/device_directory.h"
 #include "platform/posix/device_holders.h"
 #include "tests/support/child_process.h"
-#include "tests/port/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/pty_pair.h"
 
 namespace velmora::platform::posix {
@@ -26,7 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
-using port::testing::TempFolder;
+using test::TempFolder;
 using test::PtyPair;
 
 std::string ReadAll(const std::string& path) {
