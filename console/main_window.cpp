@@ -17,6 +17,7 @@
 #include "console/status_panels.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/param_box.h"
+#include "port/ecomport.h"
 #include "port/qt_port_binding.h"
 #include "port/text_forms.h"
 

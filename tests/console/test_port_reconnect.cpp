@@ -19,7 +19,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/process_cpu.h"
 #include "tests/support/pty_pair.h"
-#include "tests/support/recording_device.h"
+#include "tests/support/fake_device.h"
 #include "window_fixture.h"
 
 namespace velmora::console {
@@ -190,7 +190,7 @@ class TestPortReconnect : public QObject {
     WindowFixture f;
     QTemporaryDir folder;
     const std::string path = folder.path().toStdString() + "/radio";
-    auto device = std::make_shared<test::RecordingDevice>();
+    auto device = std::make_shared<test::FakeDevice>();
     device->Fail("WaitCommEvent", EIO, 1);  // lost right after the first open
     f.directory->Add(path, device);
     f.WriteSettings(SettingsFor(QString::fromStdString(path)));
