@@ -41,6 +41,9 @@ int TCustomComPort::InputQueueCount() {
   platform::ComStat stat;
   platform::Status status = DeviceOr(kErrClearComm).ClearCommError(errors, &stat);
   if (!status) throw EComPort(kErrClearComm, status.error);
+  // The query clears the device's error flags: what it found is kept for the next
+  // ReadLineErrors, or a line error that came while a handler read would never be reported.
+  if (errors != 0) keptErrorWord_.fetch_or(errors);
   return static_cast<int>(stat.cbInQue);
 }
 
@@ -48,6 +51,7 @@ TComErrors TCustomComPort::ReadLineErrors() {
   uint32_t word = 0;
   platform::Status status = DeviceOr(kErrClearComm).ClearCommError(word, nullptr);
   if (!status) throw EComPort(kErrClearComm, status.error);
+  word |= keptErrorWord_.exchange(0);
   TComErrors errors;
   for (auto [bit, error] : kErrorBits)
     if (word & bit) errors.Include(error);
@@ -135,7 +139,8 @@ int TCustomComPort::WaitForCompletion(TPortOperation* operation) {
   if (!operation->Kind) return 0;  // nothing was started: nothing to ask the device
   platform::Status status = DeviceOr(errorNumber).GetOverlappedResult(operation->Overlapped, transferred, false);
   if (!status) throw EComPort(errorNumber, status.error);
-  // Like every error-word query, this one also resets the device's pending error flags.
+  // Like every error-word query, this one also resets the device's pending error flags (and
+  // keeps what it found for the next ReadLineErrors).
   if (operation->Kind == opRead) (void)InputQueueCount();
   return static_cast<int>(transferred);
 }

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -17,6 +19,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/process_cpu.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/fake_device.h"
 #include "window_fixture.h"
 
 namespace velmora::console {
@@ -60,6 +63,20 @@ size_t Flood(test::PtyPair& pty, std::chrono::milliseconds span) {
   return written;
 }
 
+// The window on a link in a temporary folder that points at a pseudo-terminal made here.
+struct LinkedWindow {
+  LinkedWindow() : link(folder.path() + "/modem") {
+    pty.emplace();
+    if (!PointLink(link, pty->SlavePath())) throw std::runtime_error("no link");
+    f.WriteSettings(SettingsFor(link));
+    f.Start();
+  }
+  WindowFixture f;
+  QTemporaryDir folder;
+  QString link;
+  std::optional<test::PtyPair> pty;
+};
+
 }  // namespace
 
 class TestPortReconnect : public QObject {
@@ -67,14 +84,11 @@ class TestPortReconnect : public QObject {
 
  private slots:
   void farEndGoneDuringFloodThenBackAtTheSamePath() {
-    WindowFixture f;
-    QTemporaryDir folder;
-    const QString link = folder.path() + "/modem";
-    std::optional<test::PtyPair> first;
-    first.emplace();
-    QVERIFY(PointLink(link, first->SlavePath()));
-    f.WriteSettings(SettingsFor(link));
-    MainWindow& window = f.Start();
+    LinkedWindow lw;
+    WindowFixture& f = lw.f;
+    const QString& link = lw.link;
+    std::optional<test::PtyPair>& first = lw.pty;
+    MainWindow& window = *f.window;
     QVERIFY(window.Port().Connected());
     f.Child<QTimer>("Timer2")->stop();  // so the state words stay to be read
 
@@ -116,23 +130,35 @@ class TestPortReconnect : public QObject {
     QCOMPARE(QByteArray::fromStdString(second.Read(1)), QByteArray("k"));
   }
 
-  void farEndGoneAndTheSameNodeMadeAgain() {
+  void theLinkRemovedAndMadeAgain() {
+    LinkedWindow lw;
+    MainWindow& window = *lw.f.window;
+    QVERIFY(window.Port().Connected());
+    lw.pty.reset();
+    QVERIFY(QFile::remove(lw.link));
+    QTRY_VERIFY(window.WaitingForDeviceReturn());
+
+    test::PtyPair second;
+    QVERIFY(::symlink(second.SlavePath().c_str(), lw.link.toLocal8Bit().constData()) == 0);
+    QTRY_VERIFY(window.Port().Connected());
+    second.Write("x");
+    QTRY_COMPARE(lw.f.ReceivedText(), QString("x"));
+    QCOMPARE(lw.f.displayed.size(), 1);
+  }
+
+  // A pseudo-terminal's number goes to whichever program asks for one next: the node coming back
+  // would be someone else's terminal, so a port named by it is not watched.
+  void aPseudoTerminalNumberIsNotWaitedFor() {
     WindowFixture f;
     std::optional<test::PtyPair> first;
     first.emplace();
-    const std::string path = first->SlavePath();
-    f.WriteSettings(SettingsFor(QString::fromStdString(path)));
+    f.WriteSettings(SettingsFor(QString::fromStdString(first->SlavePath())));
     MainWindow& window = f.Start();
     QVERIFY(window.Port().Connected());
-    first.reset();  // master and the pair's own slave descriptor closed
-    QTRY_VERIFY(window.WaitingForDeviceReturn());
-
-    // The kernel hands out the lowest free number: the same node comes back.
-    test::PtyPair second;
-    if (second.SlavePath() != path) QSKIP("the kernel gave another pseudo-terminal number");
-    QTRY_VERIFY(window.Port().Connected());
-    second.Write("x");
-    QTRY_COMPARE(f.ReceivedText(), QString("x"));
+    first.reset();
+    QTRY_VERIFY(!window.Port().Connected());
+    QVERIFY(!window.WaitingForDeviceReturn());
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОШИБКА"));
     QCOMPARE(f.displayed.size(), 1);
   }
 
@@ -158,47 +184,66 @@ class TestPortReconnect : public QObject {
     QCOMPARE(f.displayed.size(), 1);
   }
 
-  void anOpenByTheOperatorEndsTheWait() {
+  // What the reopen does to the lines, read from a recording stand-in for the device at a path:
+  // DTR and RTS go down at once and RTS is never raised, so a radio's transmitter stays unkeyed.
+  void theReopenDropsDtrAndRtsAndNeverRaisesThem() {
     WindowFixture f;
     QTemporaryDir folder;
-    const QString link = folder.path() + "/modem";
-    std::optional<test::PtyPair> first;
-    first.emplace();
-    QVERIFY(PointLink(link, first->SlavePath()));
-    f.WriteSettings(SettingsFor(link));
+    const std::string path = folder.path().toStdString() + "/radio";
+    auto device = std::make_shared<test::FakeDevice>();
+    device->Fail("WaitCommEvent", EIO, 1);  // lost right after the first open
+    f.directory->Add(path, device);
+    f.WriteSettings(SettingsFor(QString::fromStdString(path)));
     MainWindow& window = f.Start();
-    first.reset();
+    QTRY_VERIFY(window.WaitingForDeviceReturn());
+    QCOMPARE(f.displayed.size(), 1);
+    QVERIFY(!device->IsOpen());
+
+    device->ClearCalls();
+    QVERIFY(QFile(QString::fromStdString(path)).open(QIODevice::WriteOnly));  // the node is back
+    QTRY_VERIFY(window.Port().Connected());
+    std::vector<uint32_t> escapes;
+    for (const test::DeviceCall& call : device->Calls()) {
+      if (call.name == "SetCommState") {
+        QCOMPARE(int(call.dcb.fDtrControl), 0);
+        QCOMPARE(int(call.dcb.fRtsControl), 0);
+      }
+      if (call.name == "EscapeCommFunction") escapes.push_back(call.args.at(0));
+    }
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::SETRTS)) == escapes.end());
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::SETDTR)) == escapes.end());
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::CLRDTR)) != escapes.end());
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::CLRRTS)) != escapes.end());
+    QVERIFY(!window.RtsRaised());
+    QCOMPARE(f.displayed.size(), 1);
+  }
+
+  // The operator turns to another port while the lost one is waited for: the wait ends, and the
+  // old path's return does not take the port back.
+  void anotherPortChosenEndsTheWait_data() {
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("chosen and opened") << true;
+    QTest::newRow("chosen only") << false;
+  }
+  void anotherPortChosenEndsTheWait() {
+    QFETCH(bool, opened);
+    LinkedWindow lw;
+    MainWindow& window = *lw.f.window;
+    lw.pty.reset();
     QTRY_VERIFY(window.WaitingForDeviceReturn());
 
     test::PtyPair other;
-    window.Port().SetPort(other.SlavePath());
-    window.Port().OpenPort();
-    QVERIFY(!window.WaitingForDeviceReturn());
-    // The old path coming back changes nothing now.
+    window.Port().SetPort(opened ? other.SlavePath() : kMissingDevice);
+    if (opened) {
+      window.Port().OpenPort();
+      QVERIFY(!window.WaitingForDeviceReturn());
+    }
     test::PtyPair back;
-    QVERIFY(PointLink(link, back.SlavePath()));
-    QTest::qWait(200);
-    QCOMPARE(QString::fromStdString(window.Port().Port()), QString::fromStdString(other.SlavePath()));
-  }
-
-  void anotherPortChosenIsNotReopenedWhenTheOldPathReturns() {
-    WindowFixture f;
-    QTemporaryDir folder;
-    const QString link = folder.path() + "/modem";
-    std::optional<test::PtyPair> first;
-    first.emplace();
-    QVERIFY(PointLink(link, first->SlavePath()));
-    f.WriteSettings(SettingsFor(link));
-    MainWindow& window = f.Start();
-    first.reset();
-    QTRY_VERIFY(window.WaitingForDeviceReturn());
-
-    window.Port().SetPort(kMissingDevice);  // chosen, not opened
-    test::PtyPair back;
-    QVERIFY(PointLink(link, back.SlavePath()));
+    QVERIFY(PointLink(lw.link, back.SlavePath()));
     QTRY_VERIFY(!window.WaitingForDeviceReturn());
-    QVERIFY(!window.Port().Connected());
-    QCOMPARE(window.Port().Port(), kMissingDevice);
+    QTest::qWait(100);
+    QCOMPARE(window.Port().Connected(), opened);
+    QCOMPARE(window.Port().Port(), opened ? other.SlavePath() : kMissingDevice);
   }
 
   // The program itself, stopped by SIGTERM: it runs its close sequence (the settings file is

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -351,8 +352,15 @@ int InChildWithSpareDescriptors(int spare, const std::function<void()>& warmUp, 
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(250);
     ::_exit(what());
   }
+  // Bounded: a child that hangs fails the test instead of stalling the run.
   int status = 0;
-  ::waitpid(child, &status, 0);
+  pid_t ended = 0;
+  for (int i = 0; i < 1000 && (ended = ::waitpid(child, &status, WNOHANG)) == 0; ++i) std::this_thread::sleep_for(10ms);
+  if (ended != child) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    return 254;
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
 }
 
