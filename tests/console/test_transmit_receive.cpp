@@ -30,10 +30,8 @@ QByteArray Heard(const platform::sim::RadioLink& radio) {
   return QByteArray::fromStdString(radio.Heard());
 }
 
-QString Received(TForm1& form) {
-  form.ReceiveView().Flush();
-  return form.Memo2->toPlainText();
-}
+// What arrived, without the pane's own wrapping.
+QString Received(TForm1& form) { return form.ReceiveView().Text(); }
 
 }  // namespace
 
