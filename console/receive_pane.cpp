@@ -8,6 +8,7 @@
 #include <QFontMetricsF>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextLayout>
@@ -18,8 +19,9 @@ namespace velmora::console {
 
 namespace {
 
-// About one display frame: the pane is redrawn no more often than this anyway.
-constexpr int kFlushIntervalMs = 15;
+// Thirty frames a second: scrolling text looks smooth at that rate, and every frame repaints
+// the visible lines and the scroll bar, so a faster one costs without being seen.
+constexpr int kFlushIntervalMs = 33;
 
 // Stand-ins from Unicode's control pictures and neighbours: none of them can arrive, since the
 // pane gets Windows-1251 text, so each maps back to its character without doubt.
@@ -161,6 +163,7 @@ void ReceivePane::Flush() {
   if (!clearPending_ && pending_.isEmpty()) return;
   QScrollBar* bar = view_->verticalScrollBar();
   const bool follow = bar->value() == bar->maximum();
+  const bool cleared = clearPending_;
   if (clearPending_) {
     view_->clear();
     wrapsOn_.clear();
@@ -190,8 +193,25 @@ void ReceivePane::Flush() {
     pending_.clear();
     QTextCursor cursor(view_->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(shown);
+    const int changedFrom = cleared ? 0 : std::max(0, view_->cursorRect(cursor).top());
+    const int firstChanged = cursor.blockNumber();
+    QAbstractTextDocumentLayout* layout = view_->document()->documentLayout();
+    {
+      // After a change of more than one block the document layout asks for the whole view to
+      // be repainted; only the line the text continues and the lines below it changed.
+      const QSignalBlocker quiet(layout);
+      cursor.insertText(shown);
+    }
+    // Shaped once when laid out, not again at every repaint: a shown line never changes
+    // once the next one has begun.
+    for (QTextBlock block = view_->document()->findBlockByNumber(firstChanged); block.isValid();
+         block = block.next())
+      block.layout()->setCacheEnabled(true);
+    emit layout->documentSizeChanged(layout->documentSize());
+    if (changedFrom < viewport_->height())
+      viewport_->update(0, changedFrom, viewport_->width(), viewport_->height() - changedFrom);
   }
+  // Following the end scrolls what is shown, so only the lines that come into view are painted.
   if (follow) bar->setValue(bar->maximum());
 }
 
