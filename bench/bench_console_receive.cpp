@@ -36,7 +36,7 @@
 
 namespace {
 
-using velmora::console::TForm1;
+using velmora::console::MainWindow;
 using Clock = std::chrono::steady_clock;
 
 class PrintingPresenter final : public velmora::console::MessagePresenter {
@@ -108,18 +108,18 @@ std::string Payload(size_t size) {
   return payload;
 }
 
-RunResult Run(TForm1& form, velmora::test::PtyPair& pty, size_t bytes) {
+RunResult Run(MainWindow& window, velmora::test::PtyPair& pty, size_t bytes) {
   const std::string payload = Payload(bytes);
-  KeyProbe probe(form.Memo1);
+  KeyProbe probe(window.findChild<QPlainTextEdit*>("Memo1"));
   QTimer keyTimer;
   QObject::connect(&keyTimer, &QTimer::timeout, [&] { probe.Post(); });
   keyTimer.start(20);
 
-  form.ResetCounters();
+  window.ResetCounters();
   RunResult result{};
   // Counts the received-characters events on their way to the window's handler.
-  auto handler = form.ComPort1.OnRxChar;
-  form.ComPort1.OnRxChar = [&](velmora::port::TCustomComPort& port, int count) {
+  auto handler = window.Port().OnRxChar;
+  window.Port().OnRxChar = [&](velmora::port::TCustomComPort& port, int count) {
     ++result.events;
     handler(port, count);
   };
@@ -132,20 +132,20 @@ RunResult Run(TForm1& form, velmora::test::PtyPair& pty, size_t bytes) {
   });
   const int32_t quarter = static_cast<int32_t>(bytes / 4);
   bool quarterSeen = false;
-  while (form.RxCount < static_cast<int32_t>(bytes)) {
+  while (window.CounterFigures().RxCount < static_cast<int32_t>(bytes)) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    if (!quarterSeen && form.RxCount >= quarter) {
+    if (!quarterSeen && window.CounterFigures().RxCount >= quarter) {
       quarterSeen = true;
       result.residentQuarterKiB = ResidentKiB();
     }
   }
-  form.ReceiveView().Flush();
+  window.ReceiveContent().Flush();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   writer.join();
   keyTimer.stop();
   QCoreApplication::processEvents();
   result.residentEndKiB = ResidentKiB();
-  form.ComPort1.OnRxChar = handler;
+  window.Port().OnRxChar = handler;
   result.mibPerSecond = static_cast<double>(bytes) / (1024.0 * 1024.0) / seconds;
   result.worstKeyMs = probe.WorstMs();
   result.keys = probe.Count();
@@ -178,22 +178,22 @@ int main(int argc, char* argv[]) {
   }
 
   QApplication app(argc, argv);
-  TForm1 form(nullptr, std::make_unique<PrintingPresenter>());
-  if (!form.ComPort1.Connected()) return 1;
+  MainWindow window(nullptr, std::make_unique<PrintingPresenter>());
+  if (!window.Port().Connected()) return 1;
   if (inputQueue > 0) {
-    velmora::port::TComBuffer& buffer = form.ComPort1.Buffer();
+    velmora::port::TComBuffer& buffer = window.Port().Buffer();
     buffer.SetInputSize(inputQueue);
   }
-  form.show();
+  window.show();
   QCoreApplication::processEvents();
   std::printf("port %s, input queue %d bytes, pane %d columns\n", pty.SlavePath().c_str(),
-              form.ComPort1.Buffer().InputSize(), form.ReceiveView().Columns());
+              window.Port().Buffer().InputSize(), window.ReceiveContent().Columns());
 
   const size_t textBytes = textMiB << 20;
-  if (textBytes > 0) Print("text", textBytes, Run(form, pty, textBytes));
-  form.SButton2->click();
+  if (textBytes > 0) Print("text", textBytes, Run(window, pty, textBytes));
+  window.findChild<QToolButton*>("SButton2")->click();
   const size_t hexBytes = hexMiB << 20;
-  if (hexBytes > 0) Print("hex", hexBytes, Run(form, pty, hexBytes));
-  form.close();
+  if (hexBytes > 0) Print("hex", hexBytes, Run(window, pty, hexBytes));
+  window.close();
   return 0;
 }

@@ -24,7 +24,7 @@
 namespace velmora::bench {
 
 using Clock = std::chrono::steady_clock;
-using Window = console::TForm1;
+using Window = console::MainWindow;
 
 // The console's window on `portName`, its settings file written first; error boxes are printed.
 class ConsoleUnderTest {

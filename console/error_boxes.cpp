@@ -5,14 +5,14 @@
 
 namespace velmora::console {
 
-void TForm1::ShowLinkError(const QString& message) {
+void MainWindow::ShowLinkError(const QString& message) {
   presenter_->ShowErrorBox(this, QStringLiteral("Ошибка связи: \"") + message +
                                      QStringLiteral("\". Выберите другой порт для подключения"));
   ShowState(QStringLiteral("ОШИБКА"));
-  StopTxDelay();
+  StopKeyingDelay();
 }
 
-void TForm1::ShowConfigError(const QString& message) {
+void MainWindow::ShowSettingsFileError(const QString& message) {
   presenter_->ShowErrorBox(this, QStringLiteral("Ошибка конфигурационного файла: \"") + message +
                                      QStringLiteral("\""));
   ShowState(QStringLiteral("ОШИБКА"));

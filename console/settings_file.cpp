@@ -31,49 +31,49 @@ int32_t ReadInteger(const port::IniFile& ini, const char* key, int32_t current) 
 
 }  // namespace
 
-QString TForm1::SettingsFilePath() const {
+QString MainWindow::SettingsFilePath() const {
   return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
          QStringLiteral("/Velmora/ZORVA.INI");
 }
 
-void TForm1::LoadSettingsFile() {
+void MainWindow::LoadSettingsFile() {
   const std::string path = SettingsFilePath().toStdString();
   try {
-    ComPort1.RestoreSettings(port::skIniFile, path);
+    port_.RestoreSettings(port::skIniFile, path);
   } catch (const std::exception& e) {
-    ShowConfigError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(QString::fromLocal8Bit(e.what()));
   }
   try {
     const port::IniFile ini(path);
-    RtsCtsMode = ReadInteger(ini, "RTS/CTS", RtsCtsMode);
-    TxDelay = ReadInteger(ini, "TxDelay", TxDelay);
-    CrLfMode = ReadInteger(ini, "CRLF", CrLfMode);
-    EditorPath =
-        QString::fromStdString(ini.ReadString(kSection, "Editor", EditorPath.toStdString()));
+    options_.rtsCtsMode = ReadInteger(ini, "RTS/CTS", options_.rtsCtsMode);
+    options_.keyingDelayMs = ReadInteger(ini, "TxDelay", options_.keyingDelayMs);
+    options_.lineEnding = ReadInteger(ini, "CRLF", options_.lineEnding);
+    options_.viewerPath = QString::fromStdString(
+        ini.ReadString(kSection, "Editor", options_.viewerPath.toStdString()));
   } catch (const std::exception& e) {
-    ShowConfigError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(QString::fromLocal8Bit(e.what()));
   }
   ShowPortSummary();
 }
 
-void TForm1::SaveSettingsFile() {
+void MainWindow::SaveSettingsFile() {
   const QString path = SettingsFilePath();
   // The per-user folder may not exist yet; a folder that cannot be made shows as a refused
   // write below.
   QDir().mkpath(QFileInfo(path).absolutePath());
   try {
-    ComPort1.SaveSettings(port::skIniFile, path.toStdString());
+    port_.SaveSettings(port::skIniFile, path.toStdString());
   } catch (const std::exception& e) {
-    ShowConfigError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(QString::fromLocal8Bit(e.what()));
   }
   try {
     port::IniFile ini(path.toStdString());
-    ini.WriteString(kSection, "RTS/CTS", std::to_string(RtsCtsMode));
-    ini.WriteString(kSection, "TxDelay", std::to_string(TxDelay));
-    ini.WriteString(kSection, "CRLF", std::to_string(CrLfMode));
-    ini.WriteString(kSection, "Editor", EditorPath.toStdString());
+    ini.WriteString(kSection, "RTS/CTS", std::to_string(options_.rtsCtsMode));
+    ini.WriteString(kSection, "TxDelay", std::to_string(options_.keyingDelayMs));
+    ini.WriteString(kSection, "CRLF", std::to_string(options_.lineEnding));
+    ini.WriteString(kSection, "Editor", options_.viewerPath.toStdString());
   } catch (const std::exception& e) {
-    ShowConfigError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(QString::fromLocal8Bit(e.what()));
   }
 }
 

@@ -28,8 +28,8 @@ StatusPanels::StatusPanels(QWidget* parent) : QStatusBar(parent) {
   connect(&refreshTimer_, &QTimer::timeout, this, &StatusPanels::Refresh);
 }
 
-void StatusPanels::SetPanelText(int panel, const QString& text) {
-  QString& current = texts_.at(static_cast<size_t>(panel));
+void StatusPanels::SetPanelText(StatusPanel panel, const QString& text) {
+  QString& current = texts_.at(Index(panel));
   if (current == text) return;
   current = text;
   if (!refreshTimer_.isActive()) refreshTimer_.start();

@@ -1,6 +1,7 @@
 #pragma once
-// SB1, the main window's status bar: eight text panels of a least width, left to right — port
-// summary, state word, received count, transmitted count, RTS, CTS, DSR, file-send progress.
+// The main window's status bar (object name SB1): eight text panels of a least width, left to
+// right — port summary, state word, received count, transmitted count, RTS, CTS, DSR, file-send
+// progress.
 //
 // A panel's text changes at once (PanelText reads it back); the labels on screen take the new
 // texts at most once per display frame, because the counters change at every received chunk and
@@ -16,6 +17,9 @@ class QLabel;
 
 namespace velmora::console {
 
+// The panels in their order on the bar.
+enum class StatusPanel { PortSummary, State, Rx, Tx, Rts, Cts, Dsr, Progress };
+
 class StatusPanels : public QStatusBar {
   Q_OBJECT
 
@@ -25,13 +29,16 @@ class StatusPanels : public QStatusBar {
 
   explicit StatusPanels(QWidget* parent = nullptr);
 
-  QString PanelText(int panel) const { return texts_.at(static_cast<size_t>(panel)); }
-  void SetPanelText(int panel, const QString& text);
-  QLabel* Panel(int panel) const { return labels_.at(static_cast<size_t>(panel)); }
+  QString PanelText(StatusPanel panel) const { return texts_.at(Index(panel)); }
+  void SetPanelText(StatusPanel panel, const QString& text);
+  QLabel* Panel(StatusPanel panel) const { return labels_.at(Index(panel)); }
+  static int Width(StatusPanel panel) { return kWidths.at(Index(panel)); }
   // Puts the texts on the labels now.
   void Refresh();
 
  private:
+  static size_t Index(StatusPanel panel) { return static_cast<size_t>(panel); }
+
   std::array<QLabel*, kPanelCount> labels_{};
   std::array<QString, kPanelCount> texts_{};
   QTimer refreshTimer_;

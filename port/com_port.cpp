@@ -1,5 +1,6 @@
 #include "port/com_port.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 
@@ -14,6 +15,10 @@ TCustomComPort::TCustomComPort(std::string name)
     : name_(std::move(name)) {}
 
 TCustomComPort::~TCustomComPort() {
+  // Observers may remove themselves while they are told.
+  const std::vector<TPortObserver*> observers = std::move(observers_);
+  observers_.clear();
+  for (TPortObserver* observer : observers) observer->PortDestroying(*this);
   // Destruction cannot raise: a close that fails still releases the device, and the error
   // goes where the operator sees it.
   try {
@@ -33,6 +38,15 @@ void TCustomComPort::ReleaseAfterFailedClose() noexcept {
   threadCreated_ = false;
   handle_.reset();
   connected_ = false;
+}
+
+void TCustomComPort::FreeNotification(TPortObserver* observer) {
+  if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+    observers_.push_back(observer);
+}
+
+void TCustomComPort::RemoveFreeNotification(TPortObserver* observer) {
+  std::erase(observers_, observer);
 }
 
 void TCustomComPort::SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory) {
@@ -125,17 +139,65 @@ void TCustomComPort::OpenPort() {
 }
 
 void TCustomComPort::ClosePort() {
-  if (!connected_ || designMode_) return;
-  ReportSignals(false);
-  EmitBeforeClose();
-  PurgeAll();
+  // A handler that closes again while this close serves a delivery: the first close finishes.
+  if (!connected_ || designMode_ || closing_) return;
+  closing_ = true;
+  try {
+    ReportSignals(false);
+    EmitBeforeClose();
+    PurgeAll();
+  } catch (...) {
+    closing_ = false;
+    throw;
+  }
   if (threadCreated_) {
     StopMonitor();
     threadCreated_ = false;
   }
   CloseDeviceHandle();
   connected_ = false;
+  closing_ = false;
   EmitAfterClose();
+}
+
+namespace {
+
+// The failures of a wait that mean the device itself went away rather than a refused call.
+bool DeviceIsGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV || error == ENOENT || error == EPIPE ||
+         error == ESHUTDOWN;
+}
+
+// Runs one notice of the release; an error of it is shown and the release goes on.
+template <typename Notice>
+void RunNotice(Notice notice) {
+  try {
+    notice();
+  } catch (...) {
+    ShowCurrentException();
+  }
+}
+
+}  // namespace
+
+void TCustomComPort::ReleaseLostDevice(const TComThread* monitor, int error) {
+  if (!connected_ || closing_ || thread_.get() != monitor) return;
+  const EComPort reason(kErrWaitFailed, error,
+                        DeviceIsGone(error)
+                            ? "The device " + port_ + " is gone (unplugged, or its far end closed); the port is closed"
+                            : "The device " + port_ + " stopped answering; the port is closed");
+  closing_ = true;
+  RunNotice([this] { ReportSignals(false); });
+  // The monitor's body has ended, so this wait is short; its device leaves with it.
+  StopMonitor();
+  threadCreated_ = false;
+  RunNotice([this] { CloseDeviceHandle(); });
+  handle_.reset();
+  connected_ = false;
+  closing_ = false;
+  RunNotice([this] { EmitAfterClose(); });
+  RunNotice([&] { EmitDeviceLost(reason); });
+  ShowError(reason.Detail() + ": " + reason.what());
 }
 
 void TCustomComPort::BeginSettingsUpdate() { ++updateCount_; }
@@ -247,6 +309,9 @@ void TCustomComPort::EmitRLSDChange(bool on) {
 }
 void TCustomComPort::EmitRx80Full() {
   if (OnRx80Full) OnRx80Full(*this);
+}
+void TCustomComPort::EmitDeviceLost(const EComPort& reason) {
+  if (OnDeviceLost) OnDeviceLost(*this, reason);
 }
 
 }  // namespace velmora::port

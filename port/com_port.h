@@ -17,6 +17,17 @@
 // leaves it open with the new value stored. An error that no caller can receive (the open that
 // follows loading, a close during destruction) goes to the application's error display.
 //
+// A lost device (an adapter pulled, a pseudo-terminal's far end closed; in general: the monitor's
+// event wait fails for a reason other than an abort) releases the port on the owning thread, from
+// its event loop: the lines are reported off, the monitor stops, the device is closed (so the
+// same name can be opened again, and a replugged adapter gets its old name back), Connected
+// becomes false, then OnAfterClose and OnDeviceLost are called, in that order, and one message
+// goes to the error display naming the device and saying it is gone. OnBeforeClose is not
+// called: nothing can be done on the device any more. OnDeviceLost carries the reason as an
+// EComPort (number 21 with the system's number; Detail() is the operator's sentence): a console
+// shows its closed state in OnAfterClose as for any close and starts watching for the device's
+// return in OnDeviceLost (Sender.Port() is the name to watch). OpenPort works again at once.
+//
 // Overridable operations are virtual and every caller reaches them through the virtual entry:
 // CreateDeviceHandle, CloseDeviceHandle, ApplyAllSettings, the emitters, then
 // ApplyLineSettings, ApplyTimeoutSettings, ApplyBufferSizes.
@@ -25,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/comm_device.h"
 #include "platform/device_directory.h"
@@ -46,6 +58,20 @@ using TRxCharEvent = std::function<void(TCustomComPort& Sender, int Count)>;
 using TRxBufEvent = std::function<void(TCustomComPort& Sender, const void* Buffer, int Count)>;
 using TComErrorEvent = std::function<void(TCustomComPort& Sender, TComErrors Errors)>;
 using TComSignalEvent = std::function<void(TCustomComPort& Sender, bool OnOff)>;
+class EComPort;
+// The device went away and the port released it; Reason says why (see the header comment).
+using TComLostEvent = std::function<void(TCustomComPort& Sender, const EComPort& Reason)>;
+
+// Something that refers to a port without owning it (a selector box) and must let go of it
+// when the port is destroyed.
+class TPortObserver {
+ public:
+  // Called from the port's destructor, before the port closes; the port is still whole.
+  virtual void PortDestroying(TCustomComPort& port) = 0;
+
+ protected:
+  ~TPortObserver() = default;
+};
 
 class TCustomComPort {
  public:
@@ -64,6 +90,11 @@ class TCustomComPort {
   // platform::DeviceDirectory::Standard().
   const std::shared_ptr<platform::DeviceDirectory>& Directory() const { return directory_; }
   void SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory);
+
+  // Observers told when this port is destroyed. Adding one twice keeps one entry; an observer
+  // that goes first must remove itself.
+  void FreeNotification(TPortObserver* observer);
+  void RemoveFreeNotification(TPortObserver* observer);
 
   // --- settings -------------------------------------------------------------------------
 
@@ -135,6 +166,7 @@ class TCustomComPort {
   TNotifyEvent OnBeforeOpen;
   TNotifyEvent OnBeforeClose;
   TNotifyEvent OnRx80Full;
+  TComLostEvent OnDeviceLost;
 
   // --- lifecycle --------------------------------------------------------------------------
 
@@ -274,6 +306,9 @@ class TCustomComPort {
   virtual void ApplyTimeoutSettings();  // the timeout block; EComPort 8
   virtual void ApplyBufferSizes();      // the queue sizes; EComPort 9
 
+  // Calls OnDeviceLost when one is assigned.
+  virtual void EmitDeviceLost(const EComPort& reason);
+
  protected:
   bool CanApply() const;
   // The open device, or EComPort `errorNumber` with EBADF when there is none.
@@ -283,6 +318,10 @@ class TCustomComPort {
   std::unique_ptr<platform::CommDevice> handle_;
 
  private:
+  friend class TComThread;
+  // On the owning thread, once `monitor` found the device gone (`error`): the close sequence
+  // of a lost device. Nothing when that monitor is no longer the port's (closed meanwhile).
+  void ReleaseLostDevice(const TComThread* monitor, int error);
   void StartMonitor();
   void StopMonitor();
   void ReleaseAfterFailedClose() noexcept;
@@ -291,6 +330,7 @@ class TCustomComPort {
 
   std::string name_;
   std::shared_ptr<platform::DeviceDirectory> directory_;
+  std::vector<TPortObserver*> observers_;
 
   std::string port_ = "COM1";
   TBaudRate baudRate_ = br9600;
@@ -312,6 +352,7 @@ class TCustomComPort {
   std::unique_ptr<TComThread> thread_;
   bool connected_ = false;
   bool threadCreated_ = false;
+  bool closing_ = false;  // a close is under way: deliveries report no line states
   bool loading_ = false;
   bool designMode_ = false;
   int32_t updateCount_ = 0;

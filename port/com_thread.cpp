@@ -59,7 +59,7 @@ TComEvents MaskToEvents(uint32_t mask) {
 }
 
 TComThread::TComThread(TCustomComPort& port)
-    : ownerPort_(port), stopEvent_(NewEvent(false)), ended_(NewEvent(false)) {
+    : ownerPort_(port), watched_(port.Events()), stopEvent_(NewEvent(false)), ended_(NewEvent(false)) {
   // The result is not examined: a device that refuses the mask fails the first wait instead.
   (void)port.Handle()->SetCommMask(EventsToMask(port.Events()));
   thread_ = std::thread([this, priority = port.MonitorPriority()] {
@@ -92,9 +92,8 @@ void TComThread::Execute() {
   for (;;) {
     platform::IoStart start = device.WaitCommEvent(&mask, ov);
     if (start.kind == platform::IoStart::Failed) {
-      // A wait that cannot even start will not start next time either (the device is gone):
-      // say so once and stop, instead of spinning.
-      ReportOnce(EComPort(kErrWaitFailed, start.error).what());
+      // A wait that cannot even start will not start next time either: the device is gone.
+      HandOverLostDevice(start.error);
       break;
     }
     platform::WaitOutcome r = platform::WaitForAny(waitList, platform::kInfinite);
@@ -104,23 +103,40 @@ void TComThread::Execute() {
     if (!result) {
       // An aborted wait (a purge, a new mask) on a healthy device only loses its events.
       if (result.error == ECANCELED) continue;
-      ReportOnce(EComPort(kErrWaitFailed, result.error).what());
+      HandOverLostDevice(result.error);
       break;
     }
     pendingEvents_ = MaskToEvents(mask);
-    try {
-      DeliverEvents();
-    } catch (const std::exception& e) {
-      ReportOnce(e.what());
-      break;
-    } catch (...) {
-      ReportOnce("unknown error in a port event handler");
-      break;
-    }
+    if (!DeliverGuarded()) break;
   }
 
   (void)device.SetCommMask(0);
   (void)device.PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
+}
+
+bool TComThread::DeliverGuarded() {
+  try {
+    DeliverEvents();
+    return true;
+  } catch (const std::exception& e) {
+    ReportOnce(e.what());
+  } catch (...) {
+    ReportOnce("unknown error in a port event handler");
+  }
+  return false;
+}
+
+void TComThread::HandOverLostDevice(int error) {
+  if (stopEvent_->IsSet()) return;  // closing anyway
+  // What arrived before the loss is still in the device's queue: hand it out first.
+  if (watched_.Has(evRxChar)) {
+    pendingEvents_ = TComEvents{evRxChar};
+    if (!DeliverGuarded()) return;
+  }
+  TCustomComPort* port = &ownerPort_;
+  const TComThread* self = this;
+  // The owning thread releases the port; a close that came first makes this do nothing.
+  ownerPort_.Sync().Post([port, self, error] { port->ReleaseLostDevice(self, error); });
 }
 
 void TComThread::ReportOnce(const std::string& message) {

@@ -8,9 +8,10 @@
 // handler starts), or directly on this thread (smNone). The handlers run in a fixed order.
 //
 // The thread never polls. It ends when told to stop, when a delivery raises (the message goes
-// once to the application's error display), or when the device is gone (reported once, the
-// same way) — never by spinning on a wait that keeps failing. On its way out it clears the
-// event mask and discards both queues.
+// once to the application's error display), or when its wait fails (the device is gone): then it
+// hands out what is still queued and asks the owning thread to release the port — never by
+// spinning on a wait that keeps failing. On its way out it clears the event mask and discards
+// both queues.
 //
 // Made and destroyed on the owning thread; destruction returns once the thread has ended and
 // keeps serving the port's synchroniser meanwhile.
@@ -48,9 +49,12 @@ class TComThread {
   void DeliverEvents();
   void FireEvents();
   void SendEventMessages();
+  bool DeliverGuarded();  // false when the delivery raised (reported)
+  void HandOverLostDevice(int error);
   void ReportOnce(const std::string& message);
 
   TCustomComPort& ownerPort_;
+  const TComEvents watched_;
   std::unique_ptr<platform::Event> stopEvent_;
   std::unique_ptr<platform::Event> ended_;
   TComEvents pendingEvents_;

@@ -12,10 +12,16 @@
 #include "window_fixture.h"
 
 using namespace velmora;
-using console::TForm1;
+using console::MainWindow;
+using console::StatusPanel;
 using console::testing::WindowFixture;
 
 namespace {
+
+constexpr StatusPanel kAllPanels[] = {StatusPanel::PortSummary, StatusPanel::State,
+                                      StatusPanel::Rx,          StatusPanel::Tx,
+                                      StatusPanel::Rts,         StatusPanel::Cts,
+                                      StatusPanel::Dsr,         StatusPanel::Progress};
 
 const QString kLinkErrorPrefix = QStringLiteral("Ошибка связи: \"");
 const QString kLinkErrorSuffix = QStringLiteral("\". Выберите другой порт для подключения");
@@ -32,41 +38,44 @@ class TestMainWindow : public QObject {
  private slots:
   void componentsCarryTheirFormNames() {
     WindowFixture f;
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     for (const char* name : {"Memo1", "Memo2", "SB1", "Button1", "Button2", "Button3", "Button4",
                              "Button5", "SButton1", "SButton2", "SButton3", "Timer1", "Timer2",
                              "Splitter1", "Panel1", "Panel3", "N7", "N8", "N10", "N11"})
-      QVERIFY2(form.findChild<QObject*>(name) != nullptr, name);
-    QCOMPARE(form.windowTitle(), QString("Velmora"));
-    QVERIFY(form.SButton1->isChecked());
-    QVERIFY(!form.SButton2->isChecked() && !form.SButton3->isChecked());
-    QVERIFY(form.Memo2->isReadOnly());
-    QVERIFY(!form.Timer1->isActive());
-    QVERIFY(form.Timer2->isActive());
-    QCOMPARE(form.Timer2->interval(), 1000);
-    for (int i = 0; i < console::StatusPanels::kPanelCount; ++i)
-      QVERIFY(form.SB1->Panel(i)->minimumWidth() >= console::StatusPanels::kWidths[size_t(i)]);
+      QVERIFY2(window.findChild<QObject*>(name) != nullptr, name);
+    QCOMPARE(window.windowTitle(), QString("Velmora"));
+    QVERIFY(f.Child<QToolButton>("SButton1")->isChecked());
+    QVERIFY(!f.Child<QToolButton>("SButton2")->isChecked());
+    QVERIFY(!f.Child<QToolButton>("SButton3")->isChecked());
+    QVERIFY(f.ReceiveView()->isReadOnly());
+    QVERIFY(!f.KeyingDelay()->isActive());
+    QVERIFY(f.Child<QTimer>("Timer2")->isActive());
+    QCOMPARE(f.Child<QTimer>("Timer2")->interval(), 1000);
+    for (StatusPanel panel : kAllPanels)
+      QVERIFY(f.StatusBar()->Panel(panel)->minimumWidth() >= console::StatusPanels::Width(panel));
   }
 
   void startsWithoutSettingsFileAndCreatesItAtClose() {
     WindowFixture f;
     auto loopback = platform::sim::LoopbackPlug::Create();
-    TForm1& form = f.Start(loopback->Endpoint());
+    MainWindow& window = f.Start(loopback->Endpoint());
     QVERIFY(f.boxes.isEmpty());
-    QVERIFY(form.ComPort1.Connected());
-    QCOMPARE(form.PanelText(0), QString("COM1, 9600, 8, 1, None, None"));
-    QCOMPARE(form.PanelText(2), QString("Rx: 0"));
-    QCOMPARE(form.PanelText(3), QString("Tx: 0"));
-    for (int panel : {1, 4, 5, 6, 7}) QCOMPARE(form.PanelText(panel), QString());
-    QCOMPARE(form.RtsCtsMode, 0);
-    QCOMPARE(form.TxDelay, 0);
-    QCOMPARE(form.CrLfMode, 0);
-    QCOMPARE(form.EditorPath, QString());
+    QVERIFY(window.Port().Connected());
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
+    QCOMPARE(window.PanelText(StatusPanel::Rx), QString("Rx: 0"));
+    QCOMPARE(window.PanelText(StatusPanel::Tx), QString("Tx: 0"));
+    for (StatusPanel panel : {StatusPanel::State, StatusPanel::Rts, StatusPanel::Cts,
+                              StatusPanel::Dsr, StatusPanel::Progress})
+      QCOMPARE(window.PanelText(panel), QString());
+    QCOMPARE(window.Options().rtsCtsMode, 0);
+    QCOMPARE(window.Options().keyingDelayMs, 0);
+    QCOMPARE(window.Options().lineEnding, 0);
+    QCOMPARE(window.Options().viewerPath, QString());
     QVERIFY(!QFile::exists(f.SettingsPath()));
 
-    form.close();
+    window.close();
     QVERIFY(f.boxes.isEmpty());
-    QVERIFY(!form.ComPort1.Connected());
+    QVERIFY(!window.Port().Connected());
     QVERIFY(!loopback->IsOpen());
     const QByteArray file = f.ReadSettings();
     QVERIFY2(file.contains("[ComPort1]") && file.contains("Port=COM1") &&
@@ -79,15 +88,15 @@ class TestMainWindow : public QObject {
     WindowFixture f;
     f.WriteSettings("[ComPort1]\nBaudRate=19200\nParity=Even\n"
                     "[Velmora]\nRTS/CTS=1\nTxDelay=35\nCRLF=2\nEditor=/usr/bin/less\n");
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     QVERIFY(f.boxes.isEmpty());
-    QCOMPARE(form.PanelText(0), QString("COM1, 19200, 8, 1, Even, None"));
-    QCOMPARE(form.RtsCtsMode, 1);
-    QCOMPARE(form.TxDelay, 35);
-    QCOMPARE(form.CrLfMode, 2);
-    QCOMPARE(form.EditorPath, QString("/usr/bin/less"));
-    form.CrLfMode = 3;
-    form.close();
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 19200, 8, 1, Even, None"));
+    QCOMPARE(window.Options().rtsCtsMode, 1);
+    QCOMPARE(window.Options().keyingDelayMs, 35);
+    QCOMPARE(window.Options().lineEnding, 2);
+    QCOMPARE(window.Options().viewerPath, QString("/usr/bin/less"));
+    window.Options().lineEnding = 3;
+    window.close();
     const QByteArray file = f.ReadSettings();
     QVERIFY2(file.contains("[Velmora]\nRTS/CTS=1\nTxDelay=35\nCRLF=3\nEditor=/usr/bin/less\n"),
              file.constData());
@@ -112,14 +121,14 @@ class TestMainWindow : public QObject {
     QFETCH(QString, message);
     WindowFixture f;
     f.WriteSettings("[Velmora]\n" + section);
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     QCOMPARE(f.boxes, QStringList{ConfigBox(message)});
-    QTEST(int(form.RtsCtsMode), "rtsCts");
-    QTEST(int(form.TxDelay), "txDelay");
-    QTEST(int(form.CrLfMode), "crLf");
-    QCOMPARE(form.EditorPath, QString());
-    QCOMPARE(form.PanelText(0), QString("COM1, 9600, 8, 1, None, None"));
-    QCOMPARE(form.PanelText(1), QString("ОШИБКА"));
+    QTEST(int(window.Options().rtsCtsMode), "rtsCts");
+    QTEST(int(window.Options().keyingDelayMs), "txDelay");
+    QTEST(int(window.Options().lineEnding), "crLf");
+    QCOMPARE(window.Options().viewerPath, QString());
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОШИБКА"));
   }
 
   void unwritableSettingsFolderReportsBothSectionsAtClose() {
@@ -128,113 +137,121 @@ class TestMainWindow : public QObject {
     const QString blocker = f.ConfigHome() + "/not-a-folder";
     QFile(blocker).open(QIODevice::WriteOnly);
     qputenv("XDG_CONFIG_HOME", blocker.toLocal8Bit());
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     QVERIFY(f.boxes.isEmpty());
-    form.close();
+    window.close();
     QCOMPARE(f.boxes.size(), 2);
     QCOMPARE(f.boxes[0], ConfigBox(port::EComPort(port::kErrStoreSettings).what()));
     QCOMPARE(f.boxes[1], ConfigBox("Unable to write to " + blocker + "/Velmora/ZORVA.INI"));
-    QVERIFY(!form.ComPort1.Connected());  // the port is closed all the same
+    QVERIFY(!window.Port().Connected());  // the port is closed all the same
   }
 
   void portThatCannotBeOpenedLeavesTheWindowUsable() {
     WindowFixture f;
-    TForm1& form = f.Start();  // no device answers to COM1
+    MainWindow& window = f.Start();  // no device answers to COM1
     QCOMPARE(f.boxes.size(), 1);
     QVERIFY2(f.boxes[0].startsWith(kLinkErrorPrefix + port::ComErrorText(port::kErrOpen)) &&
                  f.boxes[0].endsWith(kLinkErrorSuffix),
              qPrintable(f.boxes[0]));
-    QVERIFY(!form.ComPort1.Connected());
-    QCOMPARE(form.PanelText(1), QString("ОШИБКА"));
-    for (int panel : {4, 5, 6}) QCOMPARE(form.PanelText(panel), QString());
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTRY_COMPARE_WITH_TIMEOUT(form.PanelText(1), QString("ОЖИДАНИЕ"), 3000);
+    QVERIFY(!window.Port().Connected());
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОШИБКА"));
+    for (StatusPanel panel : {StatusPanel::Rts, StatusPanel::Cts, StatusPanel::Dsr})
+      QCOMPARE(window.PanelText(panel), QString());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE_WITH_TIMEOUT(window.PanelText(StatusPanel::State), QString("ОЖИДАНИЕ"), 3000);
 
     // A key on the closed port reaches the application's error display, nothing is counted.
     f.Type("a");
     QCOMPARE(f.displayed.size(), 1);
     QVERIFY(f.displayed[0].startsWith(port::ComErrorText(port::kErrEscapeComm)));
-    QCOMPARE(form.TxCount, 0);
-    QVERIFY(!form.RtsOn);
-    QCOMPARE(form.PanelText(1), QString("ПЕРЕДАЧА"));
-    QCOMPARE(form.Memo1->toPlainText(), QString("a"));  // the pane still shows the key
+    QCOMPARE(window.CounterFigures().TxCount, 0);
+    QVERIFY(!window.RtsRaised());
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ПЕРЕДАЧА"));
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString("a"));  // the pane still shows the key
 
-    form.close();
+    window.close();
     QCOMPARE(f.boxes.size(), 1);  // closing a closed port shows nothing
     QVERIFY(QFile::exists(f.SettingsPath()));
   }
 
   void lineIndicatorsFollowTheLoopbackWiring() {
     WindowFixture f;
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     // DTR and RTS are dropped at start, so the plug shows neither DSR nor CTS.
-    QTRY_COMPARE(form.PanelText(5), QString());
-    QCOMPARE(form.PanelText(6), QString());
-    form.ComPort1.SetDTRState(true);
-    QTRY_COMPARE(form.PanelText(6), QString("DSR"));
-    form.SetRtsLine(true);
-    QCOMPARE(form.PanelText(4), QString("RTS"));
-    QTRY_COMPARE(form.PanelText(5), QString("CTS"));
-    form.SetRtsLine(false);
-    QTRY_COMPARE(form.PanelText(5), QString());
-    QCOMPARE(form.PanelText(4), QString());
-    form.ComPort1.SetDTRState(true);
-    form.close();
+    QTRY_COMPARE(window.PanelText(StatusPanel::Cts), QString());
+    QCOMPARE(window.PanelText(StatusPanel::Dsr), QString());
+    window.Port().SetDTRState(true);
+    QTRY_COMPARE(window.PanelText(StatusPanel::Dsr), QString("DSR"));
+    window.SetRts(true);
+    QCOMPARE(window.PanelText(StatusPanel::Rts), QString("RTS"));
+    QTRY_COMPARE(window.PanelText(StatusPanel::Cts), QString("CTS"));
+    window.SetRts(false);
+    QTRY_COMPARE(window.PanelText(StatusPanel::Cts), QString());
+    QCOMPARE(window.PanelText(StatusPanel::Rts), QString());
+    window.Port().SetDTRState(true);
+    window.close();
     // Just before it closes the port reports both lines off.
-    QCOMPARE(form.PanelText(5), QString());
-    QCOMPARE(form.PanelText(6), QString());
+    QCOMPARE(window.PanelText(StatusPanel::Cts), QString());
+    QCOMPARE(window.PanelText(StatusPanel::Dsr), QString());
   }
 
   void modemThatAssertsDsrShowsItAtOnce() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();  // the radio modem is powered: DSR on
-    QCOMPARE(form.PanelText(6), QString("DSR"));
-    QCOMPARE(form.PanelText(5), QString());
+    MainWindow& window = f.StartOnRadio();  // the radio modem is powered: DSR on
+    QCOMPARE(window.PanelText(StatusPanel::Dsr), QString("DSR"));
+    QCOMPARE(window.PanelText(StatusPanel::Cts), QString());
   }
 
   void countersResetAndStatusWords() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
-    form.RxCount = 5;
-    form.TxCount = 7;
-    form.ComErrorCount = 2;
-    form.BufErrorCount = 1;
-    form.ComPort1Rx80Full();
-    QCOMPARE(form.CounterFigures().BufErrorCount, 2);
-    form.ResetCounters();
-    QCOMPARE(form.CounterFigures().RxCount, 0);
-    QCOMPARE(form.CounterFigures().ComErrorCount, 0);
-    QCOMPARE(form.PanelText(2), QString("Rx: 0"));
-    QCOMPARE(form.PanelText(3), QString("Tx: 0"));
+    MainWindow& window = f.StartOnRadio();
+    window.Options().rtsCtsMode = 1;
+    f.Type("ab");
+    f.radio->InjectReceived("xyz");
+    window.OnLineErrors(port::TComErrors{port::erFrame});
+    window.OnReceiveBufferAlmostFull();
+    window.OnReceiveBufferAlmostFull();
+    QTRY_COMPARE(window.CounterFigures().RxCount, 3);
+    QCOMPARE(window.CounterFigures().TxCount, 2);
+    QCOMPARE(window.CounterFigures().ComErrorCount, 1);
+    QCOMPARE(window.CounterFigures().BufErrorCount, 2);
+    QTRY_VERIFY(!window.RtsRaised());
+    window.ResetCounters();
+    QCOMPARE(window.CounterFigures().RxCount, 0);
+    QCOMPARE(window.CounterFigures().TxCount, 0);
+    QCOMPARE(window.CounterFigures().ComErrorCount, 0);
+    QCOMPARE(window.CounterFigures().BufErrorCount, 0);
+    QCOMPARE(window.PanelText(StatusPanel::Rx), QString("Rx: 0"));
+    QCOMPARE(window.PanelText(StatusPanel::Tx), QString("Tx: 0"));
 
     // Timer2 leaves the word alone while RTS is held raised.
-    form.SetRtsLine(true);
-    form.ShowState("ПЕРЕДАЧА");
-    form.Timer2Timer();
-    QCOMPARE(form.PanelText(1), QString("ПЕРЕДАЧА"));
-    form.SetRtsLine(false);
-    form.Timer2Timer();
-    QCOMPARE(form.PanelText(1), QString("ОЖИДАНИЕ"));
+    window.SetRts(true);
+    window.ShowState("ПЕРЕДАЧА");
+    window.OnIdleTick();
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ПЕРЕДАЧА"));
+    window.SetRts(false);
+    window.OnIdleTick();
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОЖИДАНИЕ"));
   }
 
   void cancelledParametersChangeNothing() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
-    form.N8->trigger();
+    MainWindow& window = f.StartOnRadio();
+    f.Child<QAction>("N8")->trigger();
     QVERIFY(f.boxes.isEmpty());
     QVERIFY(!QFile::exists(f.SettingsPath()));  // nothing saved after a cancel
-    QCOMPARE(form.PanelText(0), QString("COM1, 9600, 8, 1, None, None"));
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
   }
 
   void exitMenuRunsTheCloseSequence() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.SetRtsLine(true);
-    form.N7->trigger();
-    QVERIFY(!form.isVisible());
+    MainWindow& window = f.StartOnRadio();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.SetRts(true);
+    f.Child<QAction>("N7")->trigger();
+    QVERIFY(!window.isVisible());
     QVERIFY(!f.radio->Rts());
     QVERIFY(!f.radio->IsOpen());
     QVERIFY(QFile::exists(f.SettingsPath()));
@@ -248,14 +265,15 @@ class TestMainWindow : public QObject {
   void stopSignalClosesTheWindow() {
     QFETCH(int, signalNumber);
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
+    MainWindow& window = f.StartOnRadio();
     console::QuitSignals quitSignals;
-    connect(&quitSignals, &console::QuitSignals::quitRequested, &form, [&form] { form.close(); });
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.SetRtsLine(true);
+    connect(&quitSignals, &console::QuitSignals::quitRequested, &window,
+            [&window] { window.close(); });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.SetRts(true);
     std::raise(signalNumber);
-    QTRY_VERIFY(!form.isVisible());
+    QTRY_VERIFY(!window.isVisible());
     QVERIFY(!f.radio->Rts());
     QVERIFY(!f.radio->IsOpen());
     QVERIFY(QFile::exists(f.SettingsPath()));
@@ -263,27 +281,27 @@ class TestMainWindow : public QObject {
 
   void clearButtonsEmptyThePanes() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
-    form.Memo1->setPlainText("typed");
-    form.ReceiveView().Append("received");
-    form.RxCount = 8;
-    QTest::mouseClick(form.Button1, Qt::LeftButton);
-    QCOMPARE(form.Memo1->toPlainText(), QString());
-    QTest::mouseClick(form.Button2, Qt::LeftButton);
-    form.ReceiveView().Flush();
-    QCOMPARE(form.Memo2->toPlainText(), QString());
-    QCOMPARE(form.RxCount, 8);  // the counters are not touched
+    MainWindow& window = f.StartOnRadio();
+    f.TransmitPane()->setPlainText("typed");
+    f.radio->InjectReceived("received");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 8);
+    QTest::mouseClick(f.Child<QPushButton>("Button1"), Qt::LeftButton);
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString());
+    QTest::mouseClick(f.Child<QPushButton>("Button2"), Qt::LeftButton);
+    window.ReceiveContent().Flush();
+    QCOMPARE(f.ReceiveView()->toPlainText(), QString());
+    QCOMPARE(window.CounterFigures().RxCount, 8);  // the counters are not touched
   }
 
   void transmitPaneEmptiesPastTwoThousandLines() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
+    f.StartOnRadio();
     QStringList lines;
     for (int i = 0; i < 2000; ++i) lines << QString("line %1").arg(i);
-    form.Memo1->setPlainText(lines.join('\n'));
-    QVERIFY(!form.Memo1->toPlainText().isEmpty());  // exactly 2000 lines stay
-    form.Memo1->appendPlainText("one more");
-    QCOMPARE(form.Memo1->toPlainText(), QString());
+    f.TransmitPane()->setPlainText(lines.join('\n'));
+    QVERIFY(!f.TransmitPane()->toPlainText().isEmpty());  // exactly 2000 lines stay
+    f.TransmitPane()->appendPlainText("one more");
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString());
   }
 };
 
