@@ -151,6 +151,24 @@ void MainWindow::SetRts(bool on) {
   statusPanels_->SetPanelText(StatusPanel::Rts, on ? QStringLiteral("RTS") : QString());
 }
 
+void MainWindow::RekeyAfterReconfiguration() {
+  // New settings set the device's lines from the control modes, as a Windows driver does, so
+  // RTS is down now. A transmission the operator keyed goes on keyed, and after the keying
+  // delay again: what is typed next must not go out unkeyed.
+  if (!rtsRaised_) return;
+  if (!port_.Connected()) {
+    rtsRaised_ = false;
+    statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+    return;
+  }
+  SetRts(true);
+  if (options_.rtsCtsMode == 0 && options_.keyingDelayMs > kLongestNoDelay && !keyingDelay_->isActive()) {
+    heldBytes_.clear();
+    heldEnd_ = false;
+    StartKeyingDelay();
+  }
+}
+
 void MainWindow::OnTransmitEmpty() {
   if (options_.rtsCtsMode == 1 || endOfTransmission_) {
     LeavingLossToTheRelease([&] { SetRts(false); });
