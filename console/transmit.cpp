@@ -124,9 +124,10 @@ void MainWindow::SendCharacter(char c) {
 }
 
 void MainWindow::WriteAndCount(const std::string& bytes) {
-  port_.WriteText(bytes);
-  counters_.TxCount =
-      static_cast<int32_t>(static_cast<uint32_t>(counters_.TxCount) + bytes.size());
+  // A write held back by flow control past its timeout returns short: only what left counts.
+  const int written = port_.WriteText(bytes);
+  counters_.TxCount = static_cast<int32_t>(static_cast<uint32_t>(counters_.TxCount) +
+                                           static_cast<uint32_t>(written));
   ShowCounters();
 }
 
