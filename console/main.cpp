@@ -2,6 +2,7 @@
 // display and the stop signals.
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QIcon>
 
@@ -9,6 +10,22 @@
 #include "console/command_line.h"
 #include "console/main_window.h"
 #include "console/quit_signals.h"
+
+namespace {
+
+void CloseModalWindows() {
+  // A box that refuses to close (none of ours does) must not keep this loop going.
+  for (int left = 16; left > 0; --left) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+      dialog->reject();
+    else
+      modal->close();
+  }
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   QCoreApplication::setApplicationName(QStringLiteral("velmora"));
@@ -25,14 +42,27 @@ int main(int argc, char* argv[]) {
   QApplication::setWindowIcon(icon);
   QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
   velmora::port::SetErrorDisplay(velmora::console::MessageBoxErrorDisplay());
-  // Before the window: a stop that comes while it opens the port waits in the signals' pipe and
-  // closes the window as soon as the event loop runs, instead of killing the process.
+  // A stop may come at any moment, also while a modal box holds the event loop: one shown while
+  // the window opens the port, or the report of a lost device. The boxes are closed, then the
+  // window with its close sequence; a stop that comes while the window is being made closes it
+  // as soon as it exists.
   velmora::console::QuitSignals quitSignals;
+  velmora::console::MainWindow* made = nullptr;
+  bool stopRequested = false;
+  QObject::connect(&quitSignals, &velmora::console::QuitSignals::quitRequested, &app, [&] {
+    stopRequested = true;
+    CloseModalWindows();
+    if (made) made->close();
+  });
   velmora::console::MainWindow window;
-  QObject::connect(&quitSignals, &velmora::console::QuitSignals::quitRequested, &window,
-                   [&window] { window.close(); });
-  window.show();
-  const int result = app.exec();
+  made = &window;
+  int result = 0;
+  if (stopRequested) {
+    window.close();
+  } else {
+    window.show();
+    result = app.exec();
+  }
   velmora::port::SetErrorDisplay({});
   return result;
 }

@@ -15,7 +15,7 @@
 #include "console/port_reconnector.h"
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
-#include "dialogs/about_box.h"
+#include "dialogs/about_dialog.h"
 #include "dialogs/param_box.h"
 #include "port/ecomport.h"
 #include "port/qt_port_binding.h"
@@ -192,6 +192,12 @@ void MainWindow::OnDeviceLost() {
   endOfTransmission_ = false;
   rtsRaised_ = false;
   statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+  // A send cannot go on without its device: it ends as if the operator had stopped it, the
+  // progress panel showing how far it got. A capture stays open for the device's return.
+  if (sendingFile_) {
+    sendFileButton_->setChecked(false);
+    EndFileSend();
+  }
   if (!closed_) reconnector_->WatchForReturn();
   ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОШИБКА"));
 }
@@ -244,19 +250,6 @@ void MainWindow::ClearTransmitPane() {
 
 void MainWindow::ClearReceivePane() {
   receivePane_->Clear();
-  FocusTransmitPane();
-}
-
-// The file commands come with the file functions; until then their buttons only spring back.
-void MainWindow::ToggleCapture() {
-  captureButton_->setChecked(false);
-  FocusTransmitPane();
-}
-
-void MainWindow::ViewCaptureFile() { FocusTransmitPane(); }
-
-void MainWindow::ToggleFileSend() {
-  sendFileButton_->setChecked(false);
   FocusTransmitPane();
 }
 

@@ -24,7 +24,7 @@
 //
 // The code is split by concern: layout (main_window_layout.cpp), window life, status bar and menu
 // commands (main_window.cpp), settings file (settings_file.cpp), transmit (transmit.cpp), receive
-// (receive.cpp), error boxes (error_boxes.cpp).
+// (receive.cpp), file send, capture and view (file_commands.cpp), error boxes (error_boxes.cpp).
 
 #include <cstdint>
 #include <exception>
@@ -36,11 +36,14 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "console/capture_file.h"
 #include "console/console_options.h"
+#include "console/file_dialogs.h"
+#include "console/file_send.h"
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
 #include "console/status_panels.h"
-#include "dialogs/stat_form.h"
+#include "dialogs/statistics_dialog.h"
 #include "platform/device_directory.h"
 #include "port/com_port.h"
 #include "port/qt_port_binding.h"
@@ -130,6 +133,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void ToggleCapture();
   void ViewCaptureFile();
   void ToggleFileSend();
+  // The open and save dialogs of the file commands; tests answer them in advance.
+  FileDialogs& FileChoosers();
 
   // --- timers and the transmit pane's keys ------------------------------------------------
   void OnKeyingDelayElapsed();
@@ -175,6 +180,18 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void OnDisplayModeClicked(QToolButton* pressed);
   void AppendMarkerLine(const QString& marker);
   void OnTransmitPaneKey(QKeyEvent* event);
+  // File send, capture and view (file_commands.cpp).
+  void StartFileSend();
+  bool ReadFileToSend(const QString& path, uint64_t size);
+  // A transmit-empty event during a send: counts the character, shows the progress, sends the
+  // next one or ends the send.
+  void StepFileSend();
+  void EndFileSend();
+  void StartCapture();
+  void EndCapture();
+  void WriteCapture(const std::string& shown);
+  void UpdateReceiveButtons();
+  void ShowTakenOver(QPlainTextEdit* pane, bool taken);
 
   port::TComPort port_{"ComPort1"};  // the name is the settings file's section
   ConsoleOptions options_;
@@ -196,6 +213,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   bool capturing_ = false;
   QString sendFileName_;
   QString captureFileName_;
+  FileSendProgress fileSend_;
+  CaptureFile captureFile_;
+  bool captureWriteFailed_ = false;  // reported once per capture
+  FileDialogs fileDialogs_;
 
   // Widgets (owned by the window's widget tree).
   QWidget* transmitPanel_ = nullptr;

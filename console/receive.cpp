@@ -47,9 +47,11 @@ void MainWindow::OnBytesReceived(int count) {
   std::string chunk;
   port_.ReadText(chunk, count);
   const std::string shown = ConvertForDisplay(chunk);
-  // While a capture runs the chunk goes to the capture file instead; that comes with the file
-  // functions.
-  if (!capturing_) receivePane_->Append(DecodeCp1251(shown));
+  // While a capture runs the chunk goes to the capture file instead of the pane.
+  if (capturing_)
+    WriteCapture(shown);
+  else
+    receivePane_->Append(DecodeCp1251(shown));
   // The count the event reported, whatever the read returned; wraps like the 32-bit counter
   // it is rather than overflowing.
   counters_.RxCount = static_cast<int32_t>(static_cast<uint32_t>(counters_.RxCount) +

@@ -28,6 +28,9 @@ QLabel* MakeLabel(const char* name, const QString& text) {
 AboutDialog::AboutDialog(QWidget* owner) : QDialog(owner) {
   setObjectName(QStringLiteral("AboutBox"));
   setWindowTitle(QStringLiteral("О программе Velmora"));
+  // A fixed dialog border: no minimising or maximising.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   UseDialogFont(this);
   // The background of a dialog in the desktop's scheme: the colour of a button's face.
   QPalette colours = palette();

@@ -1,5 +1,7 @@
 #include "dialogs/emblem.h"
 
+#include <algorithm>
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygon>
@@ -10,6 +12,7 @@ namespace {
 
 constexpr int kWidth = 142;
 constexpr int kHeight = 71;
+constexpr int kMastTop = 24;  // the waves above it stay inside the frame
 
 // The 16 colours of the classic palette.
 const QList<QRgb>& SixteenColours() {
@@ -37,30 +40,31 @@ void DrawMast(QPainter& painter) {
   painter.setPen(kSilver);
   painter.drawLine(4, 62, 60, 62);
   painter.setPen(kWhite);
-  const QPoint top(30, 12);
-  painter.drawLine(top, QPoint(20, 61));
-  painter.drawLine(top, QPoint(40, 61));
-  for (int y = 20; y <= 56; y += 9) {
-    const int half = (y - 12) * 10 / 49;
-    painter.drawLine(30 - half, y, 30 + half, y + 8 > 61 ? 61 : y + 8);
-    painter.drawLine(30 + half, y, 30 - half, y + 8 > 61 ? 61 : y + 8);
+  const QPoint top(30, kMastTop);
+  painter.drawLine(top, QPoint(21, 61));
+  painter.drawLine(top, QPoint(39, 61));
+  for (int y = kMastTop + 6; y <= 54; y += 8) {
+    const int half = (y - kMastTop) * 9 / (61 - kMastTop);
+    const int next = std::min(y + 7, 61);
+    painter.drawLine(30 - half, y, 30 + half, next);
+    painter.drawLine(30 + half, y, 30 - half, next);
   }
   painter.setPen(kRed);
   painter.setBrush(kRed);
-  painter.drawRect(29, 9, 2, 2);
+  painter.drawRect(29, kMastTop - 3, 2, 2);
 }
 
 void DrawWaves(QPainter& painter) {
   painter.setBrush(Qt::NoBrush);
-  const QPoint centre(30, 12);
+  const QPoint centre(30, kMastTop - 2);
   const QColor colours[] = {kYellow, kYellow, kAqua};
-  int radius = 8;
+  int radius = 6;
   for (const QColor& colour : colours) {
     painter.setPen(QPen(colour, 2));
     const QRect box(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
     painter.drawArc(box, -40 * 16, 80 * 16);   // to the right
     painter.drawArc(box, 140 * 16, 80 * 16);   // to the left
-    radius += 7;
+    radius += 6;
   }
 }
 

@@ -1,5 +1,7 @@
 #include "dialogs/statistics_dialog.h"
 
+#include <algorithm>
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -46,6 +48,9 @@ StatisticsDialog::StatisticsDialog(TrafficCounters& counters, QWidget* owner)
     : QDialog(owner), counters_(counters) {
   setObjectName(QStringLiteral("StatForm"));
   setWindowTitle(QStringLiteral("Статистика"));
+  // A fixed dialog border: no minimising or maximising.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   UseDialogFont(this);
 
   QGridLayout* grid = nullptr;
@@ -57,6 +62,15 @@ StatisticsDialog::StatisticsDialog(TrafficCounters& counters, QWidget* owner)
       AddRow(grid, 0, "Label3", QStringLiteral("Ввод/вывод:"), "LComError", QStringLiteral("0"));
   bufferWarnings_ = AddRow(grid, 1, "Label4", QStringLiteral("Переполнение буфера:"),
                            "LBufError", QStringLiteral("0"));
+
+  // Both groups' figures start at one column.
+  int captionWidth = 0;
+  for (QGroupBox* group : {dataGroup, errorGroup})
+    for (const char* name : {"Label1", "Label2", "Label3", "Label4"})
+      if (const auto* caption = group->findChild<QLabel*>(QString::fromLatin1(name)))
+        captionWidth = std::max(captionWidth, caption->sizeHint().width());
+  for (QGroupBox* group : {dataGroup, errorGroup})
+    static_cast<QGridLayout*>(group->layout())->setColumnMinimumWidth(0, captionWidth);
 
   clearButton_ = new QPushButton(QStringLiteral("&Очистить"));
   clearButton_->setObjectName(QStringLiteral("Button1"));

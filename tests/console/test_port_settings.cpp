@@ -19,7 +19,7 @@
 #include "tests/dialogs/modal_driver.h"
 #include "tests/port/core_pty_termios.h"
 #include "tests/support/pty_pair.h"
-#include "tests/support/recording_device.h"
+#include "tests/support/fake_device.h"
 #include "window_fixture.h"
 
 using namespace velmora;

@@ -9,7 +9,7 @@
 #include <QtTest>
 
 #include "port/error_display.h"
-#include "tests/support/recording_device.h"
+#include "tests/support/fake_device.h"
 
 using namespace velmora;
 using port::TComComboBox;
@@ -17,8 +17,8 @@ using port::TComComboBox;
 namespace {
 
 struct Ports {
-  std::shared_ptr<test::RecordingDevice> first = std::make_shared<test::RecordingDevice>();
-  std::shared_ptr<test::RecordingDevice> refusing = std::make_shared<test::RecordingDevice>();
+  std::shared_ptr<test::FakeDevice> first = std::make_shared<test::FakeDevice>();
+  std::shared_ptr<test::FakeDevice> refusing = std::make_shared<test::FakeDevice>();
   std::shared_ptr<platform::DeviceDirectory> directory = std::make_shared<platform::DeviceDirectory>();
   QTemporaryDir noTtys;  // the machine's own serial ports stay out of the list
 

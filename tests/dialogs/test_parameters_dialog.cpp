@@ -23,22 +23,22 @@
 #include "port/com_combo_box.h"
 #include "port/ecomport.h"
 #include "tests/dialogs/modal_driver.h"
-#include "tests/support/recording_device.h"
+#include "tests/support/fake_device.h"
 
 using namespace velmora;
 using dialogs::ParametersDialog;
 using dialogs::testing::WhenShown;
 using port::TComComboBox;
-using test::RecordingDevice;
+using test::FakeDevice;
 
 namespace {
 
 // A port on recording devices: GOOD opens, OTHER opens, BAD refuses with EACCES. No line
 // events, so the record holds exactly what the dialog caused.
 struct PortUnderTest {
-  std::shared_ptr<RecordingDevice> good = std::make_shared<RecordingDevice>();
-  std::shared_ptr<RecordingDevice> other = std::make_shared<RecordingDevice>();
-  std::shared_ptr<RecordingDevice> bad = std::make_shared<RecordingDevice>();
+  std::shared_ptr<FakeDevice> good = std::make_shared<FakeDevice>();
+  std::shared_ptr<FakeDevice> other = std::make_shared<FakeDevice>();
+  std::shared_ptr<FakeDevice> bad = std::make_shared<FakeDevice>();
   std::shared_ptr<platform::DeviceDirectory> directory = std::make_shared<platform::DeviceDirectory>();
   port::TComPort port{"ComPort1"};
 
@@ -92,7 +92,7 @@ void Pick(TComComboBox& box, const QString& text) {
 void ClickOk(QWidget& d) { QTest::mouseClick(&Child<QPushButton>(d, "Button1"), Qt::LeftButton); }
 void ClickCancel(QWidget& d) { QTest::mouseClick(&Child<QPushButton>(d, "Button2"), Qt::LeftButton); }
 
-int CountCalls(const RecordingDevice& device, const std::string& name) {
+int CountCalls(const FakeDevice& device, const std::string& name) {
   int n = 0;
   for (const std::string& call : device.CallNames()) n += call == name;
   return n;

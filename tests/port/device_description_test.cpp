@@ -6,15 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "tests/port/temp_folder.h"
-#include "tests/support/recording_device.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/fake_device.h"
 
 namespace velmora::port {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempFolder;
-using testing::WriteFileBytes;
+using test::TempFolder;
+using test::WriteFileBytes;
 
 // A fake sysfs: class/tty/<name>/device links into devices/, laid out as the kernel does for
 // a USB adapter (the tty below an interface of the USB device) and for an on-board UART.
@@ -90,7 +90,7 @@ TEST_F(DeviceDescriptionTest, APathIsFollowedToItsTty) {
 }
 
 TEST_F(DeviceDescriptionTest, SimulatedDevicesSayWhatTheySimulateAndUnknownNamesSayNothing) {
-  directory_.Add("SIM", std::make_shared<velmora::test::RecordingDevice>());
+  directory_.Add("SIM", std::make_shared<velmora::test::FakeDevice>());
   const auto standard = platform::DeviceDirectory::Standard();
   EXPECT_EQ(Describe("sim"), "Simulated device");
   EXPECT_NE(DescribePortDevice("LOOPBACK", *standard, Ttys()).find("loopback"), std::string::npos);
