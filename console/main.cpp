@@ -1,20 +1,28 @@
-// Program entry: the application, the main window, the error display and the stop signals.
+// Program entry: the application, its translations, the error display, the stop signals and the
+// main window.
 
 #include <QApplication>
 
 #include "console/app_error_display.h"
 #include "console/main_window.h"
-#include "console/quit_signals.h"
+#include "console/qt_translations.h"
+#include "console/stop_on_signal.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  velmora::console::InstallQtRussianTranslations(app);
   velmora::port::SetErrorDisplay(velmora::console::MessageBoxErrorDisplay());
-  velmora::console::MainWindow window;
-  velmora::console::QuitSignals quitSignals;
-  QObject::connect(&quitSignals, &velmora::console::QuitSignals::quitRequested, &window,
-                   [&window] { window.close(); });
-  window.show();
-  const int result = app.exec();
+  // Before the window, so that a stop during its start-up boxes is not lost.
+  velmora::console::StopOnSignal stopOnSignal;
+  int result = 0;
+  {
+    velmora::console::MainWindow window;
+    stopOnSignal.Attach(&window);
+    if (!stopOnSignal.StopRequested()) {
+      window.show();
+      result = app.exec();
+    }
+  }
   velmora::port::SetErrorDisplay({});
   return result;
 }

@@ -154,6 +154,8 @@ void MainWindow::BuildLayout() {
 
   keyingDelay_ = new QTimer(this);
   keyingDelay_->setObjectName(QStringLiteral("Timer1"));
+  // The coarse kind may fire up to 5 % early; the delay lets a radio key up, so it is a floor.
+  keyingDelay_->setTimerType(Qt::PreciseTimer);
   idleTimer_ = new QTimer(this);
   idleTimer_->setObjectName(QStringLiteral("Timer2"));
   idleTimer_->setInterval(1000);

@@ -1,12 +1,15 @@
 // The transmit path: typed characters to the line, the line ending for Enter, and keying the
 // transmitter with RTS — per burst (RTS/CTS mode) or after a delay, held until Enter.
 
+#include <algorithm>
+
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QPlainTextEdit>
 #include <QTimer>
 
+#include "console/counter_arithmetic.h"
 #include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/main_window.h"
@@ -40,6 +43,18 @@ bool IsEditingShortcut(QKeyEvent* event) {
   return false;
 }
 
+// With Alt or Meta held the text Qt reports is the plain key's (Alt+X reports "x"), which is a
+// command, not a character. With Ctrl only a control character is one of its own (Ctrl+B is
+// STX); Ctrl with a printable text (Ctrl+1 reports "1") is not. AltGr is none of these.
+bool IsCharacterOfItsOwn(QKeyEvent* event) {
+  const Qt::KeyboardModifiers modifiers = event->modifiers();
+  if (modifiers & (Qt::AltModifier | Qt::MetaModifier)) return false;
+  if (!(modifiers & Qt::ControlModifier)) return true;
+  const QString text = event->text();
+  return std::all_of(text.begin(), text.end(),
+                     [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+}
+
 }  // namespace
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -65,7 +80,7 @@ void MainWindow::OnTransmitPaneKey(QKeyEvent* event) {
     default:
       break;
   }
-  if (IsEditingShortcut(event)) return;
+  if (IsEditingShortcut(event) || !IsCharacterOfItsOwn(event)) return;
   for (QChar key : event->text()) Guarded([&] { OnCharacterTyped(key); });
 }
 
@@ -110,12 +125,17 @@ void MainWindow::SendCharacter(char c) {
 
 void MainWindow::WriteAndCount(const std::string& bytes) {
   port_.WriteText(bytes);
-  counters_.TxCount =
-      static_cast<int32_t>(static_cast<uint32_t>(counters_.TxCount) + bytes.size());
+  counters_.TxCount = AddWrapping(counters_.TxCount, static_cast<uint32_t>(bytes.size()));
   ShowCounters();
 }
 
 void MainWindow::OnKeyingDelayElapsed() {
+  const auto early = keyingDeadline_ - std::chrono::steady_clock::now();
+  if (early > std::chrono::steady_clock::duration::zero()) {
+    // Even a precise timer may wake a fraction of a millisecond early: wait out the rest.
+    keyingDelay_->start(std::chrono::ceil<std::chrono::milliseconds>(early));
+    return;
+  }
   StopKeyingDelay();
   const std::string bytes = heldBytes_;
   const bool end = std::exchange(heldEnd_, false);
@@ -124,6 +144,8 @@ void MainWindow::OnKeyingDelayElapsed() {
 }
 
 void MainWindow::StartKeyingDelay() {
+  keyingDeadline_ =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.keyingDelayMs);
   keyingDelay_->setInterval(options_.keyingDelayMs);
   keyingDelay_->start();
 }

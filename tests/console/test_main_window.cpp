@@ -1,11 +1,10 @@
 // Start-up, settings file, status bar, error boxes and the close sequence of the main window.
 #include "console/main_window.h"
 
-#include <csignal>
-
+#include <QMenu>
 #include <QtTest>
 
-#include "console/quit_signals.h"
+#include "console/qt_translations.h"
 #include "console/status_panels.h"
 #include "platform/sim/sim_devices.h"
 #include "port/ecomport.h"
@@ -52,7 +51,8 @@ class TestMainWindow : public QObject {
     QVERIFY(f.Child<QTimer>("Timer2")->isActive());
     QCOMPARE(f.Child<QTimer>("Timer2")->interval(), 1000);
     for (StatusPanel panel : kAllPanels)
-      QVERIFY(f.StatusBar()->Panel(panel)->minimumWidth() >= console::StatusPanels::Width(panel));
+      if (panel != StatusPanel::PortSummary)
+        QVERIFY(f.StatusBar()->Panel(panel)->minimumWidth() >= console::StatusPanels::Width(panel));
   }
 
   void startsWithoutSettingsFileAndCreatesItAtClose() {
@@ -144,6 +144,74 @@ class TestMainWindow : public QObject {
     QCOMPARE(f.boxes[0], ConfigBox(port::EComPort(port::kErrStoreSettings).what()));
     QCOMPARE(f.boxes[1], ConfigBox("Unable to write to " + blocker + "/Velmora/ZORVA.INI"));
     QVERIFY(!window.Port().Connected());  // the port is closed all the same
+  }
+
+  // Every crossing between the file's bytes and the window's text is Windows-1251: a viewer
+  // path in that code page reads as its letters and goes back byte for byte.
+  void editorPathInWindows1251SurvivesAClose() {
+    WindowFixture f;
+    const QByteArray editor = "C:\\\xCF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB\\view.exe";
+    f.WriteSettings("[Velmora]\nRTS/CTS=0\nTxDelay=0\nCRLF=0\nEditor=" + editor + "\n");
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    QCOMPARE(window.Options().viewerPath, QString("C:\\Программы\\view.exe"));
+    window.close();
+    QVERIFY2(f.ReadSettings().contains("\nEditor=" + editor + "\n"), f.ReadSettings().constData());
+  }
+
+  // No text on the status bar moves or widens the window: its least width is fixed before it
+  // is shown, whatever the port is called, and a long port summary is cut short, not the
+  // window widened (a window manager places a window anew when it widens after showing).
+  void longPortNameNeitherWidensNorMovesTheWindow() {
+    const QString longName =
+        QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    // Least widths as shown (the bar's size grip appears with the window).
+    const auto shownLeastWidth = [](MainWindow& window) {
+      window.show();
+      return QTest::qWaitForWindowExposed(&window) ? window.minimumSizeHint().width() : -1;
+    };
+    int shortNameWidth = 0;
+    {
+      WindowFixture f;
+      shortNameWidth = shownLeastWidth(f.Start(platform::sim::LoopbackPlug::Create()->Endpoint()));
+    }
+    WindowFixture f;
+    f.WriteSettings(("[ComPort1]\nPort=" + longName + "\n").toLatin1());
+    MainWindow& window = f.Start();  // no such device: the link error box is recorded
+    QCOMPARE(shownLeastWidth(window), shortNameWidth);
+    QVERIFY2(shortNameWidth <= 646, qPrintable(QString::number(shortNameWidth)));
+    const QRect placed = window.geometry();
+    QCOMPARE(placed.size(), QSize(646, 480));
+
+    const QString summary = longName + ", 9600, 8, 1, None, None";
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), summary);
+    f.StatusBar()->Refresh();
+    QLabel* panel = f.StatusBar()->Panel(StatusPanel::PortSummary);
+    QVERIFY2(panel->text().endsWith(QChar(0x2026)), qPrintable(panel->text()));
+    QCOMPARE(panel->toolTip(), summary);
+
+    // The longest texts every other panel can be given change nothing either.
+    window.ShowState("ПЕРЕДАЧА");
+    for (StatusPanel counter : {StatusPanel::Rx, StatusPanel::Tx})
+      f.StatusBar()->SetPanelText(counter, "Rx: -2147483648");
+    f.StatusBar()->SetPanelText(StatusPanel::Progress, "100%");
+    f.StatusBar()->Refresh();
+    QTest::qWait(50);
+    QCOMPARE(window.minimumSizeHint().width(), shortNameWidth);
+    QCOMPARE(window.geometry(), placed);
+    for (StatusPanel shown : {StatusPanel::State, StatusPanel::Rx, StatusPanel::Progress})
+      QCOMPARE(f.StatusBar()->Panel(shown)->text(), window.PanelText(shown));
+  }
+
+  // The panes' context menus and the standard dialogs' buttons speak Russian like the rest.
+  void qtOwnTextsAreRussian() {
+    QVERIFY(console::InstallQtRussianTranslations(*QCoreApplication::instance()));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString("Отмена"));
+    WindowFixture f;
+    f.StartOnRadio();
+    std::unique_ptr<QMenu> menu(f.TransmitPane()->createStandardContextMenu());
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << action->text();
+    QVERIFY2(texts.join('|').contains("&Копировать"), qPrintable(texts.join('|')));
   }
 
   void portThatCannotBeOpenedLeavesTheWindowUsable() {
@@ -252,28 +320,6 @@ class TestMainWindow : public QObject {
     window.SetRts(true);
     f.Child<QAction>("N7")->trigger();
     QVERIFY(!window.isVisible());
-    QVERIFY(!f.radio->Rts());
-    QVERIFY(!f.radio->IsOpen());
-    QVERIFY(QFile::exists(f.SettingsPath()));
-  }
-
-  void stopSignalClosesTheWindow_data() {
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGINT") << SIGINT;
-  }
-  void stopSignalClosesTheWindow() {
-    QFETCH(int, signalNumber);
-    WindowFixture f;
-    MainWindow& window = f.StartOnRadio();
-    console::QuitSignals quitSignals;
-    connect(&quitSignals, &console::QuitSignals::quitRequested, &window,
-            [&window] { window.close(); });
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.SetRts(true);
-    std::raise(signalNumber);
-    QTRY_VERIFY(!window.isVisible());
     QVERIFY(!f.radio->Rts());
     QVERIFY(!f.radio->IsOpen());
     QVERIFY(QFile::exists(f.SettingsPath()));
