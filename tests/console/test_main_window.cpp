@@ -1,6 +1,15 @@
 // Start-up, settings file, status bar, error boxes and the close sequence of the main window.
 #include "console/main_window.h"
 
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include <QMenu>
 #include <QtTest>
 
@@ -27,6 +36,60 @@ const QString kLinkErrorSuffix = QStringLiteral("\". Выберите друго
 
 QString ConfigBox(const QString& message) {
   return QStringLiteral("Ошибка конфигурационного файла: \"") + message + u'"';
+}
+
+// Runs the settings probe (a console that starts and closes at once) with `configHome` as its
+// configuration folder, as "nobody" when this process is root; returns what it printed: its
+// error boxes, one a line. Bounded: a probe that does not end is killed.
+QString RunSettingsProbe(const QString& configHome) {
+  int out[2];
+  if (::pipe(out) != 0) return "pipe failed";
+  const QByteArray probe = VELMORA_SETTINGS_PROBE;
+  const QByteArray configVariable = "XDG_CONFIG_HOME=" + QFile::encodeName(configHome);
+  const struct passwd* nobody = ::getpwnam("nobody");
+  const bool dropToNobody = ::geteuid() == 0;
+  if (dropToNobody && !nobody) return "no user nobody";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Only calls that are safe after fork in a threaded process, up to exec.
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    if (dropToNobody && (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
+                         ::setuid(nobody->pw_uid) != 0))
+      ::_exit(126);
+    char* const argv[] = {const_cast<char*>(probe.constData()), nullptr};
+    char* const envp[] = {const_cast<char*>(configVariable.constData()),
+                          const_cast<char*>("QT_QPA_PLATFORM=offscreen"),
+                          const_cast<char*>("HOME=/tmp"), const_cast<char*>("XDG_RUNTIME_DIR=/tmp"),
+                          nullptr};
+    ::execve(argv[0], argv, envp);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  QByteArray printed;
+  QElapsedTimer clock;
+  clock.start();
+  int status = 0;
+  for (;;) {
+    struct pollfd readable {out[0], POLLIN, 0};
+    if (::poll(&readable, 1, 100) > 0) {
+      char buffer[4096];
+      const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+      if (n > 0) printed.append(buffer, n);
+      if (n > 0) continue;
+    }
+    if (::waitpid(child, &status, WNOHANG) == child) break;
+    if (clock.elapsed() > 15000) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      printed += "\n(the probe did not end)";
+      break;
+    }
+  }
+  ::close(out[0]);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    printed += "\n(the probe failed: status " + QByteArray::number(status) + ")";
+  return QString::fromUtf8(printed);
 }
 
 }  // namespace
@@ -212,6 +275,37 @@ class TestMainWindow : public QObject {
     QStringList texts;
     for (QAction* action : menu->actions()) texts << action->text();
     QVERIFY2(texts.join('|').contains("&Копировать"), qPrintable(texts.join('|')));
+  }
+
+  // A settings file that exists but cannot be read is not replaced by one holding only what
+  // the console writes: both writes are refused and every setting in it is kept. As root
+  // everything is readable, so the console runs as the unprivileged user "nobody" then.
+  void unreadableSettingsFileIsNotReplaced() {
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString folder = home.path() + "/Velmora";
+    const QString file = folder + "/ZORVA.INI";
+    QVERIFY(QDir().mkpath(folder));
+    const QByteArray content = "[ComPort1]\nPort=COM7\nBaudRate=19200\n[Velmora]\nTxDelay=40\n";
+    {
+      QFile settings(file);
+      QVERIFY(settings.open(QIODevice::WriteOnly));
+      settings.write(content);
+    }
+    // Everyone may pass the folders and write into the settings folder, so that only the
+    // unreadable file can stop the write.
+    QVERIFY(::chmod(QFile::encodeName(home.path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(file).constData(), ::geteuid() == 0 ? 0600 : 0) == 0);
+
+    const QString output = RunSettingsProbe(home.path());
+    QVERIFY2(output.contains("Unable to write to " + file), qPrintable(output));
+    QVERIFY2(output.contains(port::EComPort(port::kErrStoreSettings).what()), qPrintable(output));
+    ::chmod(QFile::encodeName(file).constData(), 0600);
+    QFile settings(file);
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), content);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"ZORVA.INI"});  // nothing left over
   }
 
   void portThatCannotBeOpenedLeavesTheWindowUsable() {

@@ -17,19 +17,18 @@ using console::testing::WindowFixture;
 
 namespace {
 
-// Closes whatever box is still open after a while, so that a box nobody closes fails the test
-// instead of holding it until the test's time runs out.
+// Closes whatever box is still open every few seconds, so that boxes nobody closes fail the
+// test instead of holding it until the test's time runs out.
 class BoxWatchdog {
  public:
   BoxWatchdog() {
-    timer_.setSingleShot(true);
     QObject::connect(&timer_, &QTimer::timeout, [this] {
       fired_ = true;
       for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible())
           dialog->reject();
     });
-    timer_.start(4000);
+    timer_.start(3000);
   }
   bool Fired() const { return fired_; }
 
