@@ -15,7 +15,7 @@ constexpr int kSummaryMinimumWidth = 60;
 
 // The longest text each panel is given, so that its width holds it in any font.
 const std::array<QString, StatusPanels::kPanelCount> kLongestTexts = {
-    QString(),  // the port summary takes what is left
+    QStringLiteral("COM1, 115200, 8, 1, None, None"),  // a usual one; longer ones are cut short
     QStringLiteral("ПЕРЕДАЧА"),
     QStringLiteral("Rx: -2147483648"),
     QStringLiteral("Tx: -2147483648"),

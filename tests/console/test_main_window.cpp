@@ -227,23 +227,37 @@ class TestMainWindow : public QObject {
   void longPortNameNeitherWidensNorMovesTheWindow() {
     const QString longName =
         QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-    // Least widths as shown (the bar's size grip appears with the window).
-    const auto shownLeastWidth = [](MainWindow& window) {
-      window.show();
-      return QTest::qWaitForWindowExposed(&window) ? window.minimumSizeHint().width() : -1;
+    // Place, size and least width as shown (the bar's size grip appears with the window).
+    struct Shown {
+      QRect geometry;
+      int leastWidth = -1;
     };
-    int shortNameWidth = 0;
+    const auto show = [](MainWindow& window) {
+      window.show();
+      if (!QTest::qWaitForWindowExposed(&window)) return Shown{};
+      return Shown{window.geometry(), window.minimumSizeHint().width()};
+    };
+    Shown shortName;
     {
       WindowFixture f;
-      shortNameWidth = shownLeastWidth(f.Start(platform::sim::LoopbackPlug::Create()->Endpoint()));
+      shortName = show(f.Start(platform::sim::LoopbackPlug::Create()->Endpoint()));
+      // The usual summary is shown whole.
+      f.StatusBar()->Refresh();
+      QCOMPARE(f.StatusBar()->Panel(StatusPanel::PortSummary)->text(),
+               QString("COM1, 9600, 8, 1, None, None"));
     }
+    QVERIFY(shortName.leastWidth > 0);
+    QVERIFY(shortName.leastWidth <= shortName.geometry.width());
+    QVERIFY(shortName.geometry.width() >= 646);
+    QCOMPARE(shortName.geometry.height(), 480);
     WindowFixture f;
     f.WriteSettings(("[ComPort1]\nPort=" + longName + "\n").toLatin1());
     MainWindow& window = f.Start();  // no such device: the link error box is recorded
-    QCOMPARE(shownLeastWidth(window), shortNameWidth);
-    QVERIFY2(shortNameWidth <= 646, qPrintable(QString::number(shortNameWidth)));
+    const Shown longNameShown = show(window);
+    QCOMPARE(longNameShown.leastWidth, shortName.leastWidth);
+    QCOMPARE(longNameShown.geometry, shortName.geometry);
     const QRect placed = window.geometry();
-    QCOMPARE(placed.size(), QSize(646, 480));
+    const int shortNameWidth = shortName.leastWidth;
 
     const QString summary = longName + ", 9600, 8, 1, None, None";
     QCOMPARE(window.PanelText(StatusPanel::PortSummary), summary);
