@@ -198,7 +198,7 @@ void MainWindow::ClearReceivePane() {
   FocusTransmitPane();
 }
 
-// The file commands come with the file functions; until then their buttons only spring back.
+// The capture and file-send buttons have no file function behind them: they spring back up.
 void MainWindow::ToggleCapture() {
   captureButton_->setChecked(false);
   FocusTransmitPane();

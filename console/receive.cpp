@@ -49,8 +49,7 @@ void MainWindow::OnBytesReceived(int count) {
   std::string chunk;
   port_.ReadText(chunk, count);
   const std::string shown = ConvertForDisplay(chunk);
-  // While a capture runs the chunk goes to the capture file instead; that comes with the file
-  // functions.
+  // The pane is left alone while a capture runs.
   if (!capturing_) receivePane_->Append(DecodeCp1251(shown));
   // The count the event reported, whatever the read returned; wraps like the 32-bit counter
   // it is rather than overflowing.

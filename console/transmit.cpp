@@ -159,7 +159,7 @@ void MainWindow::SetRts(bool on) {
 }
 
 void MainWindow::OnTransmitEmpty() {
-  // The file-send part comes first, with the file functions.
+  // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended.
   if (options_.rtsCtsMode == 1 || endOfTransmission_) {
     SetRts(false);
     endOfTransmission_ = false;
