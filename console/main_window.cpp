@@ -13,10 +13,12 @@
 #include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/message_presenter.h"
+#include "console/port_reconnector.h"
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
-#include "dialogs/about_box.h"
+#include "dialogs/about_dialog.h"
 #include "dialogs/param_box.h"
+#include "port/ecomport.h"
 #include "port/qt_port_binding.h"
 #include "port/text_forms.h"
 
@@ -25,6 +27,10 @@ namespace velmora::console {
 namespace {
 
 QString FromBytes(const std::string& text) { return DecodeCp1251(text); }
+
+// State words of a lost device: waited for, and back.
+const QString kNoDeviceWord = QStringLiteral("НЕТ ПОРТА");
+const QString kDeviceBackWord = QStringLiteral("ВОССТАНОВЛЕН");
 
 }  // namespace
 
@@ -58,6 +64,11 @@ void MainWindow::AttachPortHandlers() {
   port_.OnRx80Full = [this](port::TCustomComPort&) {
     Guarded([&] { OnReceiveBufferAlmostFull(); });
   };
+  // Any open, the operator's included, ends the wait for a lost device.
+  port_.OnAfterOpen = [this](port::TCustomComPort&) { Guarded([&] { reconnector_->StopWatching(); }); };
+  port_.OnDeviceLost = [this](port::TCustomComPort&, const port::EComPort&) {
+    Guarded([&] { OnDeviceLost(); });
+  };
 }
 
 void MainWindow::DetachPortHandlers() {
@@ -67,6 +78,8 @@ void MainWindow::DetachPortHandlers() {
   port_.OnDSRChange = nullptr;
   port_.OnError = nullptr;
   port_.OnRx80Full = nullptr;
+  port_.OnAfterOpen = nullptr;
+  port_.OnDeviceLost = nullptr;
 }
 
 void MainWindow::StartUp() {
@@ -75,21 +88,27 @@ void MainWindow::StartUp() {
   LoadSettingsFile();
   transmitFont_ = transmitPane_->font();
   binding_ = std::make_unique<port::QtPortBinding>(port_);
+  reconnector_ = std::make_unique<PortReconnector>(port_, [this] { OpenPortWithLinesDown(); });
+  connect(reconnector_.get(), &PortReconnector::reopened, this, [this] { Guarded([&] { OnDeviceReturned(); }); });
   try {
-    port_.OpenPort();
-    port_.SetDTRState(false);
-    SetRts(false);
-    endOfTransmission_ = false;
-    heldBytes_.clear();
-    heldEnd_ = false;
+    OpenPortWithLinesDown();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
   capturing_ = false;
   sendingFile_ = false;
   captureFileName_.clear();
   sendFileName_.clear();
   fileTransferActive_ = false;
+}
+
+void MainWindow::OpenPortWithLinesDown() {
+  port_.OpenPort();
+  port_.SetDTRState(false);
+  SetRts(false);
+  endOfTransmission_ = false;
+  heldBytes_.clear();
+  heldEnd_ = false;
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -106,13 +125,14 @@ void MainWindow::RunCloseSequence() {
   // The window manager, the menu and a stop signal may all ask; the sequence runs once.
   if (closed_) return;
   closed_ = true;
+  reconnector_->StopWatching();
   SaveSettingsFile();
   if (!port_.Connected()) return;
   try {
     SetRts(false);
     port_.ClosePort();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
 }
 
@@ -120,7 +140,7 @@ void MainWindow::OpenPortGuarded() {
   try {
     port_.OpenPort();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
 }
 
@@ -159,8 +179,31 @@ void MainWindow::ShowPortSummary() {
 void MainWindow::FocusTransmitPane() { transmitPane_->setFocus(); }
 
 void MainWindow::OnIdleTick() {
-  if (!rtsRaised_) ShowState(QStringLiteral("ОЖИДАНИЕ"));
+  if (!rtsRaised_) ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОЖИДАНИЕ"));
 }
+
+bool MainWindow::WaitingForDeviceReturn() const { return reconnector_ && reconnector_->IsWatching(); }
+
+void MainWindow::OnDeviceLost() {
+  // Whatever was keyed or held back for the line went with the device; the port is closed, so
+  // RTS is only shown down, not set.
+  StopKeyingDelay();
+  heldBytes_.clear();
+  heldEnd_ = false;
+  endOfTransmission_ = false;
+  rtsRaised_ = false;
+  statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+  // A send cannot go on without its device: it ends as if the operator had stopped it, the
+  // progress panel showing how far it got. A capture stays open for the device's return.
+  if (sendingFile_) {
+    sendFileButton_->setChecked(false);
+    EndFileSend();
+  }
+  if (!closed_) reconnector_->WatchForReturn();
+  ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОШИБКА"));
+}
+
+void MainWindow::OnDeviceReturned() { ShowState(kDeviceBackWord); }
 
 void MainWindow::OnCtsChanged(bool on) {
   statusPanels_->SetPanelText(StatusPanel::Cts, on ? QStringLiteral("CTS") : QString());
@@ -175,10 +218,23 @@ void MainWindow::OnDsrChanged(bool on) {
 void MainWindow::Exit() { close(); }
 
 void MainWindow::EditPortSettings() {
-  if (!dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
-                                options_.lineEnding, options_.viewerPath, transmitFont_, true))
+  bool confirmed = false;
+  try {
+    confirmed = dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
+                                         options_.lineEnding, options_.viewerPath, transmitFont_, true);
+  } catch (const port::EComPort& e) {
+    // The port list could not be read: no dialog was shown, nothing changed.
+    if (e.ErrorNumber() == port::kErrRegistry) throw;
+    // The port chosen could not be opened (or refused its settings): the operator hears it as
+    // any failed open, and the summary shows the port as it now stands.
+    reconnector_->PortChosen();
+    ShowLinkError(e);
+    ShowPortSummary();
     return;
+  }
+  if (!confirmed) return;
   transmitPane_->setFont(transmitFont_);
+  reconnector_->PortChosen();
   if (!port_.Connected()) OpenPortGuarded();
   SaveSettingsFile();
   ShowPortSummary();
@@ -195,19 +251,6 @@ void MainWindow::ClearTransmitPane() {
 
 void MainWindow::ClearReceivePane() {
   receivePane_->Clear();
-  FocusTransmitPane();
-}
-
-// The capture and file-send buttons have no file function behind them: they spring back up.
-void MainWindow::ToggleCapture() {
-  captureButton_->setChecked(false);
-  FocusTransmitPane();
-}
-
-void MainWindow::ViewCaptureFile() { FocusTransmitPane(); }
-
-void MainWindow::ToggleFileSend() {
-  sendFileButton_->setChecked(false);
   FocusTransmitPane();
 }
 

@@ -8,7 +8,9 @@
 // SButton1 …, Timer1, N8 …), so tests and scripts find them; console/README.md maps each object
 // name to its member and role. Window creation runs in the constructor: it loads the settings
 // file ZORVA.INI from the per-user configuration folder and opens the port. Closing the window by
-// any way runs the close sequence once (settings saved, RTS dropped, port closed).
+// any way runs the close sequence once (settings saved, RTS dropped, port closed). When the port
+// loses its device, the window shows the closed state and waits for the device to come back, then
+// reopens it as at start (PortReconnector).
 //
 // Threads: everything runs on the user-interface thread; the port's monitor hands its events to
 // that thread through the Qt port binding, so handlers, timers and menu commands never run
@@ -22,10 +24,12 @@
 //
 // The code is split by concern: layout (main_window_layout.cpp), window life, status bar and menu
 // commands (main_window.cpp), settings file (settings_file.cpp), transmit (transmit.cpp), receive
-// (receive.cpp), error boxes (error_boxes.cpp).
+// (receive.cpp), file send, capture and view (file_commands.cpp), error boxes (error_boxes.cpp).
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,10 +37,14 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "console/capture_file.h"
 #include "console/console_options.h"
+#include "console/file_dialogs.h"
+#include "console/file_send.h"
 #include "console/message_presenter.h"
+#include "console/port_reconnector.h"
 #include "console/status_panels.h"
-#include "dialogs/stat_form.h"
+#include "dialogs/statistics_dialog.h"
 #include "platform/device_directory.h"
 #include "port/com_port.h"
 #include "port/qt_port_binding.h"
@@ -86,12 +94,20 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // "Rx: n" and "Tx: n" from the counters.
   void ShowCounters();
   void ShowPortSummary();
-  void ShowLinkError(const QString& message);
+  // The link error box quotes `message`; below it stands `reason`, what the operator can do,
+  // when there is one.
+  void ShowLinkError(const QString& message, const QString& reason = {});
+  // The same for an error caught while opening or closing the port: an engine error brings
+  // the system's reason the device layer gave.
+  void ShowLinkError(const std::exception& error);
   void ShowSettingsFileError(const QString& message);
   void FocusTransmitPane();
 
   void LoadSettingsFile();
   void SaveSettingsFile();
+
+  // True while the port's lost device is being waited for, to be reopened when it returns.
+  bool WaitingForDeviceReturn() const;
 
   // --- transmit path ----------------------------------------------------------------------
   // True while the console holds RTS raised.
@@ -118,6 +134,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void ToggleCapture();
   void ViewCaptureFile();
   void ToggleFileSend();
+  // The open and save dialogs of the file commands; tests answer them in advance.
+  FileDialogs& FileChoosers();
 
   // --- timers and the transmit pane's keys ------------------------------------------------
   void OnKeyingDelayElapsed();
@@ -133,6 +151,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void OnDsrChanged(bool on);
   void OnLineErrors(port::TComErrors errors);
   void OnReceiveBufferAlmostFull();
+  // The port released its device (unplugged, far end gone); the engine has shown the report.
+  void OnDeviceLost();
+  void OnDeviceReturned();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -142,6 +163,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
  private:
   // Window creation: counters, settings file, port opened with DTR and RTS dropped.
   void StartUp();
+  // The port opened with DTR and RTS dropped at once and nothing held for the line; raises when
+  // the open fails.
+  void OpenPortWithLinesDown();
   void RunCloseSequence();
   void BuildLayout();
   void BuildMenu();
@@ -151,9 +175,24 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void DetachPortHandlers();
   void OpenPortGuarded();
   void WriteAndCount(const std::string& bytes);
+  // Runs a step that reaches the device; a failure because the device has just gone (the port
+  // not yet released) is left to the release, which reports the loss once.
+  void LeavingLossToTheRelease(const std::function<void()>& step);
   void OnDisplayModeClicked(QToolButton* pressed);
   void AppendMarkerLine(const QString& marker);
   void OnTransmitPaneKey(QKeyEvent* event);
+  // File send, capture and view (file_commands.cpp).
+  void StartFileSend();
+  bool ReadFileToSend(const QString& path, uint64_t size);
+  // A transmit-empty event during a send: counts the character, shows the progress, sends the
+  // next one or ends the send.
+  void StepFileSend();
+  void EndFileSend();
+  void StartCapture();
+  void EndCapture();
+  void WriteCapture(const std::string& shown);
+  void UpdateReceiveButtons();
+  void ShowTakenOver(QPlainTextEdit* pane, bool taken);
 
   port::TComPort port_{"ComPort1"};  // the name is the settings file's section
   ConsoleOptions options_;
@@ -177,6 +216,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   bool capturing_ = false;
   QString sendFileName_;
   QString captureFileName_;
+  FileSendProgress fileSend_;
+  CaptureFile captureFile_;
+  bool captureWriteFailed_ = false;  // reported once per capture
+  FileDialogs fileDialogs_;
 
   // Widgets (owned by the window's widget tree).
   QWidget* transmitPanel_ = nullptr;
@@ -202,6 +245,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
 
   std::unique_ptr<MessagePresenter> presenter_;
   std::unique_ptr<port::QtPortBinding> binding_;
+  std::unique_ptr<PortReconnector> reconnector_;  // goes before the port it reopens
   ReceivePane* receivePane_ = nullptr;
   PaneLineLimit* transmitLimit_ = nullptr;
   bool closed_ = false;

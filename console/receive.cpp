@@ -49,8 +49,11 @@ void MainWindow::OnBytesReceived(int count) {
   std::string chunk;
   port_.ReadText(chunk, count);
   const std::string shown = ConvertForDisplay(chunk);
-  // The pane is left alone while a capture runs.
-  if (!capturing_) receivePane_->Append(DecodeCp1251(shown));
+  // While a capture runs the chunk goes to the capture file instead of the pane.
+  if (capturing_)
+    WriteCapture(shown);
+  else
+    receivePane_->Append(DecodeCp1251(shown));
   // The count the event reported, whatever the read returned; wraps like the 32-bit counter
   // it is rather than overflowing.
   counters_.RxCount = AddWrapping(counters_.RxCount, static_cast<uint32_t>(count));

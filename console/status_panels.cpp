@@ -16,7 +16,7 @@ constexpr int kSummaryMinimumWidth = 60;
 // The longest text each panel is given, so that its width holds it in any font.
 const std::array<QString, StatusPanels::kPanelCount> kLongestTexts = {
     QStringLiteral("COM1, 115200, 8, 1, None, None"),  // a usual one; longer ones are cut short
-    QStringLiteral("ПЕРЕДАЧА"),
+    QStringLiteral("ВОССТАНОВЛЕН"),  // the longest state word
     QStringLiteral("Rx: -2147483648"),
     QStringLiteral("Tx: -2147483648"),
     QStringLiteral("RTS"),

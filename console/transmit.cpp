@@ -2,6 +2,7 @@
 // transmitter with RTS — per burst (RTS/CTS mode) or after a delay, held until Enter.
 
 #include <algorithm>
+#include <cerrno>
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -15,6 +16,7 @@
 #include "console/main_window.h"
 #include "console/transmit_pane.h"
 #include "console/status_panels.h"
+#include "port/ecomport.h"
 
 namespace velmora::console {
 
@@ -88,7 +90,19 @@ void MainWindow::OnCharacterTyped(QChar key) {
   // A character the code page cannot hold has no byte to go out as.
   const std::optional<uint8_t> byte = UnicodeToCp1251(key.unicode());
   if (!byte) return;
-  SendCharacter(static_cast<char>(*byte));
+  LeavingLossToTheRelease([&] { SendCharacter(static_cast<char>(*byte)); });
+}
+
+void MainWindow::LeavingLossToTheRelease(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const port::EComPort& e) {
+    // The device has just gone and the port has not released it yet: the release reports the
+    // loss once, rather than one report for every key typed or event handled meanwhile.
+    const int error = e.WinErrorCode();
+    if (port_.Connected() && (error == EIO || error == ENXIO || error == ENODEV)) return;
+    throw;
+  }
 }
 
 void MainWindow::SendCharacter(char c) {
@@ -161,9 +175,12 @@ void MainWindow::SetRts(bool on) {
 void MainWindow::OnTransmitEmpty() {
   // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended.
   if (options_.rtsCtsMode == 1 || endOfTransmission_) {
-    SetRts(false);
+    LeavingLossToTheRelease([&] { SetRts(false); });
     endOfTransmission_ = false;
   }
+  // The file's next character only after the RTS rule: dropping RTS behind a character just
+  // written would unkey a radio while that character is still on its way out.
+  if (sendingFile_) LeavingLossToTheRelease([&] { StepFileSend(); });
 }
 
 }  // namespace velmora::console

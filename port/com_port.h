@@ -32,10 +32,12 @@
 // CreateDeviceHandle, CloseDeviceHandle, ApplyAllSettings, the emitters, then
 // ApplyLineSettings, ApplyTimeoutSettings, ApplyBufferSizes.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/comm_device.h"
 #include "platform/device_directory.h"
@@ -61,6 +63,17 @@ class EComPort;
 // The device went away and the port released it; Reason says why (see the header comment).
 using TComLostEvent = std::function<void(TCustomComPort& Sender, const EComPort& Reason)>;
 
+// Something that refers to a port without owning it (a selector box) and must let go of it
+// when the port is destroyed.
+class TPortObserver {
+ public:
+  // Called from the port's destructor, before the port closes; the port is still whole.
+  virtual void PortDestroying(TCustomComPort& port) = 0;
+
+ protected:
+  ~TPortObserver() = default;
+};
+
 class TCustomComPort {
  public:
   explicit TCustomComPort(std::string name = {});
@@ -78,6 +91,11 @@ class TCustomComPort {
   // platform::DeviceDirectory::Standard().
   const std::shared_ptr<platform::DeviceDirectory>& Directory() const { return directory_; }
   void SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory);
+
+  // Observers told when this port is destroyed. Adding one twice keeps one entry; an observer
+  // that goes first must remove itself.
+  void FreeNotification(TPortObserver* observer);
+  void RemoveFreeNotification(TPortObserver* observer);
 
   // --- settings -------------------------------------------------------------------------
 
@@ -195,8 +213,11 @@ class TCustomComPort {
 
   // Ends every pending read and write on the device; EComPort 5 on failure.
   void PurgeAll();
-  int InputQueueCount();           // bytes waiting; EComPort 10
-  TComErrors ReadLineErrors();     // and clears them; parity only while Parity.Check; 10
+  // Bytes waiting; EComPort 10. The line errors the query clears on the device are kept for
+  // the next ReadLineErrors.
+  int InputQueueCount();
+  // Those kept and the device's, and clears both; parity only while Parity.Check; 10.
+  TComErrors ReadLineErrors();
   TLineSignals LineSignals();      // EComPort 11
   void SetDTRState(bool on);       // EComPort 12
   void SetRTSState(bool on);       // EComPort 12
@@ -231,7 +252,9 @@ class TCustomComPort {
   // messages and unknown events do nothing; an error goes to the error display.
   void HandlePortMessage(uint32_t message, uint32_t wParam);
   // Where the monitor thread hands deliveries to this port's owning thread.
-  Synchronizer& Sync() { return sync_; }
+  Synchronizer& Sync() { return *sync_; }
+  // The same, for whoever must keep it beyond the port (a delivery may destroy the port).
+  const std::shared_ptr<Synchronizer>& SharedSync() const { return sync_; }
 
   // --- settings store (defined in settings_store.cpp) -------------------------------------
 
@@ -302,9 +325,9 @@ class TCustomComPort {
 
  private:
   friend class TComThread;
-  // On the owning thread, once `monitor` found the device gone (`error`): the close sequence
-  // of a lost device. Nothing when that monitor is no longer the port's (closed meanwhile).
-  void ReleaseLostDevice(const TComThread* monitor, int error);
+  // On the owning thread, once the monitor found the device gone (`error`): the close sequence
+  // of a lost device.
+  void ReleaseLostDevice(int error);
   void StartMonitor();
   void StopMonitor();
   void ReleaseAfterFailedClose() noexcept;
@@ -313,6 +336,7 @@ class TCustomComPort {
 
   std::string name_;
   std::shared_ptr<platform::DeviceDirectory> directory_;
+  std::vector<TPortObserver*> observers_;
 
   std::string port_ = "COM1";
   TBaudRate baudRate_ = br9600;
@@ -330,11 +354,14 @@ class TCustomComPort {
   TThreadPriority monitorPriority_ = tpNormal;
   TComSettingGroups storedGroups_{sgLine};
 
-  Synchronizer sync_;
+  std::shared_ptr<Synchronizer> sync_ = std::make_shared<Synchronizer>();
   std::unique_ptr<TComThread> thread_;
   bool connected_ = false;
   bool threadCreated_ = false;
-  bool closing_ = false;  // a close is under way: deliveries report no line states
+  // Error word bits an InputQueueCount cleared on the device, for the next ReadLineErrors.
+  std::atomic<uint32_t> keptErrorWord_{0};
+  // A close is under way: deliveries report no line states. Read by a monitor in smNone.
+  std::atomic<bool> closing_{false};
   bool loading_ = false;
   bool designMode_ = false;
   int32_t updateCount_ = 0;
