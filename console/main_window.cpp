@@ -192,6 +192,12 @@ void MainWindow::OnDeviceLost() {
   endOfTransmission_ = false;
   rtsRaised_ = false;
   statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+  // A send cannot go on without its device: it ends as if the operator had stopped it, the
+  // progress panel showing how far it got. A capture stays open for the device's return.
+  if (sendingFile_) {
+    sendFileButton_->setChecked(false);
+    EndFileSend();
+  }
   if (!closed_) reconnector_->WatchForReturn();
   ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОШИБКА"));
 }

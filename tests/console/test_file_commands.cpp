@@ -308,6 +308,30 @@ class TestFileCommands : public QObject {
     QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
   }
 
+  // The far end goes away in the middle of a send: the loss is reported once, the send ends
+  // with the panes and buttons as they were, and nothing waits for a transmit-empty that will
+  // never come.
+  void deviceLostInTheMiddleOfASendEndsIt() {
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
+    MainWindow& window = f.Start();
+    const QString path = Path("big.bin");
+    WriteFile(path, QByteArray(256 * 1024, 'z'));
+    window.FileChoosers().AnswerNext(path);
+    auto* button = f.Child<QPushButton>("Button5");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY(window.CounterFigures().TxCount >= 100);
+    pty.CloseMaster();
+    pty.CloseSlaveKeeper();
+    QTRY_VERIFY(!button->isChecked());
+    QTRY_COMPARE(f.displayed.size(), 1);
+    QVERIFY(window.CounterFigures().TxCount < 256 * 1024);
+    QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
+    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    QVERIFY(window.PanelText(StatusPanel::Progress).endsWith('%'));
+  }
+
   // --- capture ----------------------------------------------------------------------------
 
   void captureAppendsWhatArrivesWhileThePaneStays_data() {
