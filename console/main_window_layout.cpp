@@ -132,7 +132,7 @@ void MainWindow::BuildLayout() {
   header->addWidget(hexButton_);
   header->addWidget(binButton_);
   header->addStretch(1);
-  receiveView_ = new QPlainTextEdit(receivePanel_);
+  receiveView_ = new ReceiveTextView(receivePanel_);
   receiveView_->setObjectName(QStringLiteral("Memo2"));
   receiveView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   receiveView_->setFocusPolicy(Qt::ClickFocus);  // not a tab stop

@@ -5,8 +5,18 @@
 // The dialog owns no settings: Fill puts the caller's values into its controls, Apply writes
 // the edited ones back (the line settings into the port inside one settings update, so an open
 // device is reconfigured once). ExecuteParamBox (param_box.h) runs the whole sequence; tests
-// may drive the parts. Controls carry the form's names as Qt object names (CBPort, SE1, RB1,
-// RadioGroup1, Edit1, Button1 …).
+// may drive the parts. Controls carry the form's names as Qt object names:
+//
+//   CBPort CBBaud CBData CBParity CBStop CBFlow   portBox_ … flowControlBox_ (Label1 … Label6)
+//   RB1, RB2, SE1 (Label8)                       rtsCtsKeyingButton_, delayedKeyingButton_,
+//                                                keyingDelaySpin_ (keyingDelayLabel_)
+//   RadioGroup1 with RadioGroup1_0 … _3          enterSendsGroup_, enterSendsChoices_
+//   Edit1, Button3 / Edit2, Button4              viewerPathField_, chooseViewerButton_ /
+//                                                fontField_, chooseFontButton_
+//   GroupBox1 … GroupBox4, Button1, Button2      the groups, okButton_, cancelButton_
+//   OpenDialog1, FontDialog1                     ProgramFileDialog, fontDialog_
+//   RB1Click/RB2Click, Button3Click, Button4Click → OnKeyingModeChosen, ChooseViewerProgram,
+//   ChooseFont; EnableDelay → EnableKeyingDelay; FViewerPath, FFont* → viewerPath_, chosenFont_
 //
 // The port box applies only a port the operator picked: a port whose name is not in the list
 // (a pseudo-terminal, a /dev/serial/by-id path) keeps its name through OK.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -15,7 +16,11 @@
 #include <cstdio>
 #include <optional>
 
+#include "dialogs/parameters_dialog.h"
 #include "platform/posix/uucp_lock.h"
+#include "platform/sim/sim_devices.h"
+#include "port/com_combo_box.h"
+#include "tests/dialogs/modal_driver.h"
 #include "tests/support/child_process.h"
 #include "tests/support/process_cpu.h"
 #include "tests/support/pty_pair.h"
@@ -244,6 +249,59 @@ class TestPortReconnect : public QObject {
     QTest::qWait(100);
     QCOMPARE(window.Port().Connected(), opened);
     QCOMPARE(window.Port().Port(), opened ? other.SlavePath() : kMissingDevice);
+  }
+
+  // While the lost device is waited for, the operator picks another port in the parameters
+  // dialog: it opens, the wait ends, and the old path's return leaves it alone.
+  void anotherPortPickedInTheParametersDialogOpensAndEndsTheWait() {
+    LinkedWindow lw;
+    MainWindow& window = *lw.f.window;
+    auto loopback = platform::sim::LoopbackPlug::Create();
+    lw.f.directory->Add("LOOP", loopback->Endpoint());
+    lw.pty.reset();
+    QTRY_VERIFY(window.WaitingForDeviceReturn());
+
+    dialogs::testing::WhenShown<dialogs::ParametersDialog>([](dialogs::ParametersDialog& d) {
+      auto* box = d.findChild<port::TComComboBox*>(QStringLiteral("CBPort"));
+      QVERIFY(box);
+      const int index = box->findText(QStringLiteral("LOOP"));
+      QVERIFY(index >= 0);
+      box->setFocus();  // picked by keyboard, as the operator does
+      QTest::keyClick(box, Qt::Key_Home);
+      for (int i = 0; i < index; ++i) QTest::keyClick(box, Qt::Key_Down);
+      QTest::mouseClick(d.findChild<QWidget*>(QStringLiteral("Button1")), Qt::LeftButton);
+    });
+    lw.f.Child<QAction>("N8")->trigger();
+    QVERIFY(window.Port().Connected());
+    QVERIFY(loopback->IsOpen());
+    QVERIFY(!window.WaitingForDeviceReturn());
+
+    test::PtyPair back;
+    QVERIFY(PointLink(lw.link, back.SlavePath()));
+    QTest::qWait(200);
+    QCOMPARE(window.Port().Port(), std::string("LOOP"));
+    QCOMPARE(lw.f.displayed.size(), 1);
+  }
+
+  // A program that opened the device plainly (no lock of any kind) is named in the link error box.
+  void aDeviceHeldByAnotherProgramIsRefusedNamingIt() {
+    WindowFixture f;
+    test::PtyPair pty;
+    test::ChildProcess cat({"cat", pty.SlavePath()});
+    QVERIFY(cat.Started());
+    // cat has the device open once the system shows it among cat's descriptors.
+    const QString fdFolder = QStringLiteral("/proc/%1/fd").arg(cat.Pid());
+    QTRY_VERIFY([&] {
+      for (const QFileInfo& fd : QDir(fdFolder).entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget() == QString::fromStdString(pty.SlavePath())) return true;
+      return false;
+    }());
+    f.WriteSettings(SettingsFor(QString::fromStdString(pty.SlavePath())));
+    MainWindow& window = f.Start();
+    QVERIFY(!window.Port().Connected());
+    QCOMPARE(f.boxes.size(), 1);
+    QVERIFY2(f.boxes.first().contains(QStringLiteral("cat (pid %1)").arg(cat.Pid())), qPrintable(f.boxes.first()));
+    QVERIFY2(f.boxes.first().contains(QString::fromStdString(pty.SlavePath())), qPrintable(f.boxes.first()));
   }
 
   // The program itself, stopped by SIGTERM: it runs its close sequence (the settings file is

@@ -104,11 +104,9 @@ class WindowFixture {
   QPlainTextEdit* ReceiveView() const { return Child<QPlainTextEdit>("Memo2"); }
   QTimer* KeyingDelay() const { return Child<QTimer>("Timer1"); }
   StatusPanels* StatusBar() const { return Child<StatusPanels>("SB1"); }
-  // What the receive pane shows, with everything received so far put in.
-  QString ReceivedText() const {
-    window->ReceiveContent().Flush();
-    return ReceiveView()->toPlainText();
-  }
+  // What the receive pane holds as it arrived (without the pane's own wrapping), everything
+  // received so far included.
+  QString ReceivedText() const { return window->ReceiveContent().Text(); }
 
   std::shared_ptr<platform::DeviceDirectory> directory =
       std::make_shared<platform::DeviceDirectory>();

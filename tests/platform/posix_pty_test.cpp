@@ -162,6 +162,16 @@ TEST_F(PosixPty, AWriteToAFarEndThatDoesNotReadGivesUpAndAbandonsTheRest) {
   EXPECT_EQ(pair_.Read(4), "tail");
 }
 
+TEST_F(PosixPty, BytesReportedSentSurviveACloseAndAnOpenRightAfter) {
+  ASSERT_TRUE(dev_->SetCommState(Line(300)));
+  const std::string text = "0123456789";
+  ASSERT_EQ(WriteAll(*dev_, text).transferred, text.size());
+  dev_.reset();
+  OpenResult again = OpenSystemDevice(pair_.SlavePath());
+  ASSERT_TRUE(again.device) << again.detail;
+  EXPECT_EQ(pair_.Read(text.size()), text);
+}
+
 TEST_F(PosixPty, ReceivedCharacterEventFiresOncePerArrival) {
   ASSERT_TRUE(dev_->SetCommMask(EV_RXCHAR));
   EventWait wait(*dev_);
