@@ -1,7 +1,7 @@
 # The two commands of the README:
 #   make run    build the console and start it (installs what it needs)
 #   make test   build and run every test, also under the sanitizers, check the Debian package,
-#               and fuzz the parsers
+#               and fuzz the parsers and the line-error decoder
 # Further: make bench (prints the benchmarks' figures), make screenshot, make package (the
 # Debian package, build/package/velmora_<version>_amd64.deb).
 

@@ -2,14 +2,30 @@
 
 #include "console/main_window.h"
 #include "console/message_presenter.h"
+#include "port/ecomport.h"
 
 namespace velmora::console {
 
-void MainWindow::ShowLinkError(const QString& message) {
-  presenter_->ShowErrorBox(this, QStringLiteral("Ошибка связи: \"") + message +
-                                     QStringLiteral("\". Выберите другой порт для подключения"));
+void MainWindow::ShowLinkError(const QString& message, const QString& reason) {
+  QString text = QStringLiteral("Ошибка связи: \"") + message +
+                 QStringLiteral("\". Выберите другой порт для подключения");
+  // A new user who lacks the device's group learns here what to do about it.
+  if (!reason.isEmpty()) {
+    QString sentence = reason;
+    sentence[0] = sentence[0].toUpper();
+    if (!sentence.endsWith(u'.')) sentence += u'.';
+    text += QStringLiteral("\n\n") + sentence;
+  }
+  presenter_->ShowErrorBox(this, text);
   ShowState(QStringLiteral("ОШИБКА"));
   StopKeyingDelay();
+}
+
+void MainWindow::ShowLinkError(const std::exception& error) {
+  QString reason;
+  if (const auto* portError = dynamic_cast<const port::EComPort*>(&error))
+    reason = QString::fromLocal8Bit(portError->Detail());
+  ShowLinkError(QString::fromLocal8Bit(error.what()), reason);
 }
 
 void MainWindow::ShowSettingsFileError(const QString& message) {

@@ -17,6 +17,7 @@
 #include "console/status_panels.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/param_box.h"
+#include "port/ecomport.h"
 #include "port/qt_port_binding.h"
 #include "port/text_forms.h"
 
@@ -91,7 +92,7 @@ void MainWindow::StartUp() {
   try {
     OpenPortWithLinesDown();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
   capturing_ = false;
   sendingFile_ = false;
@@ -130,7 +131,7 @@ void MainWindow::RunCloseSequence() {
     SetRts(false);
     port_.ClosePort();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
 }
 
@@ -138,7 +139,7 @@ void MainWindow::OpenPortGuarded() {
   try {
     port_.OpenPort();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
 }
 
@@ -191,6 +192,12 @@ void MainWindow::OnDeviceLost() {
   endOfTransmission_ = false;
   rtsRaised_ = false;
   statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+  // A send cannot go on without its device: it ends as if the operator had stopped it, the
+  // progress panel showing how far it got. A capture stays open for the device's return.
+  if (sendingFile_) {
+    sendFileButton_->setChecked(false);
+    EndFileSend();
+  }
   if (!closed_) reconnector_->WatchForReturn();
   ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОШИБКА"));
 }
@@ -210,9 +217,21 @@ void MainWindow::OnDsrChanged(bool on) {
 void MainWindow::Exit() { close(); }
 
 void MainWindow::EditPortSettings() {
-  if (!dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
-                                options_.lineEnding, options_.viewerPath, transmitFont_, true))
+  bool confirmed = false;
+  try {
+    confirmed = dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
+                                         options_.lineEnding, options_.viewerPath, transmitFont_, true);
+  } catch (const port::EComPort& e) {
+    // The port list could not be read: no dialog was shown, nothing changed.
+    if (e.ErrorNumber() == port::kErrRegistry) throw;
+    // The port chosen could not be opened (or refused its settings): the operator hears it as
+    // any failed open, and the summary shows the port as it now stands.
+    reconnector_->PortChosen();
+    ShowLinkError(e);
+    ShowPortSummary();
     return;
+  }
+  if (!confirmed) return;
   transmitPane_->setFont(transmitFont_);
   reconnector_->PortChosen();
   if (!port_.Connected()) OpenPortGuarded();

@@ -27,6 +27,7 @@
 // (receive.cpp), file send, capture and view (file_commands.cpp), error boxes (error_boxes.cpp).
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -92,7 +93,12 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // "Rx: n" and "Tx: n" from the counters.
   void ShowCounters();
   void ShowPortSummary();
-  void ShowLinkError(const QString& message);
+  // The link error box quotes `message`; below it stands `reason`, what the operator can do,
+  // when there is one.
+  void ShowLinkError(const QString& message, const QString& reason = {});
+  // The same for an error caught while opening or closing the port: an engine error brings
+  // the system's reason the device layer gave.
+  void ShowLinkError(const std::exception& error);
   void ShowSettingsFileError(const QString& message);
   void FocusTransmitPane();
 

@@ -19,8 +19,10 @@ namespace {
 constexpr int kRetriesAfterChange = 5;
 constexpr int kRetryIntervalMs = 1000;
 
+// Simulated devices go by plain names ("LOOPBACK"); a name that is a path is watched as one, also
+// when the directory holds a stand-in for it.
 bool IsSimulated(const port::TCustomComPort& port) {
-  if (!port.Directory()) return false;
+  if (!port.Directory() || port.Port().front() == '/') return false;
   for (const std::string& name : port.Directory()->SimulatedNames())
     if (name.size() == port.Port().size() && ::strcasecmp(name.c_str(), port.Port().c_str()) == 0) return true;
   return false;
@@ -40,7 +42,11 @@ PortReconnector::~PortReconnector() { StopWatching(); }
 void PortReconnector::WatchForReturn() {
   StopWatching();
   if (port_.Port().empty() || IsSimulated(port_)) return;
-  watcher_ = platform::PathWatcher::Create(platform::SystemDevicePath(port_.Port()));
+  const std::string path = platform::SystemDevicePath(port_.Port());
+  // A pseudo-terminal's number goes to whichever program asks for one next: the node coming back
+  // would be another program's terminal. A link to one (socat's link=) is watched as a link.
+  if (path.rfind("/dev/pts/", 0) == 0) return;
+  watcher_ = platform::PathWatcher::Create(path);
   if (!watcher_) return;
   watchedPort_ = port_.Port();
   notifier_ = new QSocketNotifier(watcher_->Descriptor(), QSocketNotifier::Read, this);

@@ -13,7 +13,8 @@
 // new device) is tried again a few times, a second apart, and otherwise waits quietly for the
 // path's next change. Watching ends when the port opens, by this or by the
 // operator, or when another port is chosen. Simulated devices are never lost, so they are never
-// watched.
+// watched; nor is a pseudo-terminal named by its number (/dev/pts/N), which the system hands to
+// the next program that asks, so its return would be another program's terminal.
 //
 // User-interface thread only. Nothing here raises: a watch that cannot be set up (no
 // notification descriptor left) is simply not started, and `IsWatching` says so.

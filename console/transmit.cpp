@@ -152,12 +152,13 @@ void MainWindow::SetRts(bool on) {
 }
 
 void MainWindow::OnTransmitEmpty() {
-  // The file's next character goes first; the RTS rule below then applies to it too.
-  if (sendingFile_) LeavingLossToTheRelease([&] { StepFileSend(); });
   if (options_.rtsCtsMode == 1 || endOfTransmission_) {
     LeavingLossToTheRelease([&] { SetRts(false); });
     endOfTransmission_ = false;
   }
+  // The file's next character only after the RTS rule: dropping RTS behind a character just
+  // written would unkey a radio while that character is still on its way out.
+  if (sendingFile_) LeavingLossToTheRelease([&] { StepFileSend(); });
 }
 
 }  // namespace velmora::console

@@ -17,10 +17,11 @@ class ByteQueue {
   size_t Room() const { return ring_.size() - size_; }
   bool Empty() const { return size_ == 0; }
 
-  // Keeps the oldest bytes that fit.
+  // Never below what it holds: lowering the size of a full queue must not drop received bytes.
   void SetCapacity(size_t capacity) {
+    capacity = std::max(capacity, size_);
     std::vector<uint8_t> next(capacity);
-    size_t keep = std::min(size_, capacity);
+    size_t keep = size_;
     Pop(next.data(), keep);
     ring_.swap(next);
     head_ = 0;

@@ -8,7 +8,6 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -352,7 +351,9 @@ class CommCore final : public CommDevice {
     std::optional<TimePoint> next = lost_ ? std::nullopt : driver_->NextDeadline();
     for (const PendingRead& r : reads_) next = Earliest(next, ReadDeadline(r.progress));
     for (const PendingWrite& w : writes_) next = Earliest(next, w.deadline);
-    return Earliest(next, outputRecheck_);
+    // A look at the output queue is due only while a write waits for it.
+    if (!lost_ && !writes_.empty()) next = Earliest(next, outputRecheck_);
+    return next;
   }
 
   void TakeInputLocked() {
@@ -502,6 +503,7 @@ class CommCore final : public CommDevice {
   // A write completes when the line has taken its last byte. While the front write waits for
   // that, the queue is looked at again in time (a tty says nothing when its queue shrinks).
   void CompleteSentWritesLocked() {
+    outputRecheck_.reset();
     if (lost_) return;
     ObserveOutputLocked();
     while (!writes_.empty()) {
@@ -510,7 +512,6 @@ class CommCore final : public CommDevice {
       CompleteOverlapped(*w.ov, w.count, 0);
       writes_.pop_front();
     }
-    outputRecheck_.reset();
     if (!writes_.empty() && writes_.front().fed == writes_.front().count) {
       const PendingWrite& w = writes_.front();
       outputRecheck_ = ledger_.RecheckAt(clock_.Now(), driver_->CharacterTime(), w.start + w.fed);

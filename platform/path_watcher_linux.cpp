@@ -55,6 +55,7 @@ class InotifyPathWatcher final : public PathWatcher {
         const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
         at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
         if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_Q_OVERFLOW)) foldersChanged = true;
+        if (e->mask & IN_Q_OVERFLOW) pathTouched = true;  // notices were lost, the path's perhaps
         if ((e->mask & IN_IGNORED) && e->wd == watch_) watch_ = -1;  // the folder is gone
         if (e->wd != watch_ || e->len == 0) continue;
         if (watched_ == parent_) {

@@ -65,7 +65,8 @@ void TCustomComPort::SetLineField(T& field, T value) {
 void TCustomComPort::SetPort(const std::string& value) {
   if (port_ == value) return;
   port_ = value;
-  if (connected_) {
+  // While loading, Connected is only a recorded wish: FinishLoading opens the new name.
+  if (connected_ && !loading_ && !designMode_) {
     ClosePort();
     OpenPort();
   }
@@ -122,6 +123,7 @@ void TCustomComPort::OpenPort() {
   if (connected_ || designMode_) return;
   EmitBeforeOpen();
   CreateDeviceHandle();
+  keptErrorWord_ = 0;  // nothing of an earlier session
   connected_ = true;  // the apply operations act only on a connected port
   try {
     ApplyAllSettings();
@@ -130,10 +132,17 @@ void TCustomComPort::OpenPort() {
     connected_ = false;
     throw;
   }
-  if (events_.Empty())
+  if (events_.Empty()) {
     threadCreated_ = false;
-  else
-    StartMonitor();
+  } else {
+    try {
+      StartMonitor();
+    } catch (...) {
+      CloseDeviceHandle();
+      connected_ = false;
+      throw;
+    }
+  }
   EmitAfterOpen();
   ReportSignals(true);
 }
@@ -180,8 +189,8 @@ void RunNotice(Notice notice) {
 
 }  // namespace
 
-void TCustomComPort::ReleaseLostDevice(const TComThread* monitor, int error) {
-  if (!connected_ || closing_ || thread_.get() != monitor) return;
+void TCustomComPort::ReleaseLostDevice(int error) {
+  if (!connected_ || closing_) return;
   const EComPort reason(kErrWaitFailed, error,
                         DeviceIsGone(error)
                             ? "The device " + port_ + " is gone (unplugged, or its far end closed); the port is closed"
@@ -208,6 +217,8 @@ void TCustomComPort::EndSettingsUpdate() {
 }
 
 void TCustomComPort::FinishLoading() {
+  // On a port that is not loading, Connected is the real state: nothing to finish.
+  if (!loading_) return;
   loading_ = false;
   if (!connected_ || designMode_) return;
   // Recorded as connected while loading; open now that every other setting is in.

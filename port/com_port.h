@@ -32,6 +32,7 @@
 // CreateDeviceHandle, CloseDeviceHandle, ApplyAllSettings, the emitters, then
 // ApplyLineSettings, ApplyTimeoutSettings, ApplyBufferSizes.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -212,8 +213,11 @@ class TCustomComPort {
 
   // Ends every pending read and write on the device; EComPort 5 on failure.
   void PurgeAll();
-  int InputQueueCount();           // bytes waiting; EComPort 10
-  TComErrors ReadLineErrors();     // and clears them; parity only while Parity.Check; 10
+  // Bytes waiting; EComPort 10. The line errors the query clears on the device are kept for
+  // the next ReadLineErrors.
+  int InputQueueCount();
+  // Those kept and the device's, and clears both; parity only while Parity.Check; 10.
+  TComErrors ReadLineErrors();
   TLineSignals LineSignals();      // EComPort 11
   void SetDTRState(bool on);       // EComPort 12
   void SetRTSState(bool on);       // EComPort 12
@@ -248,7 +252,9 @@ class TCustomComPort {
   // messages and unknown events do nothing; an error goes to the error display.
   void HandlePortMessage(uint32_t message, uint32_t wParam);
   // Where the monitor thread hands deliveries to this port's owning thread.
-  Synchronizer& Sync() { return sync_; }
+  Synchronizer& Sync() { return *sync_; }
+  // The same, for whoever must keep it beyond the port (a delivery may destroy the port).
+  const std::shared_ptr<Synchronizer>& SharedSync() const { return sync_; }
 
   // --- settings store (defined in settings_store.cpp) -------------------------------------
 
@@ -319,9 +325,9 @@ class TCustomComPort {
 
  private:
   friend class TComThread;
-  // On the owning thread, once `monitor` found the device gone (`error`): the close sequence
-  // of a lost device. Nothing when that monitor is no longer the port's (closed meanwhile).
-  void ReleaseLostDevice(const TComThread* monitor, int error);
+  // On the owning thread, once the monitor found the device gone (`error`): the close sequence
+  // of a lost device.
+  void ReleaseLostDevice(int error);
   void StartMonitor();
   void StopMonitor();
   void ReleaseAfterFailedClose() noexcept;
@@ -348,11 +354,14 @@ class TCustomComPort {
   TThreadPriority monitorPriority_ = tpNormal;
   TComSettingGroups storedGroups_{sgLine};
 
-  Synchronizer sync_;
+  std::shared_ptr<Synchronizer> sync_ = std::make_shared<Synchronizer>();
   std::unique_ptr<TComThread> thread_;
   bool connected_ = false;
   bool threadCreated_ = false;
-  bool closing_ = false;  // a close is under way: deliveries report no line states
+  // Error word bits an InputQueueCount cleared on the device, for the next ReadLineErrors.
+  std::atomic<uint32_t> keptErrorWord_{0};
+  // A close is under way: deliveries report no line states. Read by a monitor in smNone.
+  std::atomic<bool> closing_{false};
   bool loading_ = false;
   bool designMode_ = false;
   int32_t updateCount_ = 0;

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 
@@ -10,6 +11,7 @@
 #include "port/com_port.h"
 #include "port/ecomport.h"
 #include "port/error_display.h"
+#include "port/synchronizer.h"
 
 namespace velmora::port {
 
@@ -38,11 +40,33 @@ void ApplyPriority(TThreadPriority priority) {
 std::unique_ptr<platform::Event> NewEvent(bool signalled) {
   int error = 0;
   auto event = platform::Event::Create(true, signalled, &error);
-  if (!event) throw std::system_error(error, std::generic_category(), "no event for the monitor thread");
+  if (!event) throw EComPort(kErrOpen, error);
   return event;
 }
 
 }  // namespace
+
+struct TComThread::Shared : std::enable_shared_from_this<TComThread::Shared> {
+  TCustomComPort* port;
+  platform::CommDevice* device;
+  std::shared_ptr<Synchronizer> sync;
+  TSyncMethod syncMethod;  // cannot change while the port is open
+  TComEvents watched;
+  std::unique_ptr<platform::Event> stop = NewEvent(false);
+  std::unique_ptr<platform::Event> ended = NewEvent(false);
+  std::unique_ptr<platform::Event> overlappedEvent = NewEvent(true);
+  std::atomic<bool> abandoned{false};
+  TComEvents pendingEvents;
+
+  bool Stopped() const { return stop->IsSet(); }
+  void Execute();
+  bool DeliverGuarded();  // false when the delivery raised (reported)
+  void DeliverEvents();
+  void FireEvents();
+  void SendEventMessages();
+  void HandOverLostDevice(int error);
+  void ReportOnce(const std::string& message);
+};
 
 uint32_t EventsToMask(TComEvents events) {
   uint32_t mask = 0;
@@ -58,39 +82,65 @@ TComEvents MaskToEvents(uint32_t mask) {
   return events;
 }
 
-TComThread::TComThread(TCustomComPort& port)
-    : ownerPort_(port), watched_(port.Events()), stopEvent_(NewEvent(false)), ended_(NewEvent(false)) {
+TComThread::TComThread(TCustomComPort& port) : shared_(std::make_shared<Shared>()) {
+  Shared& s = *shared_;
+  s.port = &port;
+  s.device = port.Handle();
+  s.sync = port.SharedSync();
+  s.syncMethod = port.SyncMethod();
+  s.watched = port.Events();
   // The result is not examined: a device that refuses the mask fails the first wait instead.
-  (void)port.Handle()->SetCommMask(EventsToMask(port.Events()));
-  thread_ = std::thread([this, priority = port.MonitorPriority()] {
-    ApplyPriority(priority);
-    Execute();
-    ended_->Set();
-  });
+  (void)s.device->SetCommMask(EventsToMask(s.watched));
+  try {
+    thread_ = std::thread([shared = shared_, priority = port.MonitorPriority()] {
+      ApplyPriority(priority);
+      shared->Execute();
+      shared->ended->Set();
+    });
+  } catch (const std::system_error& e) {
+    (void)s.device->SetCommMask(0);
+    throw EComPort(kErrOpen, e.code().value());
+  }
 }
 
 TComThread::~TComThread() {
+  if (!thread_.joinable()) return;  // abandoned
   SignalStop();
   // Keep running the deliveries the thread queued for this thread, or it could never end.
-  ownerPort_.Sync().WaitServing(*ended_);
+  shared_->sync->WaitServing(*shared_->ended);
   thread_.join();
 }
 
 void TComThread::SignalStop() {
-  stopEvent_->Set();
+  shared_->stop->Set();
   std::this_thread::yield();
 }
 
-void TComThread::Execute() {
-  platform::CommDevice& device = *ownerPort_.Handle();
-  auto overlappedEvent = NewEvent(true);
+bool TComThread::CanBeAwaitedHere() const {
+  if (thread_.get_id() == std::this_thread::get_id()) return false;
+  return !(shared_->syncMethod == smThreadSync && shared_->sync->ServingBlockedSender());
+}
+
+void TComThread::Abandon() {
+  // The thread is parked (in the delivery's send, or it is this thread): what it would do on its
+  // way out is done here, so it need not touch the device again.
+  shared_->abandoned = true;
+  (void)shared_->device->SetCommMask(0);
+  (void)shared_->device->PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
+  SignalStop();
+  thread_.detach();
+}
+
+TComEvents TComThread::PendingEvents() const { return shared_->pendingEvents; }
+
+void TComThread::Shared::Execute() {
   platform::Overlapped ov;
   ov.event = overlappedEvent.get();
   uint32_t mask = 0;
-  platform::Event* waitList[] = {stopEvent_.get(), overlappedEvent.get()};
+  platform::Event* waitList[] = {stop.get(), overlappedEvent.get()};
 
   for (;;) {
-    platform::IoStart start = device.WaitCommEvent(&mask, ov);
+    platform::IoStart start = device->WaitCommEvent(&mask, ov);
     if (start.kind == platform::IoStart::Failed) {
       // A wait that cannot even start will not start next time either: the device is gone.
       HandOverLostDevice(start.error);
@@ -99,22 +149,23 @@ void TComThread::Execute() {
     platform::WaitOutcome r = platform::WaitForAny(waitList, platform::kInfinite);
     if (r.kind != platform::WaitOutcome::Signalled || r.index != 1) break;
     uint32_t transferred = 0;
-    platform::Status result = device.GetOverlappedResult(ov, transferred, false);
+    platform::Status result = device->GetOverlappedResult(ov, transferred, false);
     if (!result) {
       // An aborted wait (a purge, a new mask) on a healthy device only loses its events.
       if (result.error == ECANCELED) continue;
       HandOverLostDevice(result.error);
       break;
     }
-    pendingEvents_ = MaskToEvents(mask);
-    if (!DeliverGuarded()) break;
+    pendingEvents = MaskToEvents(mask);
+    if (!DeliverGuarded() || Stopped()) break;
   }
 
-  (void)device.SetCommMask(0);
-  (void)device.PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
+  if (abandoned) return;  // the port and the device may be gone already
+  (void)device->SetCommMask(0);
+  (void)device->PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
 }
 
-bool TComThread::DeliverGuarded() {
+bool TComThread::Shared::DeliverGuarded() {
   try {
     DeliverEvents();
     return true;
@@ -126,28 +177,30 @@ bool TComThread::DeliverGuarded() {
   return false;
 }
 
-void TComThread::HandOverLostDevice(int error) {
-  if (stopEvent_->IsSet()) return;  // closing anyway
+void TComThread::Shared::HandOverLostDevice(int error) {
+  if (Stopped()) return;  // closing anyway
   // What arrived before the loss is still in the device's queue: hand it out first.
-  if (watched_.Has(evRxChar)) {
-    pendingEvents_ = TComEvents{evRxChar};
-    if (!DeliverGuarded()) return;
+  if (watched.Has(evRxChar)) {
+    pendingEvents = TComEvents{evRxChar};
+    if (!DeliverGuarded() || Stopped()) return;
   }
-  TCustomComPort* port = &ownerPort_;
-  const TComThread* self = this;
-  // The owning thread releases the port; a close that came first makes this do nothing.
-  ownerPort_.Sync().Post([port, self, error] { port->ReleaseLostDevice(self, error); });
+  // The owning thread releases the port; a close that comes first stops this monitor, and the
+  // release then does nothing.
+  sync->Post([self = shared_from_this(), error] {
+    if (!self->Stopped()) self->port->ReleaseLostDevice(error);
+  });
 }
 
-void TComThread::ReportOnce(const std::string& message) {
+void TComThread::Shared::ReportOnce(const std::string& message) {
+  if (Stopped()) return;
   // Shown on the owning thread, where the display lives; the monitor ends right after.
-  ownerPort_.Sync().Post([message] { ShowError(message); });
+  sync->Post([message] { ShowError(message); });
 }
 
-void TComThread::DeliverEvents() {
-  switch (ownerPort_.SyncMethod()) {
+void TComThread::Shared::DeliverEvents() {
+  switch (syncMethod) {
     case smThreadSync:
-      ownerPort_.Sync().Send([this] { FireEvents(); });
+      sync->Send([this] { FireEvents(); });
       break;
     case smWindowSync:
       SendEventMessages();
@@ -158,32 +211,37 @@ void TComThread::DeliverEvents() {
   }
 }
 
-void TComThread::FireEvents() {
+void TComThread::Shared::FireEvents() {
   for (const EventBit& e : kFireOrder) {
-    if (!pendingEvents_.Has(e.event)) continue;
+    if (!pendingEvents.Has(e.event)) continue;
+    // A handler that closed or destroyed the port let this monitor go: the rest of the batch
+    // has no port to go to.
+    if (abandoned) return;
     switch (e.event) {
-      case evError: ownerPort_.ProcessError(); break;
-      case evRxChar: ownerPort_.ProcessRxChar(); break;
-      case evTxEmpty: ownerPort_.ProcessTxEmpty(); break;
-      case evBreak: ownerPort_.ProcessBreak(); break;
-      case evRing: ownerPort_.ProcessRing(); break;
-      case evCTS: ownerPort_.ProcessCTSChange(); break;
-      case evDSR: ownerPort_.ProcessDSRChange(); break;
-      case evRxFlag: ownerPort_.ProcessRxFlag(); break;
-      case evRLSD: ownerPort_.ProcessRLSDChange(); break;
-      case evRx80Full: ownerPort_.ProcessRx80Full(); break;
+      case evError: port->ProcessError(); break;
+      case evRxChar: port->ProcessRxChar(); break;
+      case evTxEmpty: port->ProcessTxEmpty(); break;
+      case evBreak: port->ProcessBreak(); break;
+      case evRing: port->ProcessRing(); break;
+      case evCTS: port->ProcessCTSChange(); break;
+      case evDSR: port->ProcessDSRChange(); break;
+      case evRxFlag: port->ProcessRxFlag(); break;
+      case evRLSD: port->ProcessRLSDChange(); break;
+      case evRx80Full: port->ProcessRx80Full(); break;
     }
   }
 }
 
-void TComThread::SendEventMessages() {
+void TComThread::Shared::SendEventMessages() {
   for (const EventBit& e : kFireOrder) {
-    if (!pendingEvents_.Has(e.event)) continue;
-    TCustomComPort* port = &ownerPort_;
-    const uint32_t bit = e.mask;
+    if (!pendingEvents.Has(e.event)) continue;
+    if (Stopped()) return;  // the port waits for this thread's end, serving what is queued
     // The handler replies at once, so this thread goes on while the handler runs.
-    ownerPort_.Sync().Send([port, bit] { port->HandlePortMessage(WM_PORT_EVENT, bit); },
-                           Synchronizer::ReleaseWhen::Started);
+    sync->Send(
+        [self = shared_from_this(), bit = e.mask] {
+          self->port->HandlePortMessage(WM_PORT_EVENT, bit);
+        },
+        Synchronizer::ReleaseWhen::Started);
   }
 }
 

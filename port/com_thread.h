@@ -13,14 +13,22 @@
 // spinning on a wait that keeps failing. On its way out it clears the event mask and discards
 // both queues.
 //
-// Made and destroyed on the owning thread; destruction returns once the thread has ended and
-// keeps serving the port's synchroniser meanwhile.
+// Stopping. Made and destroyed on the owning thread; destruction returns once the thread has
+// ended and keeps serving the port's synchroniser meanwhile. A handler may close (or destroy)
+// the port from inside a delivery, where that wait could never end: the thread waits for this
+// very delivery (smThreadSync), or it is the thread itself (smNone). `Abandon` is for those
+// cases: it clears the mask and discards the queues itself, tells the thread to stop and lets it
+// go; once the delivery has unwound the thread ends without touching the port or the device
+// again, so both may be closed and destroyed at once. Once stopped, the thread calls no handler.
+//
+// Errors: construction raises EComPort 1 with the system's number when the system gives no
+// event or no thread (a process short of descriptors); nothing in the thread's body can end the
+// process.
 
 #include <cstdint>
 #include <memory>
 #include <thread>
 
-#include "platform/event.h"
 #include "port/com_types.h"
 
 namespace velmora::port {
@@ -42,22 +50,17 @@ class TComThread {
   TComThread& operator=(const TComThread&) = delete;
 
   void SignalStop();
-  TComEvents PendingEvents() const { return pendingEvents_; }
+  // Whether the calling thread can wait here for the thread's end: not when it is the monitor
+  // itself, nor when it runs a delivery the monitor waits for.
+  bool CanBeAwaitedHere() const;
+  // Stops the thread without waiting for it (see the header comment).
+  void Abandon();
+  TComEvents PendingEvents() const;
+
+  struct Shared;  // what the thread's body uses; outlives this object while the thread runs
 
  private:
-  void Execute();
-  void DeliverEvents();
-  void FireEvents();
-  void SendEventMessages();
-  bool DeliverGuarded();  // false when the delivery raised (reported)
-  void HandOverLostDevice(int error);
-  void ReportOnce(const std::string& message);
-
-  TCustomComPort& ownerPort_;
-  const TComEvents watched_;
-  std::unique_ptr<platform::Event> stopEvent_;
-  std::unique_ptr<platform::Event> ended_;
-  TComEvents pendingEvents_;
+  std::shared_ptr<Shared> shared_;
   std::thread thread_;
 };
 

@@ -65,11 +65,23 @@ std::optional<std::string> UartName(const std::optional<std::string>& type) {
   return std::nullopt;
 }
 
+// The driver of the hardware: since Linux 6.5 the tty hangs off the serial core's own "port"
+// and "ctrl" devices, whose drivers say nothing; the chip's driver is above them.
+std::optional<std::string> HardwareDriver(const fs::path& deviceFolder) {
+  fs::path folder = deviceFolder;
+  for (int level = 0; level < 3 && folder.has_relative_path(); ++level) {
+    std::error_code ec;
+    const fs::path driver = fs::read_symlink(folder / "driver", ec);
+    if (!ec && driver.string().find("/serial-base/") == std::string::npos && !driver.filename().empty())
+      return driver.filename().string();
+    folder = folder.parent_path();
+  }
+  return std::nullopt;
+}
+
 std::string DescribeOtherTty(const fs::path& tty, const fs::path& deviceFolder) {
   std::string text = "Serial port";
-  std::error_code ec;
-  const fs::path driver = fs::read_symlink(deviceFolder / "driver", ec);
-  if (!ec && !driver.filename().empty()) text += " (driver " + driver.filename().string() + ")";
+  if (const auto driver = HardwareDriver(deviceFolder)) text += " (driver " + *driver + ")";
   std::string where;
   Append(where, ", ", UartName(Attribute(tty / "type")));
   const auto port = Attribute(tty / "port");

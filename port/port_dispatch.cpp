@@ -18,9 +18,16 @@ void TCustomComPort::ProcessError() {
   if (!errors.Empty()) EmitError(errors);
 }
 
-void TCustomComPort::ProcessCTSChange() { EmitCTSChange(LineSignals().Has(lsCTS)); }
-void TCustomComPort::ProcessDSRChange() { EmitDSRChange(LineSignals().Has(lsDSR)); }
-void TCustomComPort::ProcessRLSDChange() { EmitRLSDChange(LineSignals().Has(lsRLSD)); }
+// Once a close has reported the lines off, a delivery still queued must not turn them on again.
+void TCustomComPort::ProcessCTSChange() {
+  if (!closing_) EmitCTSChange(LineSignals().Has(lsCTS));
+}
+void TCustomComPort::ProcessDSRChange() {
+  if (!closing_) EmitDSRChange(LineSignals().Has(lsDSR));
+}
+void TCustomComPort::ProcessRLSDChange() {
+  if (!closing_) EmitRLSDChange(LineSignals().Has(lsRLSD));
+}
 void TCustomComPort::ProcessTxEmpty() { EmitTxEmpty(); }
 void TCustomComPort::ProcessBreak() { EmitBreak(); }
 void TCustomComPort::ProcessRing() { EmitRing(); }
@@ -65,6 +72,14 @@ void TCustomComPort::StartMonitor() {
   threadCreated_ = true;
 }
 
-void TCustomComPort::StopMonitor() { thread_.reset(); }
+void TCustomComPort::StopMonitor() {
+  std::unique_ptr<TComThread> monitor = std::move(thread_);
+  if (!monitor) return;
+  // From inside a delivery the monitor cannot end before this call returns: let it go instead.
+  if (monitor->CanBeAwaitedHere())
+    monitor.reset();
+  else
+    monitor->Abandon();
+}
 
 }  // namespace velmora::port

@@ -1,6 +1,7 @@
 // The port's data path and line control: overlapped reads and writes, the blocking text
 // operations, the small device queries the event dispatch relies on, DTR and RTS.
 #include <cerrno>
+#include <system_error>
 
 #include "port/com_port.h"
 #include "port/ecomport.h"
@@ -26,10 +27,16 @@ int StartResult(platform::IoStart start, int errorNumber) {
   return start.kind == platform::IoStart::Completed ? static_cast<int>(start.transferred) : 0;
 }
 
-// Runs `start` on a fresh record and waits for it; the record is released on every path.
+// Runs `start` on a fresh record and waits for it; the record is released on every path. A
+// record the system gives no event for fails as the transfer would (`errorNumber`).
 template <typename Start>
-int StartAndWait(TCustomComPort& port, Start start) {
-  PPortOperation operation = NewPortOperation();
+int StartAndWait(TCustomComPort& port, int errorNumber, Start start) {
+  PPortOperation operation;
+  try {
+    operation = NewPortOperation();
+  } catch (const std::system_error& e) {
+    throw EComPort(errorNumber, e.code().value());
+  }
   start(operation.get());
   return port.WaitForCompletion(operation.get());
 }
@@ -41,6 +48,9 @@ int TCustomComPort::InputQueueCount() {
   platform::ComStat stat;
   platform::Status status = DeviceOr(kErrClearComm).ClearCommError(errors, &stat);
   if (!status) throw EComPort(kErrClearComm, status.error);
+  // The query clears the device's error flags: what it found is kept for the next
+  // ReadLineErrors, or a line error that came while a handler read would never be reported.
+  if (errors != 0) keptErrorWord_.fetch_or(errors);
   return static_cast<int>(stat.cbInQue);
 }
 
@@ -48,6 +58,7 @@ TComErrors TCustomComPort::ReadLineErrors() {
   uint32_t word = 0;
   platform::Status status = DeviceOr(kErrClearComm).ClearCommError(word, nullptr);
   if (!status) throw EComPort(kErrClearComm, status.error);
+  word |= keptErrorWord_.exchange(0);
   TComErrors errors;
   for (auto [bit, error] : kErrorBits)
     if (word & bit) errors.Include(error);
@@ -95,7 +106,7 @@ int TCustomComPort::StartWriteText(const std::string& text, TPortOperation* oper
 }
 
 int TCustomComPort::WriteText(const std::string& text) {
-  return StartAndWait(*this, [&](TPortOperation* operation) { StartWriteText(text, operation); });
+  return StartAndWait(*this, kErrWriteFile, [&](TPortOperation* operation) { StartWriteText(text, operation); });
 }
 
 int TCustomComPort::StartRead(void* buffer, int count, TPortOperation* operation) {
@@ -107,7 +118,7 @@ int TCustomComPort::StartRead(void* buffer, int count, TPortOperation* operation
 }
 
 int TCustomComPort::ReadBlock(void* buffer, int count) {
-  return StartAndWait(*this, [&](TPortOperation* operation) { StartRead(buffer, count, operation); });
+  return StartAndWait(*this, kErrReadFile, [&](TPortOperation* operation) { StartRead(buffer, count, operation); });
 }
 
 int TCustomComPort::StartReadText(std::string& text, int count, TPortOperation* operation) {
@@ -117,7 +128,8 @@ int TCustomComPort::StartReadText(std::string& text, int count, TPortOperation* 
 }
 
 int TCustomComPort::ReadText(std::string& text, int count) {
-  const int n = StartAndWait(*this, [&](TPortOperation* operation) { StartReadText(text, count, operation); });
+  const int n =
+      StartAndWait(*this, kErrReadFile, [&](TPortOperation* operation) { StartReadText(text, count, operation); });
   text.resize(static_cast<size_t>(n));
   return n;
 }
@@ -135,7 +147,8 @@ int TCustomComPort::WaitForCompletion(TPortOperation* operation) {
   if (!operation->Kind) return 0;  // nothing was started: nothing to ask the device
   platform::Status status = DeviceOr(errorNumber).GetOverlappedResult(operation->Overlapped, transferred, false);
   if (!status) throw EComPort(errorNumber, status.error);
-  // Like every error-word query, this one also resets the device's pending error flags.
+  // Like every error-word query, this one also resets the device's pending error flags (and
+  // keeps what it found for the next ReadLineErrors).
   if (operation->Kind == opRead) (void)InputQueueCount();
   return static_cast<int>(transferred);
 }

@@ -4,7 +4,7 @@
 // The monitor thread queues its deliveries in the port's synchroniser; a socket notifier on
 // the synchroniser's event wakes this thread's event loop once, and the loop runs everything
 // queued. Construct it on the owning thread, before the port opens, and keep it as long as the
-// port lives.
+// port lives; it keeps the port's synchroniser itself, so a handler may destroy the port.
 
 #include <QObject>
 #include <QSocketNotifier>

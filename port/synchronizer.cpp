@@ -39,6 +39,8 @@ void Synchronizer::Release(Waiter* waiter, bool failed, std::string message) {
 }
 
 void Synchronizer::Drain() {
+  // A call may destroy this synchroniser's owner; the owner's reference is then not the last.
+  const std::shared_ptr<Synchronizer> keepAlive = weak_from_this().lock();
   for (;;) {
     Item item;
     {
@@ -56,21 +58,43 @@ void Synchronizer::Drain() {
       Release(waiter, false, {});
       waiter = nullptr;
     }
+    if (waiter) EnterBlockedCall();
     try {
       item.call();
-      if (waiter) Release(waiter, false, {});
+      if (waiter) {
+        LeaveBlockedCall();
+        Release(waiter, false, {});
+      }
     } catch (const std::exception& e) {
-      if (waiter)
+      if (waiter) {
+        LeaveBlockedCall();
         Release(waiter, true, e.what());
-      else
+      } else
         ShowError(e.what());
     } catch (...) {
-      if (waiter)
+      if (waiter) {
+        LeaveBlockedCall();
         Release(waiter, true, "unknown error");
-      else
+      } else
         ShowCurrentException();
     }
   }
+}
+
+void Synchronizer::EnterBlockedCall() {
+  std::lock_guard lock(mutex_);
+  servingThread_ = std::this_thread::get_id();
+  ++servingDepth_;
+}
+
+void Synchronizer::LeaveBlockedCall() {
+  std::lock_guard lock(mutex_);
+  --servingDepth_;
+}
+
+bool Synchronizer::ServingBlockedSender() const {
+  std::lock_guard lock(mutex_);
+  return servingDepth_ > 0 && servingThread_ == std::this_thread::get_id();
 }
 
 void Synchronizer::WaitServing(platform::Event& done) {

@@ -9,6 +9,10 @@
 // while it waits for the worker to end (`WaitServing`), so that stopping a worker that is in
 // the middle of a delivery never deadlocks.
 //
+// A call may destroy the object that owns the synchroniser (a handler destroying its port):
+// when the synchroniser is held by a std::shared_ptr, Drain keeps it alive until it returns,
+// and a sender holding its own reference is released as usual.
+//
 // Thread safety: Send/Post from any thread; Drain/WaitServing on the owner.
 
 #include <condition_variable>
@@ -17,12 +21,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/event.h"
 
 namespace velmora::port {
 
-class Synchronizer {
+class Synchronizer : public std::enable_shared_from_this<Synchronizer> {
  public:
   enum class ReleaseWhen { Started, Finished };
 
@@ -42,6 +47,9 @@ class Synchronizer {
   void Drain();
   // Returns once `done` is signalled, running queued calls until then.
   void WaitServing(platform::Event& done);
+  // Whether the calling thread is running a call whose sender waits for its end: such a
+  // sender cannot be waited for here.
+  bool ServingBlockedSender() const;
 
  private:
   struct Waiter {
@@ -56,11 +64,15 @@ class Synchronizer {
   };
 
   void Release(Waiter* waiter, bool failed, std::string message);
+  void EnterBlockedCall();
+  void LeaveBlockedCall();
 
   std::unique_ptr<platform::Event> pending_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable released_;
   std::deque<Item> queue_;
+  std::thread::id servingThread_;
+  int servingDepth_ = 0;  // calls with a waiting sender now running on servingThread_
 };
 
 }  // namespace velmora::port

@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   socat python3 python3-serial
-  xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
+  xvfb xauth x11-apps x11-utils xdotool openbox imagemagick fonts-dejavu-core
   librsvg2-bin dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db
 )
 

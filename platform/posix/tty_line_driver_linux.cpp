@@ -128,7 +128,9 @@ TtyLineDriver::Opened TtyLineDriver::Open(const std::string& path) {
   if (int e = WriteTermios(fd, RawTermios(before.ospeed, kind)); e != 0) return fail(fd, e);
   // Leaving B0 raises DTR (and RTS) again in the kernel.
   if (before.ospeed == 0) DropDtrAndRts(fd);
-  ::ioctl(fd, TCFLSH, TCIOFLUSH);
+  // Stale input goes; output does not: what the last session reported sent must still reach
+  // the line, also when the port is opened again right after it closed.
+  ::ioctl(fd, TCFLSH, TCIFLUSH);
 
   std::unique_ptr<TtyLineDriver> d(new TtyLineDriver(fd));
   d->pseudoTerminal_ = kind == LineKind::PseudoTerminal;

@@ -6,17 +6,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
 
+#include "dialogs/parameters_dialog.h"
 #include "platform/posix/uucp_lock.h"
+#include "platform/sim/sim_devices.h"
+#include "port/com_combo_box.h"
+#include "tests/dialogs/modal_driver.h"
 #include "tests/support/child_process.h"
 #include "tests/support/process_cpu.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/fake_device.h"
 #include "window_fixture.h"
 
 namespace velmora::console {
@@ -60,6 +68,20 @@ size_t Flood(test::PtyPair& pty, std::chrono::milliseconds span) {
   return written;
 }
 
+// The window on a link in a temporary folder that points at a pseudo-terminal made here.
+struct LinkedWindow {
+  LinkedWindow() : link(folder.path() + "/modem") {
+    pty.emplace();
+    if (!PointLink(link, pty->SlavePath())) throw std::runtime_error("no link");
+    f.WriteSettings(SettingsFor(link));
+    f.Start();
+  }
+  WindowFixture f;
+  QTemporaryDir folder;
+  QString link;
+  std::optional<test::PtyPair> pty;
+};
+
 }  // namespace
 
 class TestPortReconnect : public QObject {
@@ -67,14 +89,11 @@ class TestPortReconnect : public QObject {
 
  private slots:
   void farEndGoneDuringFloodThenBackAtTheSamePath() {
-    WindowFixture f;
-    QTemporaryDir folder;
-    const QString link = folder.path() + "/modem";
-    std::optional<test::PtyPair> first;
-    first.emplace();
-    QVERIFY(PointLink(link, first->SlavePath()));
-    f.WriteSettings(SettingsFor(link));
-    MainWindow& window = f.Start();
+    LinkedWindow lw;
+    WindowFixture& f = lw.f;
+    const QString& link = lw.link;
+    std::optional<test::PtyPair>& first = lw.pty;
+    MainWindow& window = *f.window;
     QVERIFY(window.Port().Connected());
     f.Child<QTimer>("Timer2")->stop();  // so the state words stay to be read
 
@@ -116,23 +135,35 @@ class TestPortReconnect : public QObject {
     QCOMPARE(QByteArray::fromStdString(second.Read(1)), QByteArray("k"));
   }
 
-  void farEndGoneAndTheSameNodeMadeAgain() {
+  void theLinkRemovedAndMadeAgain() {
+    LinkedWindow lw;
+    MainWindow& window = *lw.f.window;
+    QVERIFY(window.Port().Connected());
+    lw.pty.reset();
+    QVERIFY(QFile::remove(lw.link));
+    QTRY_VERIFY(window.WaitingForDeviceReturn());
+
+    test::PtyPair second;
+    QVERIFY(::symlink(second.SlavePath().c_str(), lw.link.toLocal8Bit().constData()) == 0);
+    QTRY_VERIFY(window.Port().Connected());
+    second.Write("x");
+    QTRY_COMPARE(lw.f.ReceivedText(), QString("x"));
+    QCOMPARE(lw.f.displayed.size(), 1);
+  }
+
+  // A pseudo-terminal's number goes to whichever program asks for one next: the node coming back
+  // would be someone else's terminal, so a port named by it is not watched.
+  void aPseudoTerminalNumberIsNotWaitedFor() {
     WindowFixture f;
     std::optional<test::PtyPair> first;
     first.emplace();
-    const std::string path = first->SlavePath();
-    f.WriteSettings(SettingsFor(QString::fromStdString(path)));
+    f.WriteSettings(SettingsFor(QString::fromStdString(first->SlavePath())));
     MainWindow& window = f.Start();
     QVERIFY(window.Port().Connected());
-    first.reset();  // master and the pair's own slave descriptor closed
-    QTRY_VERIFY(window.WaitingForDeviceReturn());
-
-    // The kernel hands out the lowest free number: the same node comes back.
-    test::PtyPair second;
-    if (second.SlavePath() != path) QSKIP("the kernel gave another pseudo-terminal number");
-    QTRY_VERIFY(window.Port().Connected());
-    second.Write("x");
-    QTRY_COMPARE(f.ReceivedText(), QString("x"));
+    first.reset();
+    QTRY_VERIFY(!window.Port().Connected());
+    QVERIFY(!window.WaitingForDeviceReturn());
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОШИБКА"));
     QCOMPARE(f.displayed.size(), 1);
   }
 
@@ -158,47 +189,119 @@ class TestPortReconnect : public QObject {
     QCOMPARE(f.displayed.size(), 1);
   }
 
-  void anOpenByTheOperatorEndsTheWait() {
+  // What the reopen does to the lines, read from a recording stand-in for the device at a path:
+  // DTR and RTS go down at once and RTS is never raised, so a radio's transmitter stays unkeyed.
+  void theReopenDropsDtrAndRtsAndNeverRaisesThem() {
     WindowFixture f;
     QTemporaryDir folder;
-    const QString link = folder.path() + "/modem";
-    std::optional<test::PtyPair> first;
-    first.emplace();
-    QVERIFY(PointLink(link, first->SlavePath()));
-    f.WriteSettings(SettingsFor(link));
+    const std::string path = folder.path().toStdString() + "/radio";
+    auto device = std::make_shared<test::FakeDevice>();
+    device->Fail("WaitCommEvent", EIO, 1);  // lost right after the first open
+    f.directory->Add(path, device);
+    f.WriteSettings(SettingsFor(QString::fromStdString(path)));
     MainWindow& window = f.Start();
-    first.reset();
+    QTRY_VERIFY(window.WaitingForDeviceReturn());
+    QCOMPARE(f.displayed.size(), 1);
+    QVERIFY(!device->IsOpen());
+
+    device->ClearCalls();
+    QVERIFY(QFile(QString::fromStdString(path)).open(QIODevice::WriteOnly));  // the node is back
+    QTRY_VERIFY(window.Port().Connected());
+    std::vector<uint32_t> escapes;
+    for (const test::DeviceCall& call : device->Calls()) {
+      if (call.name == "SetCommState") {
+        QCOMPARE(int(call.dcb.fDtrControl), 0);
+        QCOMPARE(int(call.dcb.fRtsControl), 0);
+      }
+      if (call.name == "EscapeCommFunction") escapes.push_back(call.args.at(0));
+    }
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::SETRTS)) == escapes.end());
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::SETDTR)) == escapes.end());
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::CLRDTR)) != escapes.end());
+    QVERIFY(std::find(escapes.begin(), escapes.end(), uint32_t(platform::CLRRTS)) != escapes.end());
+    QVERIFY(!window.RtsRaised());
+    QCOMPARE(f.displayed.size(), 1);
+  }
+
+  // The operator turns to another port while the lost one is waited for: the wait ends, and the
+  // old path's return does not take the port back.
+  void anotherPortChosenEndsTheWait_data() {
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("chosen and opened") << true;
+    QTest::newRow("chosen only") << false;
+  }
+  void anotherPortChosenEndsTheWait() {
+    QFETCH(bool, opened);
+    LinkedWindow lw;
+    MainWindow& window = *lw.f.window;
+    lw.pty.reset();
     QTRY_VERIFY(window.WaitingForDeviceReturn());
 
     test::PtyPair other;
-    window.Port().SetPort(other.SlavePath());
-    window.Port().OpenPort();
-    QVERIFY(!window.WaitingForDeviceReturn());
-    // The old path coming back changes nothing now.
+    window.Port().SetPort(opened ? other.SlavePath() : kMissingDevice);
+    if (opened) {
+      window.Port().OpenPort();
+      QVERIFY(!window.WaitingForDeviceReturn());
+    }
     test::PtyPair back;
-    QVERIFY(PointLink(link, back.SlavePath()));
-    QTest::qWait(200);
-    QCOMPARE(QString::fromStdString(window.Port().Port()), QString::fromStdString(other.SlavePath()));
+    QVERIFY(PointLink(lw.link, back.SlavePath()));
+    QTRY_VERIFY(!window.WaitingForDeviceReturn());
+    QTest::qWait(100);
+    QCOMPARE(window.Port().Connected(), opened);
+    QCOMPARE(window.Port().Port(), opened ? other.SlavePath() : kMissingDevice);
   }
 
-  void anotherPortChosenIsNotReopenedWhenTheOldPathReturns() {
-    WindowFixture f;
-    QTemporaryDir folder;
-    const QString link = folder.path() + "/modem";
-    std::optional<test::PtyPair> first;
-    first.emplace();
-    QVERIFY(PointLink(link, first->SlavePath()));
-    f.WriteSettings(SettingsFor(link));
-    MainWindow& window = f.Start();
-    first.reset();
+  // While the lost device is waited for, the operator picks another port in the parameters
+  // dialog: it opens, the wait ends, and the old path's return leaves it alone.
+  void anotherPortPickedInTheParametersDialogOpensAndEndsTheWait() {
+    LinkedWindow lw;
+    MainWindow& window = *lw.f.window;
+    auto loopback = platform::sim::LoopbackPlug::Create();
+    lw.f.directory->Add("LOOP", loopback->Endpoint());
+    lw.pty.reset();
     QTRY_VERIFY(window.WaitingForDeviceReturn());
 
-    window.Port().SetPort(kMissingDevice);  // chosen, not opened
+    dialogs::testing::WhenShown<dialogs::ParametersDialog>([](dialogs::ParametersDialog& d) {
+      auto* box = d.findChild<port::TComComboBox*>(QStringLiteral("CBPort"));
+      QVERIFY(box);
+      const int index = box->findText(QStringLiteral("LOOP"));
+      QVERIFY(index >= 0);
+      box->setFocus();  // picked by keyboard, as the operator does
+      QTest::keyClick(box, Qt::Key_Home);
+      for (int i = 0; i < index; ++i) QTest::keyClick(box, Qt::Key_Down);
+      QTest::mouseClick(d.findChild<QWidget*>(QStringLiteral("Button1")), Qt::LeftButton);
+    });
+    lw.f.Child<QAction>("N8")->trigger();
+    QVERIFY(window.Port().Connected());
+    QVERIFY(loopback->IsOpen());
+    QVERIFY(!window.WaitingForDeviceReturn());
+
     test::PtyPair back;
-    QVERIFY(PointLink(link, back.SlavePath()));
-    QTRY_VERIFY(!window.WaitingForDeviceReturn());
+    QVERIFY(PointLink(lw.link, back.SlavePath()));
+    QTest::qWait(200);
+    QCOMPARE(window.Port().Port(), std::string("LOOP"));
+    QCOMPARE(lw.f.displayed.size(), 1);
+  }
+
+  // A program that opened the device plainly (no lock of any kind) is named in the link error box.
+  void aDeviceHeldByAnotherProgramIsRefusedNamingIt() {
+    WindowFixture f;
+    test::PtyPair pty;
+    test::ChildProcess cat({"cat", pty.SlavePath()});
+    QVERIFY(cat.Started());
+    // cat has the device open once the system shows it among cat's descriptors.
+    const QString fdFolder = QStringLiteral("/proc/%1/fd").arg(cat.Pid());
+    QTRY_VERIFY([&] {
+      for (const QFileInfo& fd : QDir(fdFolder).entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget() == QString::fromStdString(pty.SlavePath())) return true;
+      return false;
+    }());
+    f.WriteSettings(SettingsFor(QString::fromStdString(pty.SlavePath())));
+    MainWindow& window = f.Start();
     QVERIFY(!window.Port().Connected());
-    QCOMPARE(window.Port().Port(), kMissingDevice);
+    QCOMPARE(f.boxes.size(), 1);
+    QVERIFY2(f.boxes.first().contains(QStringLiteral("cat (pid %1)").arg(cat.Pid())), qPrintable(f.boxes.first()));
+    QVERIFY2(f.boxes.first().contains(QString::fromStdString(pty.SlavePath())), qPrintable(f.boxes.first()));
   }
 
   // The program itself, stopped by SIGTERM: it runs its close sequence (the settings file is

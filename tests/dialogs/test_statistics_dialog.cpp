@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "modal_driver.h"
+#include "tests/console/window_fixture.h"
 
 using velmora::dialogs::ExecuteStatForm;
 using velmora::dialogs::TrafficCounters;
@@ -202,6 +203,30 @@ class StatisticsDialogTest : public QObject {
     QCOMPARE(counters.resets, 1);
     QCOMPARE(afterClear, (QStringList{"0 байт", "0 байт", "0", "0"}));
     QVERIFY(stillOpen);
+  }
+
+  // From the window's menu: the window's own counters, and clearing zeroes its status bar too.
+  void fromTheMainWindowsMenu() {
+    velmora::console::testing::WindowFixture f;
+    velmora::console::MainWindow& window =
+        f.Start(velmora::platform::sim::LoopbackPlug::Create()->Endpoint());
+    window.show();
+    f.Type("abc");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 3);  // the plug sends it back
+    QStringList shown, afterClear;
+    WhenModal([&](QDialog* dialog) {
+      shown = Figures(dialog);
+      QTest::mouseClick(dialog->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+      afterClear = Figures(dialog);
+      QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    window.findChild<QAction*>("N11")->trigger();
+    QCOMPARE(shown, (QStringList{"3 байт", "3 байт", "0", "0"}));
+    QCOMPARE(afterClear, (QStringList{"0 байт", "0 байт", "0", "0"}));
+    using velmora::console::StatusPanel;
+    QCOMPARE(window.PanelText(StatusPanel::Rx), QStringLiteral("Rx: 0"));
+    QCOMPARE(window.PanelText(StatusPanel::Tx), QStringLiteral("Tx: 0"));
+    QVERIFY(window.findChildren<QDialog*>().isEmpty());  // destroyed after its run
   }
 
   // The owner closes (a stop signal's close sequence) while the dialog runs: the dialog goes

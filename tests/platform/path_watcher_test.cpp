@@ -14,26 +14,15 @@
 #include <optional>
 
 #include "tests/support/process_cpu.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/pty_pair.h"
 
 namespace velmora::platform {
 namespace {
 
 using namespace std::chrono_literals;
+using test::TempFolder;
 using test::PtyPair;
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/velmora-watch-XXXXXX";
-    if (::mkdtemp(pattern)) path_ = pattern;
-  }
-  ~TempFolder() { std::filesystem::remove_all(path_); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 bool Readable(int fd, std::chrono::milliseconds limit) {
   pollfd p{fd, POLLIN, 0};
@@ -60,7 +49,7 @@ std::unique_ptr<PathWatcher> Watch(const std::string& path) {
 
 TEST(PathWatcher, SeesALinkMadeRemovedAndMadeAgainToAPseudoTerminal) {
   TempFolder folder;
-  const std::string link = folder.Path() + "/modem";
+  const std::string link = folder.path().string() + "/modem";
   auto watcher = Watch(link);
   ASSERT_TRUE(watcher);
   EXPECT_FALSE(watcher->PathExists());
@@ -81,13 +70,13 @@ TEST(PathWatcher, SeesALinkMadeRemovedAndMadeAgainToAPseudoTerminal) {
 
 TEST(PathWatcher, SeesALinkRePointedByRenameAsLnDoes) {
   TempFolder folder;
-  const std::string link = folder.Path() + "/modem";
+  const std::string link = folder.path().string() + "/modem";
   PtyPair first, second;
   ASSERT_EQ(::symlink(first.SlavePath().c_str(), link.c_str()), 0);
   auto watcher = Watch(link);
   ASSERT_TRUE(watcher);
 
-  const std::string staging = folder.Path() + "/.modem.new";
+  const std::string staging = folder.path().string() + "/.modem.new";
   ASSERT_EQ(::symlink(second.SlavePath().c_str(), staging.c_str()), 0);
   ASSERT_EQ(::rename(staging.c_str(), link.c_str()), 0);
   EXPECT_TRUE(ReportedWithin(*watcher, 2s));
@@ -95,7 +84,7 @@ TEST(PathWatcher, SeesALinkRePointedByRenameAsLnDoes) {
 
 TEST(PathWatcher, ALinkThatPointsNowhereIsNotReported) {
   TempFolder folder;
-  const std::string link = folder.Path() + "/modem";
+  const std::string link = folder.path().string() + "/modem";
   auto watcher = Watch(link);
   ASSERT_TRUE(watcher);
   ASSERT_EQ(::symlink("/dev/pts/nothing-here", link.c_str()), 0);
@@ -105,10 +94,10 @@ TEST(PathWatcher, ALinkThatPointsNowhereIsNotReported) {
 
 TEST(PathWatcher, OtherNamesInTheFolderAreNotReported) {
   TempFolder folder;
-  auto watcher = Watch(folder.Path() + "/modem");
+  auto watcher = Watch(folder.path().string() + "/modem");
   ASSERT_TRUE(watcher);
-  std::ofstream(folder.Path() + "/modem2") << "x";
-  std::ofstream(folder.Path() + "/other") << "x";
+  std::ofstream(folder.path().string() + "/modem2") << "x";
+  std::ofstream(folder.path().string() + "/other") << "x";
   ASSERT_TRUE(Readable(watcher->Descriptor(), 2s));
   EXPECT_FALSE(watcher->TakeChanges());
 }
@@ -116,13 +105,13 @@ TEST(PathWatcher, OtherNamesInTheFolderAreNotReported) {
 TEST(PathWatcher, FollowsFoldersThatAppearOnTheWayAsUdevMakesThem) {
   // /dev/serial/by-id/ goes away with the last USB serial adapter and comes back with the next.
   TempFolder folder;
-  const std::string byId = folder.Path() + "/serial/by-id";
+  const std::string byId = folder.path().string() + "/serial/by-id";
   const std::string link = byId + "/usb-FTDI_FT232R_A10K1234-if00-port0";
   auto watcher = Watch(link);
   ASSERT_TRUE(watcher);
 
   PtyPair pty;
-  ASSERT_EQ(::mkdir((folder.Path() + "/serial").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((folder.path().string() + "/serial").c_str(), 0755), 0);
   ASSERT_TRUE(Readable(watcher->Descriptor(), 2s));
   EXPECT_FALSE(watcher->TakeChanges());
   ASSERT_EQ(::mkdir(byId.c_str(), 0755), 0);
@@ -130,7 +119,7 @@ TEST(PathWatcher, FollowsFoldersThatAppearOnTheWayAsUdevMakesThem) {
   EXPECT_TRUE(ReportedWithin(*watcher, 2s));
 
   // The adapter pulled again: the folders go; plugged again: they and the link come back.
-  std::filesystem::remove_all(folder.Path() + "/serial");
+  std::filesystem::remove_all(folder.path().string() + "/serial");
   while (Readable(watcher->Descriptor(), 100ms)) watcher->TakeChanges();
   EXPECT_FALSE(watcher->PathExists());
   std::filesystem::create_directories(byId);
@@ -156,7 +145,7 @@ TEST(PathWatcher, SeesAPseudoTerminalNodeMadeAgainUnderTheSameName) {
 
 TEST(PathWatcher, WaitingCostsNoProcessorTime) {
   TempFolder folder;
-  auto watcher = Watch(folder.Path() + "/modem");
+  auto watcher = Watch(folder.path().string() + "/modem");
   ASSERT_TRUE(watcher);
   const auto before = test::ProcessCpuTime();
   EXPECT_FALSE(Readable(watcher->Descriptor(), 500ms));

@@ -18,6 +18,7 @@
 #include "platform/device_directory.h"
 #include "platform/posix/device_holders.h"
 #include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/pty_pair.h"
 
 namespace velmora::platform::posix {
@@ -25,20 +26,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::TempFolder;
 using test::PtyPair;
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/velmora-lock-XXXXXX";
-    if (::mkdtemp(pattern)) path_ = pattern;
-  }
-  ~TempFolder() { std::filesystem::remove_all(path_); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -81,7 +70,7 @@ TEST(UucpLockName, IsTheKernelNameAfterLinksWithSlashesReplaced) {
   PtyPair pty;
   const std::string index = pty.SlavePath().substr(std::string("/dev/pts/").size());
   TempFolder folder;
-  const std::string link = folder.Path() + "/my-modem";
+  const std::string link = folder.path().string() + "/my-modem";
   ASSERT_EQ(::symlink(pty.SlavePath().c_str(), link.c_str()), 0);
 
   EXPECT_EQ(UucpLock::FileName("/dev/ttyUSB0"), "LCK..ttyUSB0");
@@ -93,10 +82,10 @@ TEST(UucpLock, WritesTheHolderInTheCustomaryFormAndRemovesItsFileAtTheEnd) {
   TempFolder folder;
   std::string file;
   {
-    UucpLock::Acquired acquired = UucpLock::Acquire("/dev/ttyUSB7", folder.Path());
+    UucpLock::Acquired acquired = UucpLock::Acquire("/dev/ttyUSB7", folder.path().string());
     ASSERT_TRUE(acquired.lock) << acquired.error << ": " << acquired.detail;
     file = acquired.lock->FilePath();
-    EXPECT_EQ(file, folder.Path() + "/LCK..ttyUSB7");
+    EXPECT_EQ(file, folder.path().string() + "/LCK..ttyUSB7");
     char expected[16];
     std::snprintf(expected, sizeof expected, "%10d\n", static_cast<int>(::getpid()));
     EXPECT_EQ(ReadAll(file), expected);
@@ -105,19 +94,19 @@ TEST(UucpLock, WritesTheHolderInTheCustomaryFormAndRemovesItsFileAtTheEnd) {
     EXPECT_EQ(st.st_mode & 0777, 0644u) << "other programs must be able to read who holds the device";
   }
   EXPECT_FALSE(Exists(file));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 0) << "nothing left behind";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path().string()), {}), 0) << "nothing left behind";
 }
 
 TEST(UucpLock, HeldByALivingProcessRefusesAndNamesItsProgram) {
   TempFolder folder;
   ChildProcess holder({"sleep", "30"});
   ASSERT_TRUE(holder.Started());
-  const std::string file = folder.Path() + "/LCK..ttyUSB7";
+  const std::string file = folder.path().string() + "/LCK..ttyUSB7";
   WriteLockFile(file, holder.Pid());
   // The child may not have become "sleep" yet: wait until its name is readable.
   for (int i = 0; i < 500 && ProgramName(holder.Pid()) != "sleep"; ++i) std::this_thread::sleep_for(10ms);
 
-  UucpLock::Acquired acquired = UucpLock::Acquire("/dev/ttyUSB7", folder.Path());
+  UucpLock::Acquired acquired = UucpLock::Acquire("/dev/ttyUSB7", folder.path().string());
   EXPECT_FALSE(acquired.lock);
   EXPECT_EQ(acquired.error, EBUSY);
   EXPECT_NE(acquired.detail.find("sleep (pid " + std::to_string(holder.Pid()) + ")"), std::string::npos)
@@ -128,7 +117,7 @@ TEST(UucpLock, HeldByALivingProcessRefusesAndNamesItsProgram) {
 
 TEST(UucpLock, AFileLeftByAnEndedProcessIsRemovedAndTheLockTaken) {
   TempFolder folder;
-  const std::string file = folder.Path() + "/LCK..ttyUSB7";
+  const std::string file = folder.path().string() + "/LCK..ttyUSB7";
   struct Case {
     const char* what;
     std::string content;
@@ -144,7 +133,7 @@ TEST(UucpLock, AFileLeftByAnEndedProcessIsRemovedAndTheLockTaken) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::ofstream(file, std::ios::binary) << c.content;
-    UucpLock::Acquired acquired = UucpLock::Acquire("/dev/ttyUSB7", folder.Path());
+    UucpLock::Acquired acquired = UucpLock::Acquire("/dev/ttyUSB7", folder.path().string());
     ASSERT_TRUE(acquired.lock) << acquired.detail;
     EXPECT_EQ(UucpLock::ReadHolder(file), ::getpid());
   }
@@ -153,7 +142,7 @@ TEST(UucpLock, AFileLeftByAnEndedProcessIsRemovedAndTheLockTaken) {
 
 TEST(UucpLock, ReadsTheOldBinaryForm) {
   TempFolder folder;
-  const std::string file = folder.Path() + "/LCK..ttyS0";
+  const std::string file = folder.path().string() + "/LCK..ttyS0";
   const int pid = 4321;
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(&pid), sizeof pid);
   EXPECT_EQ(UucpLock::ReadHolder(file), 4321);
@@ -236,7 +225,7 @@ TEST_F(HeldDevice, TheFarEndOfAPseudoTerminalIsNotAHolder) {
       "os.rename(sys.argv[1] + '.tmp', sys.argv[1])\n"
       "time.sleep(30)\n";
   TempFolder folder;
-  const std::string nameFile = folder.Path() + "/slave";
+  const std::string nameFile = folder.path().string() + "/slave";
   ChildProcess farEnd({"/usr/bin/python3", "-c", script, nameFile});
   ASSERT_TRUE(farEnd.Started());
   for (int i = 0; i < 500 && !Exists(nameFile); ++i) std::this_thread::sleep_for(10ms);

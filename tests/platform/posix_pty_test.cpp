@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -159,6 +160,16 @@ TEST_F(PosixPty, AWriteToAFarEndThatDoesNotReadGivesUpAndAbandonsTheRest) {
   EXPECT_EQ(pair_.Read(data.size(), 300), data.substr(0, w.transferred)) << "the rest is not sent later";
   ASSERT_EQ(WriteAll(*dev_, "tail").transferred, 4u);
   EXPECT_EQ(pair_.Read(4), "tail");
+}
+
+TEST_F(PosixPty, BytesReportedSentSurviveACloseAndAnOpenRightAfter) {
+  ASSERT_TRUE(dev_->SetCommState(Line(300)));
+  const std::string text = "0123456789";
+  ASSERT_EQ(WriteAll(*dev_, text).transferred, text.size());
+  dev_.reset();
+  OpenResult again = OpenSystemDevice(pair_.SlavePath());
+  ASSERT_TRUE(again.device) << again.detail;
+  EXPECT_EQ(pair_.Read(text.size()), text);
 }
 
 TEST_F(PosixPty, ReceivedCharacterEventFiresOncePerArrival) {
@@ -351,8 +362,15 @@ int InChildWithSpareDescriptors(int spare, const std::function<void()>& warmUp, 
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(250);
     ::_exit(what());
   }
+  // Bounded: a child that hangs fails the test instead of stalling the run.
   int status = 0;
-  ::waitpid(child, &status, 0);
+  pid_t ended = 0;
+  for (int i = 0; i < 1000 && (ended = ::waitpid(child, &status, WNOHANG)) == 0; ++i) std::this_thread::sleep_for(10ms);
+  if (ended != child) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    return 254;
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
 }
 

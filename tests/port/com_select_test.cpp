@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "port/ecomport.h"
-#include "tests/port/temp_folder.h"
-#include "tests/support/recording_device.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/fake_device.h"
 
 namespace velmora::port {
 namespace {
 
 using Items = std::vector<std::string>;
-using velmora::test::RecordingDevice;
+using velmora::test::FakeDevice;
 
 // Ports listed from a directory of the test's own and an empty tty folder: the list is exactly
 // the simulated names the test adds.
@@ -23,14 +23,14 @@ class SelectTest : public ::testing::Test {
  protected:
   SelectTest() { port.SetDeviceDirectory(directory); }
 
-  std::shared_ptr<RecordingDevice> AddDevice(const std::string& name) {
-    auto device = std::make_shared<RecordingDevice>();
+  std::shared_ptr<FakeDevice> AddDevice(const std::string& name) {
+    auto device = std::make_shared<FakeDevice>();
     directory->Add(name, device);
     return device;
   }
   void UsePorts(TComSelect& select) { select.SetPortSource(directory, ttys.path()); }
 
-  testing::TempFolder ttys;
+  test::TempFolder ttys;
   std::shared_ptr<platform::DeviceDirectory> directory = std::make_shared<platform::DeviceDirectory>();
   TComPort port{"ComPort1"};
 };

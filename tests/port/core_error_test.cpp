@@ -81,7 +81,7 @@ TEST(ErrorDisplayTest, ShowsThroughTheInstalledDisplayAndRestoresThePrevious) {
     } catch (...) {
       ShowCurrentException();
     }
-    EXPECT_EQ(recorder.messages,
+    EXPECT_EQ(recorder.Messages(),
               (std::vector<std::string>{"first", "Unable to open com port (win error code: 2)", "unknown error"}));
   }
   ShowError("back");

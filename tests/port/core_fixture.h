@@ -1,7 +1,6 @@
 #pragma once
 // Shared pieces of the port core tests: a port wired to a recording device, a timeline that
-// interleaves the port's handler calls with the device calls between them, and a recorder
-// for the application's error display.
+// interleaves the port's handler calls with the device calls between them.
 
 #include <memory>
 #include <ostream>
@@ -11,7 +10,8 @@
 #include "platform/device_directory.h"
 #include "port/com_port.h"
 #include "port/error_display.h"
-#include "tests/support/recording_device.h"
+#include "tests/support/error_display_recorder.h"
+#include "tests/support/fake_device.h"
 
 namespace velmora::platform {
 // Field by field, so a failing row shows which field differs.
@@ -29,7 +29,8 @@ inline void PrintTo(const Dcb& d, std::ostream* os) {
 
 namespace velmora::port::test {
 
-using velmora::test::RecordingDevice;
+using velmora::test::ErrorDisplayRecorder;
+using velmora::test::FakeDevice;
 
 inline constexpr const char* kRecordingName = "REC";
 
@@ -37,7 +38,7 @@ inline constexpr const char* kRecordingName = "REC";
 // of its own. It watches no line events, so no monitor thread adds calls to the record and
 // the record holds exactly what the owner's calls caused.
 struct RecordedPort {
-  std::shared_ptr<RecordingDevice> device = std::make_shared<RecordingDevice>();
+  std::shared_ptr<FakeDevice> device = std::make_shared<FakeDevice>();
   std::shared_ptr<platform::DeviceDirectory> directory = std::make_shared<platform::DeviceDirectory>();
   TComPort port{"ComPort1"};
 
@@ -52,7 +53,7 @@ struct RecordedPort {
 // Handler calls ("on:BeforeOpen", "on:CTS=1") with the device calls made before each, in order.
 class Timeline {
  public:
-  Timeline(TCustomComPort& port, RecordingDevice& device) : port_(port), device_(device) {
+  Timeline(TCustomComPort& port, FakeDevice& device) : port_(port), device_(device) {
     seen_ = device_.Calls().size();
     port.OnBeforeOpen = [this](TCustomComPort&) { Mark("on:BeforeOpen"); };
     port.OnAfterOpen = [this](TCustomComPort&) { Mark("on:AfterOpen"); };
@@ -96,25 +97,9 @@ class Timeline {
   }
 
   TCustomComPort& port_;
-  RecordingDevice& device_;
+  FakeDevice& device_;
   size_t seen_ = 0;
   std::vector<std::string> entries_;
-};
-
-// Installs a display that keeps the messages; puts the previous one back at the end.
-class ErrorDisplayRecorder {
- public:
-  ErrorDisplayRecorder() {
-    previous_ = SetErrorDisplay([this](const std::string& message) { messages.push_back(message); });
-  }
-  ~ErrorDisplayRecorder() { SetErrorDisplay(std::move(previous_)); }
-  ErrorDisplayRecorder(const ErrorDisplayRecorder&) = delete;
-  ErrorDisplayRecorder& operator=(const ErrorDisplayRecorder&) = delete;
-
-  std::vector<std::string> messages;
-
- private:
-  ErrorDisplay previous_;
 };
 
 }  // namespace velmora::port::test

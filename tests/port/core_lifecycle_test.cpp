@@ -160,7 +160,7 @@ TEST_F(LifecycleTest, RefusedPurgeLeavesThePortOpenAfterTheBeforeCloseReports) {
 }
 
 TEST(PortDestructionTest, ClosesAnOpenPort) {
-  auto device = std::make_shared<test::RecordingDevice>();
+  auto device = std::make_shared<test::FakeDevice>();
   Names handlers;
   {
     test::RecordedPort rec;
@@ -174,7 +174,7 @@ TEST(PortDestructionTest, ClosesAnOpenPort) {
 
 TEST(PortDestructionTest, AFailedCloseIsShownAndTheDeviceReleasedAllTheSame) {
   test::ErrorDisplayRecorder display;
-  auto device = std::make_shared<test::RecordingDevice>();
+  auto device = std::make_shared<test::FakeDevice>();
   {
     test::RecordedPort rec;
     device = rec.device;
@@ -182,7 +182,7 @@ TEST(PortDestructionTest, AFailedCloseIsShownAndTheDeviceReleasedAllTheSame) {
     device->Fail("PurgeComm", EIO);
   }
   EXPECT_FALSE(device->IsOpen());
-  EXPECT_EQ(display.messages, Names{"PurgeComm function failed (win error code: " + std::to_string(EIO) + ")"});
+  EXPECT_EQ(display.Messages(), Names{"PurgeComm function failed (win error code: " + std::to_string(EIO) + ")"});
 }
 
 // Every caller goes through the virtual entry: a subclass sees each step.
@@ -224,7 +224,7 @@ class TracingPort : public TComPort {
 };
 
 TEST(VirtualEntryTest, OpenSettersBracketAndCloseReachTheOverrides) {
-  auto device = std::make_shared<test::RecordingDevice>();
+  auto device = std::make_shared<test::FakeDevice>();
   auto directory = std::make_shared<platform::DeviceDirectory>();
   directory->Add("REC", device);
   TracingPort port("ComPort1");

@@ -361,6 +361,8 @@ TEST(LoadingTest, ConnectedRecordedWhileLoadingOpensOnceAfterwardsWithTheLoadedS
   rec.port.SetConnected(true);
   EXPECT_TRUE(rec.port.Connected());  // recorded only
   rec.port.SetBaudRate(br4800);
+  rec.port.SetPort("ELSEWHERE");  // a recorded wish is not an open port to reopen
+  rec.port.SetPort(test::kRecordingName);
   EXPECT_EQ(rec.device->CallNames(), Names{});
   rec.port.FinishLoading();
   EXPECT_FALSE(rec.port.Loading());
@@ -378,8 +380,19 @@ TEST(LoadingTest, AFailedOpenAfterLoadingGoesToTheErrorDisplay) {
   EXPECT_NO_THROW(rec.port.FinishLoading());
   EXPECT_FALSE(rec.port.Connected());
   EXPECT_FALSE(rec.device->IsOpen());
-  EXPECT_EQ(display.messages,
+  EXPECT_EQ(display.Messages(),
             Names{"SetCommState function failed (win error code: " + std::to_string(EINVAL) + ")"});
+}
+
+TEST(LoadingTest, FinishLoadingOutsideLoadingLeavesAnOpenPortAsItIs) {
+  test::ErrorDisplayRecorder display;
+  test::RecordedPort rec;
+  rec.port.OpenPort();
+  rec.port.FinishLoading();
+  EXPECT_TRUE(rec.port.Connected());
+  EXPECT_TRUE(display.Messages().empty());
+  rec.port.ClosePort();
+  EXPECT_FALSE(rec.device->IsOpen());
 }
 
 TEST(LoadingTest, NotConnectedAfterLoadingStaysClosed) {

@@ -6,15 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "tests/port/temp_folder.h"
-#include "tests/support/recording_device.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/fake_device.h"
 
 namespace velmora::port {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempFolder;
-using testing::WriteFileBytes;
+using test::TempFolder;
+using test::WriteFileBytes;
 
 // A fake sysfs: class/tty/<name>/device links into devices/, laid out as the kernel does for
 // a USB adapter (the tty below an interface of the USB device) and for an on-board UART.
@@ -36,11 +36,22 @@ class DeviceDescriptionTest : public ::testing::Test {
     fs::create_directory_symlink(ttyDevice, Ttys() / tty / "device");
   }
 
-  void AddUart(const std::string& tty) {
-    const fs::path device = root_ / "devices/pnp0/00:01";
-    fs::create_directories(device);
-    fs::create_directories(root_ / "bus/drivers/serial");
-    fs::create_directory_symlink(root_ / "bus/drivers/serial", device / "driver");
+  // Since Linux 6.5 the tty's device is the serial core's "port", below its "ctrl", below the
+  // chip's own device; before, the tty's device was the chip's.
+  void AddUart(const std::string& tty, bool serialCoreDevices) {
+    const fs::path chip = root_ / "devices/pnp0" / (tty + "-chip");
+    fs::path device = chip;
+    fs::create_directories(chip);
+    fs::create_directories(root_ / "bus/pnp/drivers/serial");
+    fs::create_directory_symlink(root_ / "bus/pnp/drivers/serial", chip / "driver");
+    if (serialCoreDevices) {
+      for (const char* layer : {"ctrl", "port"}) {
+        device /= layer;
+        fs::create_directories(device);
+        fs::create_directories(root_ / "bus/serial-base/drivers" / layer);
+        fs::create_directory_symlink(root_ / "bus/serial-base/drivers" / layer, device / "driver");
+      }
+    }
     fs::create_directories(Ttys() / tty);
     fs::create_directory_symlink(device, Ttys() / tty / "device");
     WriteFileBytes(Ttys() / tty / "type", "4\n");
@@ -64,8 +75,10 @@ TEST_F(DeviceDescriptionTest, TwoUsbAdaptersOfOneKindDifferBySerialNumber) {
 }
 
 TEST_F(DeviceDescriptionTest, AnOnBoardUartGivesItsDriverChipAddressAndInterrupt) {
-  AddUart("ttyS0");
+  AddUart("ttyS0", false);
+  AddUart("ttyS1", true);
   EXPECT_EQ(Describe("ttyS0"), "Serial port (driver serial): 16550A UART, I/O 0x3F8, IRQ 4");
+  EXPECT_EQ(Describe("ttyS1"), "Serial port (driver serial): 16550A UART, I/O 0x3F8, IRQ 4");
 }
 
 TEST_F(DeviceDescriptionTest, APathIsFollowedToItsTty) {
@@ -77,7 +90,7 @@ TEST_F(DeviceDescriptionTest, APathIsFollowedToItsTty) {
 }
 
 TEST_F(DeviceDescriptionTest, SimulatedDevicesSayWhatTheySimulateAndUnknownNamesSayNothing) {
-  directory_.Add("SIM", std::make_shared<velmora::test::RecordingDevice>());
+  directory_.Add("SIM", std::make_shared<velmora::test::FakeDevice>());
   const auto standard = platform::DeviceDirectory::Standard();
   EXPECT_EQ(Describe("sim"), "Simulated device");
   EXPECT_NE(DescribePortDevice("LOOPBACK", *standard, Ttys()).find("loopback"), std::string::npos);

@@ -6,14 +6,14 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/port/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace velmora::port {
 namespace {
 
-using testing::ReadFileBytes;
-using testing::TempFolder;
-using testing::WriteFileBytes;
+using velmora::test::ReadFileBytes;
+using velmora::test::TempFolder;
+using velmora::test::WriteFileBytes;
 
 class IniFileTest : public ::testing::Test {
  protected:

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "port/ecomport.h"
-#include "tests/port/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace velmora::port {
 namespace {
 
-using testing::TempFolder;
-using testing::WriteFileBytes;
+using velmora::test::TempFolder;
+using velmora::test::WriteFileBytes;
 
 class UnusedDevice : public platform::NamedDevice {
  public:

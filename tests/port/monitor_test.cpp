@@ -16,7 +16,7 @@
 #include "port/com_port.h"
 #include "port/ecomport.h"
 #include "port/error_display.h"
-#include "tests/port/scripted_device.h"
+#include "tests/support/fake_device.h"
 #include "tests/support/process_cpu.h"
 #include "tests/support/pty_pair.h"
 
@@ -119,7 +119,7 @@ class MonitorTest : public ::testing::Test {
     return errorsSeen;
   }
 
-  std::shared_ptr<test::ScriptedDevice> scripted = std::make_shared<test::ScriptedDevice>();
+  std::shared_ptr<test::FakeDevice> scripted = std::make_shared<test::FakeDevice>();
   std::shared_ptr<platform::sim::LoopbackPlug> loopback = platform::sim::LoopbackPlug::Create();
   std::shared_ptr<platform::DeviceDirectory> directory = std::make_shared<platform::DeviceDirectory>();
   Journal calls;
@@ -274,26 +274,71 @@ TEST_F(MonitorTest, PortMessagesAfterCloseOrWithUnknownEventsDoNothing) {
 TEST_F(MonitorTest, AWaitThatCannotStartReleasesThePortWithOneReport) {
   port.SetPort("SCRIPT");
   port.OpenPort();
-  scripted->FailWaitsWith(EIO);
+  scripted->Fail("WaitCommEvent", EIO);
   scripted->QueueEvents(EV_TXEMPTY);  // the wait in progress ends; the next cannot start
   EXPECT_TRUE(Serve([&] { return !shown.Entries().empty(); }));
   Serve([] { return false; }, 100ms);
   EXPECT_EQ(shown.Entries(), std::vector<std::string>{"The device SCRIPT is gone (unplugged, or its far end closed); "
                                                       "the port is closed: WaitForEvent method failed (win error code: 5)"});
   EXPECT_FALSE(port.Connected());
-  scripted->FailWaitsWith(0);
+  scripted->ClearFailures();
   port.OpenPort();
   EXPECT_TRUE(port.Connected());
 }
 
-TEST_F(MonitorTest, ClosingWhileADeliveryWaitsLetsItFinishFirst) {
+TEST_F(MonitorTest, ClosingWhileADeliveryWaitsLetsItFinishFirstButTheLastLineReportIsOff) {
+  scripted->SetModemStatus(platform::MS_CTS_ON | platform::MS_DSR_ON | platform::MS_RLSD_ON);
   port.SetPort("SCRIPT");
   port.OpenPort();
-  scripted->QueueEvents(EV_TXEMPTY);
-  // The monitor now waits for this thread to run the delivery; closing must serve it.
+  calls.Clear();
+  scripted->QueueEvents(EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD);
+  // The monitor now waits for this thread to run the delivery; closing must serve it, and the
+  // lines it would report stay off once the close has said so.
   ASSERT_EQ(platform::WaitForOne(port.Sync().Pending(), 5000).kind, platform::WaitOutcome::Signalled);
   port.ClosePort();
-  EXPECT_EQ(calls.Count("TxEmpty"), 1u);
+  EXPECT_EQ(calls.Entries(), (std::vector<std::string>{"CTS-", "DSR-", "RLSD-", "TxEmpty"}));
+}
+
+TEST_F(MonitorTest, ALineErrorClearedByAReadIsKeptForTheNextDelivery) {
+  port.SetPort("SCRIPT");
+  port.OpenPort();
+  // A framing error arrives while a handler reads: the read's own queue query clears it on the
+  // device.
+  scripted->SetErrorWord(platform::CE_FRAME);
+  std::string text;
+  (void)port.ReadText(text, 1);
+  scripted->QueueEvents(EV_ERR);
+  EXPECT_TRUE(Serve([&] { return calls.Count("Error") == 1; }));
+  EXPECT_EQ(ErrorsSeen(), TComErrors{erFrame});
+  EXPECT_EQ(port.ReadLineErrors(), TComErrors{}) << "reported once";
+}
+
+TEST_F(MonitorTest, AfterPurgeAllTheMonitorGoesOn) {
+  port.SetPort("SCRIPT");
+  port.OpenPort();
+  ASSERT_TRUE(Serve([&] { return scripted->WaitsStarted() == 1; }));
+  port.PurgeAll();  // aborts the monitor's wait
+  EXPECT_TRUE(Serve([&] { return scripted->WaitsStarted() == 2; })) << "the monitor did not wait again";
+  scripted->SetInputQueue(5);
+  scripted->QueueEvents(EV_RXCHAR);
+  EXPECT_TRUE(Serve([&] { return calls.Count("RxChar") == 1; }));
+  EXPECT_TRUE(shown.Entries().empty());
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(MonitorTest, LoweringTheInputSizeOnAnOpenPortKeepsWhatIsQueued) {
+  port.SetPort("LOOP");
+  port.Buffer().SetInputSize(8192);
+  port.OpenPort();
+  std::string sent(3000, '\0');
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 13);
+  loopback->InjectReceived(sent);
+  ASSERT_TRUE(Serve([&] { return port.InputQueueCount() == 3000; }));
+  port.Buffer().SetInputSize(512);
+  EXPECT_EQ(port.InputQueueCount(), 3000);
+  std::string text;
+  EXPECT_EQ(port.ReadText(text, 4000), 3000);
+  EXPECT_TRUE(text == sent) << "the queued bytes differ";
 }
 
 TEST_F(MonitorTest, BlockingTextOperationsOnTheLoopback) {

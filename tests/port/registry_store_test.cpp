@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/port/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace velmora::port {
 namespace {
 
-using testing::TempFolder;
+using velmora::test::TempFolder;
 
 class RegistryStoreTest : public ::testing::Test {
  protected:

@@ -15,15 +15,16 @@
 #include "port/ecomport.h"
 #include "port/ini_file.h"
 #include "port/registry_store.h"
-#include "tests/port/temp_folder.h"
-#include "tests/support/recording_device.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/com_error_expect.h"
+#include "tests/support/fake_device.h"
 
 namespace velmora::port {
 namespace {
 
-using testing::ReadFileBytes;
-using testing::TempFolder;
-using testing::WriteFileBytes;
+using velmora::test::ReadFileBytes;
+using velmora::test::TempFolder;
+using velmora::test::WriteFileBytes;
 
 const TComSettingGroups kAllGroups{sgLine, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgMisc};
 
@@ -77,15 +78,9 @@ void ExpectSameSettings(const TCustomComPort& a, const TCustomComPort& b) {
   EXPECT_EQ(a.Buffer().Values(), b.Buffer().Values());
 }
 
-void ExpectComError(const std::function<void()>& call, int number) {
-  try {
-    call();
-    ADD_FAILURE() << "no EComPort " << number;
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorNumber(), number);
-    EXPECT_EQ(e.WinErrorCode(), -1);
-    EXPECT_EQ(std::string(e.what()), number == 16 ? "Failed to store settings" : "Failed to load settings");
-  }
+// Settings errors carry no system number.
+void ExpectSettingsError(const std::function<void()>& call, int number) {
+  velmora::test::ExpectComError(call, number, -1);
 }
 
 class IniSettingsTest : public ::testing::Test {
@@ -228,11 +223,11 @@ TEST_F(IniSettingsTest, SaveKeepsTheRestOfTheFile) {
 
 TEST_F(IniSettingsTest, UnwritableFileIsError16) {
   std::filesystem::create_directory(path_);
-  ExpectComError([&] { port_.SaveSettings(skIniFile, path_); }, 16);
-  ExpectComError([&] { port_.SaveSettings(skIniFile, (folder_ / "none" / "x.ini").string()); }, 16);
+  ExpectSettingsError([&] { port_.SaveSettings(skIniFile, path_); }, kErrStoreSettings);
+  ExpectSettingsError([&] { port_.SaveSettings(skIniFile, (folder_ / "none" / "x.ini").string()); }, kErrStoreSettings);
   // A port without a name has no section to write.
   TestPort unnamed("", folder_ / "registry");
-  ExpectComError([&] { unnamed.SaveSettings(skIniFile, (folder_ / "y.ini").string()); }, 16);
+  ExpectSettingsError([&] { unnamed.SaveSettings(skIniFile, (folder_ / "y.ini").string()); }, kErrStoreSettings);
 }
 
 // Errors of any class inside save and restore come out as 16 and 17; the update bracket of a
@@ -249,9 +244,9 @@ class FailingPort : public TestPort {
 
 TEST_F(IniSettingsTest, AnyFailureBecomesTheStoreErrorAndTheBracketCloses) {
   FailingPort port("ComPort1", folder_ / "registry");
-  ExpectComError([&] { port.SaveSettings(skIniFile, path_); }, 16);
+  ExpectSettingsError([&] { port.SaveSettings(skIniFile, path_); }, kErrStoreSettings);
   WriteFileBytes(path_, "[ComPort1]\nPort=COM5\n");
-  ExpectComError([&] { port.RestoreSettings(skIniFile, path_); }, 17);
+  ExpectSettingsError([&] { port.RestoreSettings(skIniFile, path_); }, kErrLoadSettings);
   EXPECT_EQ(port.UpdateCount(), 0);
   EXPECT_EQ(port.Port(), "COM5");  // read before the failure: kept
 }
@@ -277,8 +272,8 @@ class RestoreOpenPortTest : public IniSettingsTest {
     return std::count(names.begin(), names.end(), name);
   }
 
-  std::shared_ptr<velmora::test::RecordingDevice> first_ = std::make_shared<velmora::test::RecordingDevice>();
-  std::shared_ptr<velmora::test::RecordingDevice> second_ = std::make_shared<velmora::test::RecordingDevice>();
+  std::shared_ptr<velmora::test::FakeDevice> first_ = std::make_shared<velmora::test::FakeDevice>();
+  std::shared_ptr<velmora::test::FakeDevice> second_ = std::make_shared<velmora::test::FakeDevice>();
   std::shared_ptr<platform::DeviceDirectory> directory_ = std::make_shared<platform::DeviceDirectory>();
 };
 
@@ -308,7 +303,7 @@ TEST_F(RestoreOpenPortTest, ReopensAtOnceAndAppliesTheRestOnceAtTheEnd) {
 
 TEST_F(RestoreOpenPortTest, DeviceRefusingTheFinalApplyIsError17) {
   second_->Fail("SetCommState", EINVAL);
-  ExpectComError([&] { port_.RestoreSettings(skIniFile, path_); }, 17);
+  ExpectSettingsError([&] { port_.RestoreSettings(skIniFile, path_); }, kErrLoadSettings);
   EXPECT_EQ(port_.UpdateCount(), 0);
   EXPECT_EQ(port_.Port(), "REC2");
   EXPECT_EQ(port_.BaudRate(), br19200);
@@ -372,7 +367,7 @@ TEST_F(RegistrySettingsTest, AbsentNumberEndsTheRestoreWith17) {
   raw.WriteString("Port", "COM7");
   port_.SetStoredGroups({sgLine, sgBuffer});
   port_.SetDataBits(dbFive);
-  ExpectComError([&] { port_.RestoreSettings(skRegistry, "HKEY_CURRENT_USER\\Software"); }, 17);
+  ExpectSettingsError([&] { port_.RestoreSettings(skRegistry, "HKEY_CURRENT_USER\\Software"); }, kErrLoadSettings);
   EXPECT_EQ(port_.Port(), "COM7");
   // Absent texts read empty and parse to their fallbacks.
   EXPECT_EQ(port_.DataBits(), dbEight);
@@ -384,8 +379,8 @@ TEST_F(RegistrySettingsTest, PathWithoutKeyFailsBothWaysAndChangesNothing) {
   port_.SetPort("COM3");
   for (const char* path : {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\", ""}) {
     SCOPED_TRACE(path);
-    ExpectComError([&] { port_.SaveSettings(skRegistry, path); }, 16);
-    ExpectComError([&] { port_.RestoreSettings(skRegistry, path); }, 17);
+    ExpectSettingsError([&] { port_.SaveSettings(skRegistry, path); }, kErrStoreSettings);
+    ExpectSettingsError([&] { port_.RestoreSettings(skRegistry, path); }, kErrLoadSettings);
     EXPECT_EQ(port_.Port(), "COM3");
     EXPECT_EQ(port_.UpdateCount(), 0);
   }
@@ -393,7 +388,7 @@ TEST_F(RegistrySettingsTest, PathWithoutKeyFailsBothWaysAndChangesNothing) {
 
 TEST_F(RegistrySettingsTest, StoreWithoutFolderFails) {
   TestPort homeless("ComPort1", "");
-  ExpectComError([&] { homeless.SaveSettings(skRegistry, "HKEY_CURRENT_USER\\Software"); }, 16);
+  ExpectSettingsError([&] { homeless.SaveSettings(skRegistry, "HKEY_CURRENT_USER\\Software"); }, kErrStoreSettings);
 }
 
 }  // namespace

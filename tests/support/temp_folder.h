@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace velmora::port::testing {
+namespace velmora::test {
 
 class TempFolder {
  public:
@@ -42,4 +42,4 @@ inline void WriteFileBytes(const std::filesystem::path& path, const std::string&
   out << bytes;
 }
 
-}  // namespace velmora::port::testing
+}  // namespace velmora::test
