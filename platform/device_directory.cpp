@@ -29,6 +29,11 @@ OpenResult DeviceDirectory::Open(const std::string& portName) const {
   for (const Entry& e : entries_)
     if (SameNameIgnoringCase(e.name, portName)) return e.device->Open();
   if (portName.empty()) return {nullptr, ENOENT, "no port name given"};
+  // A bare name stands for a node in /dev and must not lead out of it.
+  if (portName.front() != '/' && (portName.find('/') != std::string::npos || portName.find("..") != std::string::npos))
+    return {nullptr, EINVAL,
+            "\"" + portName + "\" is not a port name: give a device name such as ttyUSB0 or a full path such as " +
+                "/dev/ttyUSB0"};
   return OpenSystemDevice(SystemDevicePath(portName));
 }
 

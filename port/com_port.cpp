@@ -13,7 +13,9 @@ namespace velmora::port {
 TCustomComPort::TCustomComPort(std::string name)
     : name_(std::move(name)) {}
 
-TCustomComPort::~TCustomComPort() {
+TCustomComPort::~TCustomComPort() { CloseOnDestruction(); }
+
+void TCustomComPort::CloseOnDestruction() noexcept {
   // Destruction cannot raise: a close that fails still releases the device, and the error
   // goes where the operator sees it.
   try {

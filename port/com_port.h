@@ -65,8 +65,8 @@ using TComLostEvent = std::function<void(TCustomComPort& Sender, const EComPort&
 class TCustomComPort {
  public:
   explicit TCustomComPort(std::string name = {});
-  // Closes an open port first; an error of that close goes to the error display, and the
-  // device is released all the same.
+  // Closes an open port first (CloseOnDestruction); an error of that close goes to the error
+  // display, and the device is released all the same.
   virtual ~TCustomComPort();
   TCustomComPort(const TCustomComPort&) = delete;
   TCustomComPort& operator=(const TCustomComPort&) = delete;
@@ -299,6 +299,11 @@ class TCustomComPort {
   virtual void EmitDeviceLost(const EComPort& reason);
 
  protected:
+  // The close of a destructor: an open port is closed, an error of that close goes to the error
+  // display and the device is released all the same; nothing on a closed port. A base
+  // destructor can only reach the base's own close operations, so a class that overrides any of
+  // them calls this first thing in its own destructor.
+  void CloseOnDestruction() noexcept;
   bool CanApply() const;
   // The open device, or EComPort `errorNumber` with EBADF when there is none.
   platform::CommDevice& DeviceOr(int errorNumber) const;
@@ -353,6 +358,7 @@ class TCustomComPort {
 class TComPort : public TCustomComPort {
  public:
   using TCustomComPort::TCustomComPort;
+  ~TComPort() override { CloseOnDestruction(); }
 };
 
 }  // namespace velmora::port

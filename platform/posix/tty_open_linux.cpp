@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cerrno>
 
 #include "platform/comm_core.h"
@@ -7,6 +9,11 @@
 namespace velmora::platform {
 
 OpenResult OpenSystemDevice(const std::string& path) {
+  // Only a character device can be a serial port: anything else is refused before it is opened.
+  // A path that cannot be looked at is left to the open, which says why.
+  struct stat node {};
+  if (::stat(path.c_str(), &node) == 0 && !S_ISCHR(node.st_mode))
+    return {nullptr, ENOTTY, path + " is not a serial device"};
   posix::TtyLineDriver::Opened opened = posix::TtyLineDriver::Open(path);
   if (!opened.driver) return {nullptr, opened.error, std::move(opened.detail)};
   int error = 0;
