@@ -1,13 +1,16 @@
 # The two commands of the README:
 #   make run    build the console and start it (installs what it needs)
-#   make test   build and run every test, also under the sanitizers, and fuzz the parsers
-# Further: make bench (prints the benchmarks' figures), make screenshot.
+#   make test   build and run every test, also under the sanitizers, check the Debian package,
+#               and fuzz the parsers and the line-error decoder
+# Further: make bench (prints the benchmarks' figures), make screenshot, make package (the
+# Debian package, build/package/velmora_<version>_amd64.deb).
 
 JOBS ?= 2
-FUZZ_SECONDS ?= 30
+# Seconds per fuzz target: three targets, about a minute in all.
+FUZZ_SECONDS ?= 20
 CMAKE_FLAGS ?=
 
-.PHONY: run test setup build bench screenshot clean
+.PHONY: run test setup build bench screenshot package clean
 
 setup:
 	@bash scripts/setup.sh
@@ -25,10 +28,24 @@ test: setup
 	cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_ASAN=ON -DVELMORA_WERROR=ON -DVELMORA_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build build/asan -j $(JOBS)
 	cd build/asan && ctest --output-on-failure --no-tests=error -j $(JOBS)
+	$(MAKE) --no-print-directory package
+	bash packaging/check-package.sh build/package/velmora_*_amd64.deb
 	cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TSAN=ON -DVELMORA_WERROR=ON -DVELMORA_GUI=OFF -DVELMORA_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build build/tsan -j $(JOBS)
 	cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure --no-tests=error -j $(JOBS) -L threads
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# Built as Debian builds its packages: its compiler and linker flags (hardened, without
+# debugging information, which a stripped package would drop anyway), and no tests.
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g dpkg-buildflags --get
+build/package/CMakeCache.txt: | setup
+	CXXFLAGS="$$($(DEB_FLAGS) CXXFLAGS) $$($(DEB_FLAGS) CPPFLAGS)" LDFLAGS="$$($(DEB_FLAGS) LDFLAGS)" \
+	  cmake -S . -B build/package -DCMAKE_BUILD_TYPE=None -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF $(CMAKE_FLAGS)
+
+package: build/package/CMakeCache.txt
+	cmake --build build/package -j $(JOBS)
+	cd build/package && rm -f velmora_*.deb && cpack -G DEB
+	@ls build/package/velmora_*.deb
 
 bench: build/release/CMakeCache.txt
 	cmake --build build/release -j $(JOBS)

@@ -84,8 +84,9 @@ void PtyReadThroughput(benchmark::State& state) {
 }
 
 // The same transfer read straight from the slave with poll() and read(), for comparison. Arg 0:
-// the pty's raw mode (the kernel's fast path); arg 1: the backend's line settings, where the
-// kernel looks at every byte to mark line errors (INPCK|PARMRK).
+// the pty's raw mode (the kernel's fast path, which the backend keeps on a pseudo-terminal);
+// arg 1: a serial line's settings, where the kernel looks at every byte to mark line errors
+// (INPCK|PARMRK).
 void PtyReadThroughputRawBaseline(benchmark::State& state) {
   constexpr size_t kTotal = 16u << 20;
   // No 0xFF: escaped, it would arrive as two bytes here.

@@ -2,6 +2,7 @@
 // state handlers.
 
 #include "console/main_window.h"
+#include "console/transmit_pane.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -9,12 +10,15 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/message_presenter.h"
+#include "console/port_reconnector.h"
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
-#include "dialogs/about_box.h"
+#include "dialogs/about_dialog.h"
 #include "dialogs/param_box.h"
+#include "port/ecomport.h"
 #include "port/qt_port_binding.h"
 #include "port/text_forms.h"
 
@@ -22,203 +26,232 @@ namespace velmora::console {
 
 namespace {
 
-enum Panel : int {
-  kSummaryPanel = 0, kStatePanel = 1, kRxPanel = 2, kTxPanel = 3,
-  kRtsPanel = 4, kCtsPanel = 5, kDsrPanel = 6, kProgressPanel = 7
-};
+QString FromBytes(const std::string& text) { return DecodeCp1251(text); }
 
-QString FromBytes(const std::string& text) { return QString::fromLocal8Bit(text); }
+// State words of a lost device: waited for, and back.
+const QString kNoDeviceWord = QStringLiteral("НЕТ ПОРТА");
+const QString kDeviceBackWord = QStringLiteral("ВОССТАНОВЛЕН");
 
 }  // namespace
 
-TForm1::~TForm1() {
+MainWindow::~MainWindow() {
   // The port outlives this body (members go after it) and may still report its lines off as
   // it closes; nothing of the half-destroyed window may be reached from there.
   DetachPortHandlers();
   // Closed here, while the binding that serves its deliveries still exists.
   try {
-    ComPort1.ClosePort();
+    port_.ClosePort();
   } catch (...) {
     port::ShowCurrentException();
   }
 }
 
-void TForm1::AttachPortHandlers() {
+void MainWindow::AttachPortHandlers() {
   // The engine calls these inside its delivery onto this thread; each is a handler boundary.
-  ComPort1.OnRxChar = [this](port::TCustomComPort&, int count) {
-    Guarded([&] { ComPort1RxChar(count); });
+  port_.OnRxChar = [this](port::TCustomComPort&, int count) {
+    Guarded([&] { OnBytesReceived(count); });
   };
-  ComPort1.OnTxEmpty = [this](port::TCustomComPort&) { Guarded([&] { ComPort1TxEmpty(); }); };
-  ComPort1.OnCTSChange = [this](port::TCustomComPort&, bool on) {
-    Guarded([&] { ComPort1CTSChange(on); });
+  port_.OnTxEmpty = [this](port::TCustomComPort&) { Guarded([&] { OnTransmitEmpty(); }); };
+  port_.OnCTSChange = [this](port::TCustomComPort&, bool on) {
+    Guarded([&] { OnCtsChanged(on); });
   };
-  ComPort1.OnDSRChange = [this](port::TCustomComPort&, bool on) {
-    Guarded([&] { ComPort1DSRChange(on); });
+  port_.OnDSRChange = [this](port::TCustomComPort&, bool on) {
+    Guarded([&] { OnDsrChanged(on); });
   };
-  ComPort1.OnError = [this](port::TCustomComPort&, port::TComErrors errors) {
-    Guarded([&] { ComPort1Error(errors); });
+  port_.OnError = [this](port::TCustomComPort&, port::TComErrors errors) {
+    Guarded([&] { OnLineErrors(errors); });
   };
-  ComPort1.OnRx80Full = [this](port::TCustomComPort&) { Guarded([&] { ComPort1Rx80Full(); }); };
+  port_.OnRx80Full = [this](port::TCustomComPort&) {
+    Guarded([&] { OnReceiveBufferAlmostFull(); });
+  };
+  // Any open, the operator's included, ends the wait for a lost device.
+  port_.OnAfterOpen = [this](port::TCustomComPort&) { Guarded([&] { reconnector_->StopWatching(); }); };
+  port_.OnDeviceLost = [this](port::TCustomComPort&, const port::EComPort&) {
+    Guarded([&] { OnDeviceLost(); });
+  };
 }
 
-void TForm1::DetachPortHandlers() {
-  ComPort1.OnRxChar = nullptr;
-  ComPort1.OnTxEmpty = nullptr;
-  ComPort1.OnCTSChange = nullptr;
-  ComPort1.OnDSRChange = nullptr;
-  ComPort1.OnError = nullptr;
-  ComPort1.OnRx80Full = nullptr;
+void MainWindow::DetachPortHandlers() {
+  port_.OnRxChar = nullptr;
+  port_.OnTxEmpty = nullptr;
+  port_.OnCTSChange = nullptr;
+  port_.OnDSRChange = nullptr;
+  port_.OnError = nullptr;
+  port_.OnRx80Full = nullptr;
+  port_.OnAfterOpen = nullptr;
+  port_.OnDeviceLost = nullptr;
 }
 
-void TForm1::FormCreate() {
-  StopTxDelay();
+void MainWindow::StartUp() {
+  StopKeyingDelay();
   ResetCounters();
   LoadSettingsFile();
-  ConsoleFont = Memo1->font();
-  binding_ = std::make_unique<port::QtPortBinding>(ComPort1);
+  transmitFont_ = transmitPane_->font();
+  binding_ = std::make_unique<port::QtPortBinding>(port_);
+  reconnector_ = std::make_unique<PortReconnector>(port_, [this] { OpenPortWithLinesDown(); });
+  connect(reconnector_.get(), &PortReconnector::reopened, this, [this] { Guarded([&] { OnDeviceReturned(); }); });
   try {
-    ComPort1.OpenPort();
-    ComPort1.SetDTRState(false);
-    SetRtsLine(false);
-    EndOfTransmission = false;
-    PendingChar.clear();
-    pendingEnd_ = false;
+    OpenPortWithLinesDown();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
-  Capturing = false;
-  SendingFile = false;
-  CaptureFileName.clear();
-  SendFileName.clear();
-  FileTransferActive = false;
+  capturing_ = false;
+  sendingFile_ = false;
+  captureFileName_.clear();
+  sendFileName_.clear();
+  fileTransferActive_ = false;
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void MainWindow::OpenPortWithLinesDown() {
+  port_.OpenPort();
+  port_.SetDTRState(false);
+  SetRts(false);
+  endOfTransmission_ = false;
+  heldBytes_.clear();
+  heldEnd_ = false;
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  Guarded([&] { FormShow(); });
+  Guarded([&] { FocusTransmitPane(); });
 }
 
-void TForm1::FormShow() { FocusInput(); }
-
-void TForm1::closeEvent(QCloseEvent* event) {
-  Guarded([&] { FormCloseQuery(); });
+void MainWindow::closeEvent(QCloseEvent* event) {
+  Guarded([&] { RunCloseSequence(); });
   event->accept();  // the close is never refused
 }
 
-void TForm1::FormCloseQuery() {
+void MainWindow::RunCloseSequence() {
   // The window manager, the menu and a stop signal may all ask; the sequence runs once.
   if (closed_) return;
   closed_ = true;
+  reconnector_->StopWatching();
   SaveSettingsFile();
-  if (!ComPort1.Connected()) return;
+  if (!port_.Connected()) return;
   try {
-    SetRtsLine(false);
-    ComPort1.ClosePort();
+    SetRts(false);
+    port_.ClosePort();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
 }
 
-void TForm1::OpenPortGuarded() {
+void MainWindow::OpenPortGuarded() {
   try {
-    ComPort1.OpenPort();
+    port_.OpenPort();
   } catch (const std::exception& e) {
-    ShowLinkError(FromBytes(e.what()));
+    ShowLinkError(e);
   }
 }
 
 // --- status bar -------------------------------------------------------------------------
 
-QString TForm1::PanelText(int panel) const { return SB1->PanelText(panel); }
+QString MainWindow::PanelText(StatusPanel panel) const { return statusPanels_->PanelText(panel); }
 
-void TForm1::ShowState(const QString& word) { SB1->SetPanelText(kStatePanel, word); }
-
-void TForm1::ShowRxTx() {
-  SB1->SetPanelText(kRxPanel, QStringLiteral("Rx: %1").arg(RxCount));
-  SB1->SetPanelText(kTxPanel, QStringLiteral("Tx: %1").arg(TxCount));
+void MainWindow::ShowState(const QString& word) {
+  statusPanels_->SetPanelText(StatusPanel::State, word);
 }
 
-void TForm1::ResetCounters() {
-  TxCount = 0;
-  RxCount = 0;
-  ComErrorCount = 0;
-  BufErrorCount = 0;
-  ShowRxTx();
+void MainWindow::ShowCounters() {
+  statusPanels_->SetPanelText(StatusPanel::Rx, QStringLiteral("Rx: %1").arg(counters_.RxCount));
+  statusPanels_->SetPanelText(StatusPanel::Tx, QStringLiteral("Tx: %1").arg(counters_.TxCount));
 }
 
-dialogs::TrafficCounters::Figures TForm1::CounterFigures() const {
-  return {RxCount, TxCount, ComErrorCount, BufErrorCount};
+void MainWindow::ResetCounters() {
+  counters_ = Figures{};
+  ShowCounters();
 }
 
-void TForm1::ShowPortSummary() {
+dialogs::TrafficCounters::Figures MainWindow::CounterFigures() const { return counters_; }
+
+void MainWindow::ShowPortSummary() {
   const QStringList parts = {
-      FromBytes(ComPort1.Port()),
-      FromBytes(port::BaudRateText(ComPort1.BaudRate())),
-      FromBytes(port::DataBitsText(ComPort1.DataBits())),
-      FromBytes(port::StopBitsText(ComPort1.StopBits())),
-      FromBytes(port::ParityText(ComPort1.Parity().Bits())),
-      FromBytes(port::FlowControlText(ComPort1.FlowControl().FlowControl())),
+      FromBytes(port_.Port()),
+      FromBytes(port::BaudRateText(port_.BaudRate())),
+      FromBytes(port::DataBitsText(port_.DataBits())),
+      FromBytes(port::StopBitsText(port_.StopBits())),
+      FromBytes(port::ParityText(port_.Parity().Bits())),
+      FromBytes(port::FlowControlText(port_.FlowControl().FlowControl())),
   };
-  SB1->SetPanelText(kSummaryPanel, parts.join(QStringLiteral(", ")));
+  statusPanels_->SetPanelText(StatusPanel::PortSummary, parts.join(QStringLiteral(", ")));
 }
 
-void TForm1::FocusInput() { Memo1->setFocus(); }
+void MainWindow::FocusTransmitPane() { transmitPane_->setFocus(); }
 
-void TForm1::Timer2Timer() {
-  if (!RtsOn) ShowState(QStringLiteral("ОЖИДАНИЕ"));
+void MainWindow::OnIdleTick() {
+  if (!rtsRaised_) ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОЖИДАНИЕ"));
 }
 
-void TForm1::ComPort1CTSChange(bool OnOff) {
-  SB1->SetPanelText(kCtsPanel, OnOff ? QStringLiteral("CTS") : QString());
+bool MainWindow::WaitingForDeviceReturn() const { return reconnector_ && reconnector_->IsWatching(); }
+
+void MainWindow::OnDeviceLost() {
+  // Whatever was keyed or held back for the line went with the device; the port is closed, so
+  // RTS is only shown down, not set.
+  StopKeyingDelay();
+  heldBytes_.clear();
+  heldEnd_ = false;
+  endOfTransmission_ = false;
+  rtsRaised_ = false;
+  statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+  // A send cannot go on without its device: it ends as if the operator had stopped it, the
+  // progress panel showing how far it got. A capture stays open for the device's return.
+  if (sendingFile_) {
+    sendFileButton_->setChecked(false);
+    EndFileSend();
+  }
+  if (!closed_) reconnector_->WatchForReturn();
+  ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОШИБКА"));
 }
 
-void TForm1::ComPort1DSRChange(bool OnOff) {
-  SB1->SetPanelText(kDsrPanel, OnOff ? QStringLiteral("DSR") : QString());
+void MainWindow::OnDeviceReturned() { ShowState(kDeviceBackWord); }
+
+void MainWindow::OnCtsChanged(bool on) {
+  statusPanels_->SetPanelText(StatusPanel::Cts, on ? QStringLiteral("CTS") : QString());
+}
+
+void MainWindow::OnDsrChanged(bool on) {
+  statusPanels_->SetPanelText(StatusPanel::Dsr, on ? QStringLiteral("DSR") : QString());
 }
 
 // --- menu commands and buttons -----------------------------------------------------------
 
-void TForm1::N7Click() { close(); }
+void MainWindow::Exit() { close(); }
 
-void TForm1::N8Click() {
-  if (!dialogs::ExecuteParamBox(ComPort1, TxDelay, RtsCtsMode, CrLfMode, EditorPath, ConsoleFont,
-                                true))
+void MainWindow::EditPortSettings() {
+  bool confirmed = false;
+  try {
+    confirmed = dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
+                                         options_.lineEnding, options_.viewerPath, transmitFont_, true);
+  } catch (const port::EComPort& e) {
+    // The port list could not be read: no dialog was shown, nothing changed.
+    if (e.ErrorNumber() == port::kErrRegistry) throw;
+    // The port chosen could not be opened (or refused its settings): the operator hears it as
+    // any failed open, and the summary shows the port as it now stands.
+    reconnector_->PortChosen();
+    ShowLinkError(e);
+    ShowPortSummary();
     return;
-  Memo1->setFont(ConsoleFont);
-  if (!ComPort1.Connected()) OpenPortGuarded();
+  }
+  if (!confirmed) return;
+  transmitPane_->setFont(transmitFont_);
+  reconnector_->PortChosen();
+  if (!port_.Connected()) OpenPortGuarded();
   SaveSettingsFile();
   ShowPortSummary();
 }
 
-void TForm1::N10Click() { dialogs::ExecuteAboutBox(this); }
+void MainWindow::ShowAbout() { dialogs::ExecuteAboutBox(this); }
 
-void TForm1::N11Click() { dialogs::ExecuteStatForm(this, *this); }
+void MainWindow::ShowStatistics() { dialogs::ExecuteStatForm(this, *this); }
 
-void TForm1::Button1Click() {
-  Memo1->clear();
-  FocusInput();
+void MainWindow::ClearTransmitPane() {
+  transmitPane_->clear();
+  FocusTransmitPane();
 }
 
-void TForm1::Button2Click() {
+void MainWindow::ClearReceivePane() {
   receivePane_->Clear();
-  FocusInput();
+  FocusTransmitPane();
 }
-
-// The file commands come with the file functions; until then their buttons only spring back.
-void TForm1::Button3Click() {
-  Button3->setChecked(false);
-  FocusInput();
-}
-
-void TForm1::Button4Click() { FocusInput(); }
-
-void TForm1::Button5Click() {
-  Button5->setChecked(false);
-  FocusInput();
-}
-
-void TForm1::SButton1Click() { FocusInput(); }
-void TForm1::SButton2Click() { FocusInput(); }
-void TForm1::SButton3Click() { FocusInput(); }
 
 }  // namespace velmora::console

@@ -1,28 +1,35 @@
 #pragma once
-// TForm1: the console's main window and the owner of everything the operator works with — the
-// serial port ComPort1, the transmit pane Memo1, the receive pane Memo2, the status bar SB1,
-// the two timers, the menu, the console options and the traffic counters.
+// MainWindow: the console's one top-level window and the owner of everything the operator works
+// with — the serial port, the transmit pane (typed keys go out of the port), the receive pane
+// (what arrives, as text, hexadecimal or binary), the status bar, the keying-delay and idle
+// timers, the menu, the console options and the traffic counters.
 //
-// Components carry their form names as Qt object names (Memo1, SB1, Button1 …, SButton1 …,
-// Timer1, N8 …). Window creation (FormCreate) runs in the constructor: it loads the settings
-// file ZORVA.INI from the per-user configuration folder and opens the port; closing the window
-// by any way runs the close sequence once (settings saved, RTS dropped, port closed).
+// Widgets carry the form names of the original layout as Qt object names (Memo1, SB1, Button1 …,
+// SButton1 …, Timer1, N8 …), so tests and scripts find them; console/README.md maps each object
+// name to its member and role. Window creation runs in the constructor: it loads the settings
+// file ZORVA.INI from the per-user configuration folder and opens the port. Closing the window by
+// any way runs the close sequence once (settings saved, RTS dropped, port closed). When the port
+// loses its device, the window shows the closed state and waits for the device to come back, then
+// reopens it as at start (PortReconnector).
 //
-// Threads: everything runs on the user-interface thread; the port's monitor hands its events
-// to that thread through the Qt port binding, so handlers, timers and menu commands never run
+// Threads: everything runs on the user-interface thread; the port's monitor hands its events to
+// that thread through the Qt port binding, so handlers, timers and menu commands never run
 // concurrently and nothing here takes a lock.
 //
-// Errors: errors of opening and closing the port go to the link error box, errors of the
-// settings file to the configuration error box, both through the window's MessagePresenter.
-// Every other error that reaches a handler boundary (a key press on a closed port, a failed
-// read) goes to the application's error display (port::ShowCurrentException); no exception
-// leaves a handler into Qt's event loop.
+// Errors: errors of opening and closing the port go to the link error box, errors of the settings
+// file to the settings-file error box, both through the window's MessagePresenter. Every other
+// error that reaches a handler boundary (a key press on a closed port, a failed read) goes to the
+// application's error display (port::ShowCurrentException); no exception leaves a handler into
+// Qt's event loop.
 //
-// The code is split by concern: layout (main_window_layout.cpp), window life and status bar
-// (main_window.cpp), settings file (settings_file.cpp), transmit (transmit.cpp), receive
-// (receive.cpp), error boxes (error_boxes.cpp).
+// The code is split by concern: layout (main_window_layout.cpp), window life, status bar and menu
+// commands (main_window.cpp), settings file (settings_file.cpp), transmit (transmit.cpp), receive
+// (receive.cpp), file send, capture and view (file_commands.cpp), error boxes (error_boxes.cpp).
 
+#include <chrono>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,14 +37,20 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "console/capture_file.h"
+#include "console/console_options.h"
+#include "console/file_dialogs.h"
+#include "console/file_send.h"
 #include "console/message_presenter.h"
-#include "dialogs/stat_form.h"
+#include "console/port_reconnector.h"
+#include "console/status_panels.h"
+#include "dialogs/statistics_dialog.h"
 #include "platform/device_directory.h"
 #include "port/com_port.h"
 #include "port/qt_port_binding.h"
 
 class QAction;
-class QLabel;
+class QKeyEvent;
 class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
@@ -49,128 +62,98 @@ namespace velmora::console {
 
 class PaneLineLimit;
 class ReceivePane;
+class TransmitPane;
 
-class StatusPanels;
-
-class TForm1 : public QMainWindow, public dialogs::TrafficCounters {
+class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   Q_OBJECT
 
  public:
   // `directory` is where port names are opened (null: the standard one); `presenter` shows the
   // error boxes (null: message boxes).
-  explicit TForm1(std::shared_ptr<platform::DeviceDirectory> directory = nullptr,
-                  std::unique_ptr<MessagePresenter> presenter = nullptr,
-                  QWidget* parent = nullptr);
-  ~TForm1() override;
+  explicit MainWindow(std::shared_ptr<platform::DeviceDirectory> directory = nullptr,
+                      std::unique_ptr<MessagePresenter> presenter = nullptr,
+                      QWidget* parent = nullptr);
+  ~MainWindow() override;
 
-  // --- the port and the console options --------------------------------------------------
-  port::TComPort ComPort1{"ComPort1"};
-
-  int32_t RtsCtsMode = 0;  // 1: RTS per burst; 0: RTS with a delay, dropped after Enter
-  int32_t TxDelay = 0;     // milliseconds between raising RTS and the first character
-  int32_t CrLfMode = 0;    // Enter sends 0 nothing, 1 CR LF, 2 CR, 3 LF
-  QString EditorPath;      // viewer of the capture file
-  QFont ConsoleFont;       // the transmit pane's font, edited by the parameters dialog
-
-  // --- counters ---------------------------------------------------------------------------
-  int32_t RxCount = 0;
-  int32_t TxCount = 0;
-  int32_t ComErrorCount = 0;
-  int32_t BufErrorCount = 0;
+  // --- the port, the options, the counters ------------------------------------------------
+  port::TComPort& Port() { return port_; }
+  // Loaded from and saved to the settings file; edited by the parameters dialog.
+  ConsoleOptions& Options() { return options_; }
+  const ConsoleOptions& Options() const { return options_; }
 
   Figures CounterFigures() const override;
   void ResetCounters() override;
 
-  // --- transmit state ---------------------------------------------------------------------
-  bool RtsOn = false;
-  bool EndOfTransmission = false;
-  // Bytes held back while the transmit delay runs: the first character and whatever the
-  // operator types before the delay ends, so the line gets them in the order typed.
-  std::string PendingChar;
-  bool FileTransferActive = false;
-
-  // --- file send and capture state (their commands come later) -----------------------------
-  bool SendingFile = false;
-  bool Capturing = false;
-  QString SendFileName;
-  QString CaptureFileName;
-
-  // --- components -------------------------------------------------------------------------
-  QWidget* Panel1 = nullptr;
-  QWidget* Panel3 = nullptr;
-  QSplitter* Splitter1 = nullptr;
-  QPlainTextEdit* Memo1 = nullptr;
-  QPlainTextEdit* Memo2 = nullptr;
-  QPushButton* Button1 = nullptr;
-  QPushButton* Button2 = nullptr;
-  QPushButton* Button3 = nullptr;
-  QPushButton* Button4 = nullptr;
-  QPushButton* Button5 = nullptr;
-  QToolButton* SButton1 = nullptr;
-  QToolButton* SButton2 = nullptr;
-  QToolButton* SButton3 = nullptr;
-  StatusPanels* SB1 = nullptr;
-  QTimer* Timer1 = nullptr;
-  QTimer* Timer2 = nullptr;
-  QAction* N7 = nullptr;   // &Выход
-  QAction* N8 = nullptr;   // &Настройка порта...
-  QAction* N10 = nullptr;  // &О программе...
-  QAction* N11 = nullptr;  // &Статистика...
-
-  QString PanelText(int panel) const;
-  ReceivePane& ReceiveView() { return *receivePane_; }
+  // --- what the window shows --------------------------------------------------------------
+  QString PanelText(StatusPanel panel) const;
+  ReceivePane& ReceiveContent() { return *receivePane_; }
   // The settings file's full path.
   QString SettingsFilePath() const;
-  MessagePresenter& Presenter() { return *presenter_; }
 
-  // --- window operations ------------------------------------------------------------------
   void ShowState(const QString& word);
-  void ShowRxTx();
+  // "Rx: n" and "Tx: n" from the counters.
+  void ShowCounters();
   void ShowPortSummary();
-  void ShowLinkError(const QString& message);
-  void ShowConfigError(const QString& message);
-  void FocusInput();
+  // The link error box quotes `message`; below it stands `reason`, what the operator can do,
+  // when there is one.
+  void ShowLinkError(const QString& message, const QString& reason = {});
+  // The same for an error caught while opening or closing the port: an engine error brings
+  // the system's reason the device layer gave.
+  void ShowLinkError(const std::exception& error);
+  void ShowSettingsFileError(const QString& message);
+  void FocusTransmitPane();
 
   void LoadSettingsFile();
   void SaveSettingsFile();
 
+  // True while the port's lost device is being waited for, to be reopened when it returns.
+  bool WaitingForDeviceReturn() const;
+
   // --- transmit path ----------------------------------------------------------------------
-  void SendChar(char c);
-  void SetRtsLine(bool on);
-  void StartTxDelay();
-  void StopTxDelay();
+  // True while the console holds RTS raised.
+  bool RtsRaised() const { return rtsRaised_; }
+  // Enter has been handled: RTS drops at the next transmit-empty event.
+  bool EndOfTransmissionMarked() const { return endOfTransmission_; }
+  // One character with the keying rules; Enter (CR) sends the chosen line ending.
+  void SendCharacter(char c);
+  void SetRts(bool on);
+  void StartKeyingDelay();
+  void StopKeyingDelay();
 
   // --- receive path -----------------------------------------------------------------------
   // The display mode's form of received bytes.
   std::string ConvertForDisplay(const std::string& chunk) const;
 
-  // --- handlers ---------------------------------------------------------------------------
-  void FormCreate();
-  void FormShow();
-  void FormCloseQuery();
-  void N7Click();
-  void N8Click();
-  void N10Click();
-  void N11Click();
-  void Button1Click();
-  void Button2Click();
-  void Button3Click();
-  void Button4Click();
-  void Button5Click();
-  void SButton1Click();
-  void SButton2Click();
-  void SButton3Click();
-  void Timer1Timer();
-  void Timer2Timer();
-  // A character typed in the transmit pane; the pane also shows and edits it as usual.
-  void Memo1KeyPress(QChar key);
+  // --- menu commands and buttons ----------------------------------------------------------
+  void Exit();
+  void EditPortSettings();
+  void ShowAbout();
+  void ShowStatistics();
+  void ClearTransmitPane();
+  void ClearReceivePane();
+  void ToggleCapture();
+  void ViewCaptureFile();
+  void ToggleFileSend();
+  // The open and save dialogs of the file commands; tests answer them in advance.
+  FileDialogs& FileChoosers();
 
-  void ComPort1RxChar(int Count);
-  void ComPort1TxEmpty();
-  void ComPort1CTSChange(bool OnOff);
-  void ComPort1DSRChange(bool OnOff);
-  void ComPort1Error(port::TComErrors Errors);
-  void ComPort1Rx80Full();
+  // --- timers and the transmit pane's keys ------------------------------------------------
+  void OnKeyingDelayElapsed();
+  // Puts the idle word back into the state panel unless RTS is held raised.
+  void OnIdleTick();
+  // A character typed in the transmit pane; the pane also shows and edits it as usual.
+  void OnCharacterTyped(QChar key);
+
+  // --- the port's events ------------------------------------------------------------------
+  void OnBytesReceived(int count);
+  void OnTransmitEmpty();
+  void OnCtsChanged(bool on);
+  void OnDsrChanged(bool on);
+  void OnLineErrors(port::TComErrors errors);
+  void OnReceiveBufferAlmostFull();
+  // The port released its device (unplugged, far end gone); the engine has shown the report.
+  void OnDeviceLost();
+  void OnDeviceReturned();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -178,6 +161,12 @@ class TForm1 : public QMainWindow, public dialogs::TrafficCounters {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Window creation: counters, settings file, port opened with DTR and RTS dropped.
+  void StartUp();
+  // The port opened with DTR and RTS dropped at once and nothing held for the line; raises when
+  // the open fails.
+  void OpenPortWithLinesDown();
+  void RunCloseSequence();
   void BuildLayout();
   void BuildMenu();
   void BuildStatusBar();
@@ -186,17 +175,79 @@ class TForm1 : public QMainWindow, public dialogs::TrafficCounters {
   void DetachPortHandlers();
   void OpenPortGuarded();
   void WriteAndCount(const std::string& bytes);
-  void SelectDisplayMode(QToolButton* pressed);
+  // Runs a step that reaches the device; a failure because the device has just gone (the port
+  // not yet released) is left to the release, which reports the loss once.
+  void LeavingLossToTheRelease(const std::function<void()>& step);
+  void OnDisplayModeClicked(QToolButton* pressed);
   void AppendMarkerLine(const QString& marker);
-  void HandleMemo1Key(QKeyEvent* event);
+  void OnTransmitPaneKey(QKeyEvent* event);
+  // File send, capture and view (file_commands.cpp).
+  void StartFileSend();
+  bool ReadFileToSend(const QString& path, uint64_t size);
+  // A transmit-empty event during a send: counts the character, shows the progress, sends the
+  // next one or ends the send.
+  void StepFileSend();
+  void EndFileSend();
+  void StartCapture();
+  void EndCapture();
+  void WriteCapture(const std::string& shown);
+  void UpdateReceiveButtons();
+  void ShowTakenOver(QPlainTextEdit* pane, bool taken);
+
+  port::TComPort port_{"ComPort1"};  // the name is the settings file's section
+  ConsoleOptions options_;
+  QFont transmitFont_;  // the transmit pane's font, edited by the parameters dialog
+  Figures counters_;
+
+  // Transmit state.
+  bool rtsRaised_ = false;
+  bool endOfTransmission_ = false;
+  // Bytes held back while the keying delay runs: the first character and whatever the operator
+  // types before the delay ends, so the line gets them in the order typed.
+  std::string heldBytes_;
+  // Enter's end-of-transmission mark, waiting with the held bytes for the delay to end.
+  bool heldEnd_ = false;
+  // The held bytes go out no earlier than this.
+  std::chrono::steady_clock::time_point keyingDeadline_;
+  bool fileTransferActive_ = false;
+
+  // File send and capture state.
+  bool sendingFile_ = false;
+  bool capturing_ = false;
+  QString sendFileName_;
+  QString captureFileName_;
+  FileSendProgress fileSend_;
+  CaptureFile captureFile_;
+  bool captureWriteFailed_ = false;  // reported once per capture
+  FileDialogs fileDialogs_;
+
+  // Widgets (owned by the window's widget tree).
+  QWidget* transmitPanel_ = nullptr;
+  QWidget* receivePanel_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  TransmitPane* transmitPane_ = nullptr;
+  QPlainTextEdit* receiveView_ = nullptr;
+  QPushButton* clearTransmitButton_ = nullptr;
+  QPushButton* sendFileButton_ = nullptr;
+  QPushButton* clearReceiveButton_ = nullptr;
+  QPushButton* captureButton_ = nullptr;
+  QPushButton* viewFileButton_ = nullptr;
+  QToolButton* asciiButton_ = nullptr;
+  QToolButton* hexButton_ = nullptr;
+  QToolButton* binButton_ = nullptr;
+  StatusPanels* statusPanels_ = nullptr;
+  QTimer* keyingDelay_ = nullptr;
+  QTimer* idleTimer_ = nullptr;
+  QAction* exitAction_ = nullptr;
+  QAction* portSettingsAction_ = nullptr;
+  QAction* aboutAction_ = nullptr;
+  QAction* statisticsAction_ = nullptr;
 
   std::unique_ptr<MessagePresenter> presenter_;
   std::unique_ptr<port::QtPortBinding> binding_;
+  std::unique_ptr<PortReconnector> reconnector_;  // goes before the port it reopens
   ReceivePane* receivePane_ = nullptr;
   PaneLineLimit* transmitLimit_ = nullptr;
-  // Enter's end-of-transmission mark, waiting with the held bytes for the delay to end.
-  bool pendingEnd_ = false;
-  bool shownOnce_ = false;
   bool closed_ = false;
 };
 

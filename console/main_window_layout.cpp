@@ -1,5 +1,7 @@
 // The main window's components: panels, panes, buttons, splitter, menu, status bar, timers.
 
+#include <algorithm>
+
 #include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -17,12 +20,16 @@
 #include "console/message_presenter.h"
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
+#include "console/transmit_pane.h"
 
 namespace velmora::console {
 
 namespace {
 
+constexpr int kDesignWidth = 646;
+constexpr int kDesignHeight = 480;
 constexpr int kHeaderHeight = 32;
+constexpr int kStatusBarSpacing = 6;  // between the bar's items, as Qt lays them out
 constexpr int kReceivePanelHeight = 186;
 constexpr int kSplitterWidth = 4;
 constexpr int kPaneLineLimit = 2000;
@@ -68,8 +75,8 @@ QLabel* MakeCaption(const QString& text) {
 
 }  // namespace
 
-TForm1::TForm1(std::shared_ptr<platform::DeviceDirectory> directory,
-               std::unique_ptr<MessagePresenter> presenter, QWidget* parent)
+MainWindow::MainWindow(std::shared_ptr<platform::DeviceDirectory> directory,
+                       std::unique_ptr<MessagePresenter> presenter, QWidget* parent)
     : QMainWindow(parent),
       presenter_(presenter ? std::move(presenter) : std::make_unique<MessageBoxPresenter>()) {
   setObjectName(QStringLiteral("Form1"));
@@ -79,136 +86,145 @@ TForm1::TForm1(std::shared_ptr<platform::DeviceDirectory> directory,
   QFont formFont = font();
   formFont.setPointSize(8);
   setFont(formFont);
-  resize(646, 480);
+  resize(kDesignWidth, kDesignHeight);
   move(191, 167);
   BuildLayout();
   BuildMenu();
   BuildStatusBar();
+  // The design width was chosen for a smaller font: widen the window once, before it is shown,
+  // as far as the status bar needs to show a usual port summary whole. This depends on the font
+  // only, never on the port's name, and nothing widens it later.
+  // The bar's size grip appears only with the window: its room is counted here.
+  const int gripRoom = style()->pixelMetric(QStyle::PM_SizeGripSize) + 2 * kStatusBarSpacing;
+  resize(std::max(kDesignWidth, statusPanels_->sizeHint().width() + gripRoom), kDesignHeight);
   ConnectHandlers();
-  ComPort1.SetDeviceDirectory(directory ? std::move(directory)
-                                        : platform::DeviceDirectory::Standard());
+  port_.SetDeviceDirectory(directory ? std::move(directory)
+                                     : platform::DeviceDirectory::Standard());
   AttachPortHandlers();
-  FormCreate();
+  StartUp();
 }
 
-void TForm1::BuildLayout() {
+void MainWindow::BuildLayout() {
   QHBoxLayout* header = nullptr;
   QVBoxLayout* body = nullptr;
 
-  Panel1 = MakePanel("Panel1", header, body);
+  transmitPanel_ = MakePanel("Panel1", header, body);
   header->addWidget(MakeCaption(QStringLiteral("Передача")));
-  Button1 = MakeButton(Panel1, "Button1", QStringLiteral("О&чистить"), false);
-  Button5 = MakeButton(Panel1, "Button5", QStringLiteral("П&ередать файл"), true);
-  header->addWidget(Button1);
-  header->addWidget(Button5);
+  clearTransmitButton_ = MakeButton(transmitPanel_, "Button1", QStringLiteral("О&чистить"), false);
+  sendFileButton_ = MakeButton(transmitPanel_, "Button5", QStringLiteral("П&ередать файл"), true);
+  header->addWidget(clearTransmitButton_);
+  header->addWidget(sendFileButton_);
   header->addStretch(1);
-  Memo1 = new QPlainTextEdit(Panel1);
-  Memo1->setObjectName(QStringLiteral("Memo1"));
-  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  transmitPane_ = new TransmitPane(transmitPanel_);
+  transmitPane_->setObjectName(QStringLiteral("Memo1"));
+  transmitPane_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  transmitPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   // Tab moves the focus, as in a dialog; it is not typed into the pane (nor sent).
-  Memo1->setTabChangesFocus(true);
-  Memo1->installEventFilter(this);
-  body->addWidget(Memo1, 1);
-  transmitLimit_ = new PaneLineLimit(Memo1, kPaneLineLimit);
-  ConsoleFont = Memo1->font();
+  transmitPane_->setTabChangesFocus(true);
+  transmitPane_->installEventFilter(this);
+  body->addWidget(transmitPane_, 1);
+  transmitLimit_ = new PaneLineLimit(transmitPane_, kPaneLineLimit);
+  transmitFont_ = transmitPane_->font();
 
-  Panel3 = MakePanel("Panel3", header, body);
+  receivePanel_ = MakePanel("Panel3", header, body);
   header->addWidget(MakeCaption(QStringLiteral("Прием")));
-  Button2 = MakeButton(Panel3, "Button2", QStringLiteral("&Очистить"), false);
-  Button3 = MakeButton(Panel3, "Button3", QStringLiteral("&Записать в файл"), true);
-  Button4 = MakeButton(Panel3, "Button4", QStringLiteral("Прос&мотреть файл"), false);
-  header->addWidget(Button2);
-  header->addWidget(Button3);
-  header->addWidget(Button4);
+  clearReceiveButton_ = MakeButton(receivePanel_, "Button2", QStringLiteral("&Очистить"), false);
+  captureButton_ = MakeButton(receivePanel_, "Button3", QStringLiteral("&Записать в файл"), true);
+  viewFileButton_ =
+      MakeButton(receivePanel_, "Button4", QStringLiteral("Прос&мотреть файл"), false);
+  header->addWidget(clearReceiveButton_);
+  header->addWidget(captureButton_);
+  header->addWidget(viewFileButton_);
   header->addSpacing(8);
-  SButton1 = MakeModeButton(Panel3, "SButton1", QStringLiteral("&ASCII"));
-  SButton2 = MakeModeButton(Panel3, "SButton2", QStringLiteral("&Hex"));
-  SButton3 = MakeModeButton(Panel3, "SButton3", QStringLiteral("&Bin"));
-  SButton1->setChecked(true);
-  header->addWidget(SButton1);
-  header->addWidget(SButton2);
-  header->addWidget(SButton3);
+  asciiButton_ = MakeModeButton(receivePanel_, "SButton1", QStringLiteral("&ASCII"));
+  hexButton_ = MakeModeButton(receivePanel_, "SButton2", QStringLiteral("&Hex"));
+  binButton_ = MakeModeButton(receivePanel_, "SButton3", QStringLiteral("&Bin"));
+  asciiButton_->setChecked(true);
+  header->addWidget(asciiButton_);
+  header->addWidget(hexButton_);
+  header->addWidget(binButton_);
   header->addStretch(1);
-  Memo2 = new QPlainTextEdit(Panel3);
-  Memo2->setObjectName(QStringLiteral("Memo2"));
-  Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo2->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
-  body->addWidget(Memo2, 1);
-  receivePane_ = new ReceivePane(Memo2);
+  receiveView_ = new ReceiveTextView(receivePanel_);
+  receiveView_->setObjectName(QStringLiteral("Memo2"));
+  receiveView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  receiveView_->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
+  body->addWidget(receiveView_, 1);
+  receivePane_ = new ReceivePane(receiveView_);
 
-  Splitter1 = new QSplitter(Qt::Vertical, this);
-  Splitter1->setObjectName(QStringLiteral("Splitter1"));
-  Splitter1->setHandleWidth(kSplitterWidth);
-  Splitter1->setOpaqueResize(false);  // the boundary is dragged as a line
-  Splitter1->setChildrenCollapsible(false);
-  Splitter1->addWidget(Panel1);
-  Splitter1->addWidget(Panel3);
+  splitter_ = new QSplitter(Qt::Vertical, this);
+  splitter_->setObjectName(QStringLiteral("Splitter1"));
+  splitter_->setHandleWidth(kSplitterWidth);
+  splitter_->setOpaqueResize(false);  // the boundary is dragged as a line
+  splitter_->setChildrenCollapsible(false);
+  splitter_->addWidget(transmitPanel_);
+  splitter_->addWidget(receivePanel_);
   // The receive panel keeps its height when the window is resized.
-  Splitter1->setStretchFactor(0, 1);
-  Splitter1->setStretchFactor(1, 0);
-  Splitter1->setSizes({height() - kReceivePanelHeight, kReceivePanelHeight});
-  setCentralWidget(Splitter1);
+  splitter_->setStretchFactor(0, 1);
+  splitter_->setStretchFactor(1, 0);
+  splitter_->setSizes({height() - kReceivePanelHeight, kReceivePanelHeight});
+  setCentralWidget(splitter_);
 
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer2 = new QTimer(this);
-  Timer2->setObjectName(QStringLiteral("Timer2"));
-  Timer2->setInterval(1000);
+  keyingDelay_ = new QTimer(this);
+  keyingDelay_->setObjectName(QStringLiteral("Timer1"));
+  // The coarse kind may fire up to 5 % early; the delay lets a radio key up, so it is a floor.
+  keyingDelay_->setTimerType(Qt::PreciseTimer);
+  idleTimer_ = new QTimer(this);
+  idleTimer_->setObjectName(QStringLiteral("Timer2"));
+  idleTimer_->setInterval(1000);
 }
 
-void TForm1::BuildMenu() {
+void MainWindow::BuildMenu() {
   const auto addItem = [this](QMenu* menu, const char* name, const QString& caption) {
     QAction* action = menu->addAction(caption);
     action->setObjectName(QString::fromLatin1(name));
     return action;
   };
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
-  N11 = addItem(file, "N11", QStringLiteral("&Статистика..."));
+  statisticsAction_ = addItem(file, "N11", QStringLiteral("&Статистика..."));
   file->addSeparator();
-  N7 = addItem(file, "N7", QStringLiteral("&Выход"));
+  exitAction_ = addItem(file, "N7", QStringLiteral("&Выход"));
   QMenu* parameters = menuBar()->addMenu(QStringLiteral("П&раметры"));
-  N8 = addItem(parameters, "N8", QStringLiteral("&Настройка порта..."));
+  portSettingsAction_ = addItem(parameters, "N8", QStringLiteral("&Настройка порта..."));
   QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
-  N10 = addItem(help, "N10", QStringLiteral("&О программе..."));
+  aboutAction_ = addItem(help, "N10", QStringLiteral("&О программе..."));
 }
 
-void TForm1::BuildStatusBar() {
-  SB1 = new StatusPanels(this);
-  SB1->setObjectName(QStringLiteral("SB1"));
-  setStatusBar(SB1);
+void MainWindow::BuildStatusBar() {
+  statusPanels_ = new StatusPanels(this);
+  statusPanels_->setObjectName(QStringLiteral("SB1"));
+  setStatusBar(statusPanels_);
 }
 
-void TForm1::ConnectHandlers() {
+void MainWindow::ConnectHandlers() {
   // Each handler is a boundary to Qt's event loop: nothing it raises may pass it.
-  const auto guard = [this](void (TForm1::*handler)()) {
+  const auto guard = [this](void (MainWindow::*handler)()) {
     return [this, handler] { Guarded([&] { (this->*handler)(); }); };
   };
-  connect(N7, &QAction::triggered, this, guard(&TForm1::N7Click));
-  connect(N8, &QAction::triggered, this, guard(&TForm1::N8Click));
-  connect(N10, &QAction::triggered, this, guard(&TForm1::N10Click));
-  connect(N11, &QAction::triggered, this, guard(&TForm1::N11Click));
-  connect(Button1, &QPushButton::clicked, this, guard(&TForm1::Button1Click));
-  connect(Button2, &QPushButton::clicked, this, guard(&TForm1::Button2Click));
-  connect(Button3, &QPushButton::clicked, this, guard(&TForm1::Button3Click));
-  connect(Button4, &QPushButton::clicked, this, guard(&TForm1::Button4Click));
-  connect(Button5, &QPushButton::clicked, this, guard(&TForm1::Button5Click));
-  connect(SButton1, &QToolButton::clicked, this, [this] { SelectDisplayMode(SButton1); });
-  connect(SButton2, &QToolButton::clicked, this, [this] { SelectDisplayMode(SButton2); });
-  connect(SButton3, &QToolButton::clicked, this, [this] { SelectDisplayMode(SButton3); });
-  connect(SButton1, &QToolButton::clicked, this, guard(&TForm1::SButton1Click));
-  connect(SButton2, &QToolButton::clicked, this, guard(&TForm1::SButton2Click));
-  connect(SButton3, &QToolButton::clicked, this, guard(&TForm1::SButton3Click));
-  connect(Timer1, &QTimer::timeout, this, guard(&TForm1::Timer1Timer));
-  connect(Timer2, &QTimer::timeout, this, guard(&TForm1::Timer2Timer));
-  Timer2->start();
+  connect(exitAction_, &QAction::triggered, this, guard(&MainWindow::Exit));
+  connect(portSettingsAction_, &QAction::triggered, this, guard(&MainWindow::EditPortSettings));
+  connect(aboutAction_, &QAction::triggered, this, guard(&MainWindow::ShowAbout));
+  connect(statisticsAction_, &QAction::triggered, this, guard(&MainWindow::ShowStatistics));
+  connect(clearTransmitButton_, &QPushButton::clicked, this,
+          guard(&MainWindow::ClearTransmitPane));
+  connect(clearReceiveButton_, &QPushButton::clicked, this, guard(&MainWindow::ClearReceivePane));
+  connect(captureButton_, &QPushButton::clicked, this, guard(&MainWindow::ToggleCapture));
+  connect(viewFileButton_, &QPushButton::clicked, this, guard(&MainWindow::ViewCaptureFile));
+  connect(sendFileButton_, &QPushButton::clicked, this, guard(&MainWindow::ToggleFileSend));
+  for (QToolButton* button : {asciiButton_, hexButton_, binButton_})
+    connect(button, &QToolButton::clicked, this,
+            [this, button] { Guarded([&] { OnDisplayModeClicked(button); }); });
+  connect(keyingDelay_, &QTimer::timeout, this, guard(&MainWindow::OnKeyingDelayElapsed));
+  connect(idleTimer_, &QTimer::timeout, this, guard(&MainWindow::OnIdleTick));
+  idleTimer_->start();
 }
 
-void TForm1::SelectDisplayMode(QToolButton* pressed) {
+void MainWindow::OnDisplayModeClicked(QToolButton* pressed) {
   // At most one mode button is down; pressing the one that is down puts it up, leaving none.
-  if (!pressed->isChecked()) return;
-  for (QToolButton* button : {SButton1, SButton2, SButton3})
-    if (button != pressed) button->setChecked(false);
+  if (pressed->isChecked()) {
+    for (QToolButton* button : {asciiButton_, hexButton_, binButton_})
+      if (button != pressed) button->setChecked(false);
+  }
+  FocusTransmitPane();
 }
 
 }  // namespace velmora::console

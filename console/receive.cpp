@@ -5,11 +5,14 @@
 
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QToolButton>
 
+#include "console/counter_arithmetic.h"
 #include "console/cp1251.h"
 #include "console/display_forms.h"
 #include "console/main_window.h"
+#include "console/transmit_pane.h"
 #include "console/receive_pane.h"
 
 namespace velmora::console {
@@ -35,42 +38,51 @@ constexpr std::array<Marker, 8> kMarkers = {{
 
 }  // namespace
 
-std::string TForm1::ConvertForDisplay(const std::string& chunk) const {
-  if (SButton2->isChecked()) return ToHexText(chunk);
-  if (SButton3->isChecked()) return ToBinText(chunk);
+std::string MainWindow::ConvertForDisplay(const std::string& chunk) const {
+  if (hexButton_->isChecked()) return ToHexText(chunk);
+  if (binButton_->isChecked()) return ToBinText(chunk);
   return chunk;
 }
 
-void TForm1::ComPort1RxChar(int Count) {
+void MainWindow::OnBytesReceived(int count) {
   ShowState(QStringLiteral("ПРИЕМ"));
   std::string chunk;
-  ComPort1.ReadText(chunk, Count);
+  port_.ReadText(chunk, count);
   const std::string shown = ConvertForDisplay(chunk);
-  // While a capture runs the chunk goes to the capture file instead; that comes with the file
-  // functions.
-  if (!Capturing) receivePane_->Append(DecodeCp1251(shown));
+  // While a capture runs the chunk goes to the capture file instead of the pane.
+  if (capturing_)
+    WriteCapture(shown);
+  else
+    receivePane_->Append(DecodeCp1251(shown));
   // The count the event reported, whatever the read returned; wraps like the 32-bit counter
   // it is rather than overflowing.
-  RxCount = static_cast<int32_t>(static_cast<uint32_t>(RxCount) + static_cast<uint32_t>(Count));
-  ShowRxTx();
+  counters_.RxCount = AddWrapping(counters_.RxCount, static_cast<uint32_t>(count));
+  ShowCounters();
 }
 
-void TForm1::ComPort1Error(port::TComErrors Errors) {
-  ++ComErrorCount;
+void MainWindow::OnLineErrors(port::TComErrors errors) {
+  counters_.ComErrorCount = AddWrapping(counters_.ComErrorCount, 1);
   ShowState(QStringLiteral("ТАЙМАУТ"));
   for (const Marker& marker : kMarkers)
-    if (Errors.Has(marker.error)) AppendMarkerLine(QString::fromLatin1(marker.text));
+    if (errors.Has(marker.error)) AppendMarkerLine(QString::fromLatin1(marker.text));
 }
 
-void TForm1::AppendMarkerLine(const QString& marker) {
-  // A line of its own at the end, wherever the operator's caret stands.
-  QTextCursor cursor(Memo1->document());
+void MainWindow::AppendMarkerLine(const QString& marker) {
+  // A line of its own at the end, wherever the operator's caret stands, added as one change so
+  // that the pane's line limit sees the pane before or after it, never half-way.
+  QTextDocument* document = transmitPane_->document();
+  QTextCursor cursor(document);
   cursor.movePosition(QTextCursor::End);
-  if (cursor.position() > 0 && !cursor.block().text().isEmpty()) cursor.insertBlock();
-  cursor.insertText(marker);
-  cursor.insertBlock();
+  const bool breakFirst = cursor.position() > 0 && !cursor.block().text().isEmpty();
+  const QString line = marker + u'\n';
+  cursor.insertText(breakFirst ? u'\n' + line : line);
+  // The marker took the pane past its limit and the pane emptied: the marker opens the new page
+  // rather than being lost with the old one.
+  if (document->isEmpty()) QTextCursor(document).insertText(line);
 }
 
-void TForm1::ComPort1Rx80Full() { ++BufErrorCount; }
+void MainWindow::OnReceiveBufferAlmostFull() {
+  counters_.BufErrorCount = AddWrapping(counters_.BufErrorCount, 1);
+}
 
 }  // namespace velmora::console

@@ -2,8 +2,11 @@
 // in the section "Velmora".
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include "console/cp1251.h"
 
 #include "console/main_window.h"
 #include "port/ini_file.h"
@@ -29,51 +32,55 @@ int32_t ReadInteger(const port::IniFile& ini, const char* key, int32_t current) 
   return *value;
 }
 
+// A file name is the file system's, not text of the console: it keeps the system's encoding.
+std::string FileSystemName(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
 }  // namespace
 
-QString TForm1::SettingsFilePath() const {
+QString MainWindow::SettingsFilePath() const {
   return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
          QStringLiteral("/Velmora/ZORVA.INI");
 }
 
-void TForm1::LoadSettingsFile() {
-  const std::string path = SettingsFilePath().toStdString();
+void MainWindow::LoadSettingsFile() {
+  const std::string path = FileSystemName(SettingsFilePath());
   try {
-    ComPort1.RestoreSettings(port::skIniFile, path);
+    port_.RestoreSettings(port::skIniFile, path);
   } catch (const std::exception& e) {
-    ShowConfigError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(DecodeCp1251(e.what()));
   }
   try {
     const port::IniFile ini(path);
-    RtsCtsMode = ReadInteger(ini, "RTS/CTS", RtsCtsMode);
-    TxDelay = ReadInteger(ini, "TxDelay", TxDelay);
-    CrLfMode = ReadInteger(ini, "CRLF", CrLfMode);
-    EditorPath =
-        QString::fromStdString(ini.ReadString(kSection, "Editor", EditorPath.toStdString()));
+    options_.rtsCtsMode = ReadInteger(ini, "RTS/CTS", options_.rtsCtsMode);
+    options_.keyingDelayMs = ReadInteger(ini, "TxDelay", options_.keyingDelayMs);
+    options_.lineEnding = ReadInteger(ini, "CRLF", options_.lineEnding);
+    options_.viewerPath =
+        DecodeCp1251(ini.ReadString(kSection, "Editor", EncodeCp1251(options_.viewerPath)));
   } catch (const std::exception& e) {
-    ShowConfigError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(DecodeCp1251(e.what()));
   }
   ShowPortSummary();
 }
 
-void TForm1::SaveSettingsFile() {
+void MainWindow::SaveSettingsFile() {
   const QString path = SettingsFilePath();
   // The per-user folder may not exist yet; a folder that cannot be made shows as a refused
   // write below.
   QDir().mkpath(QFileInfo(path).absolutePath());
+  const std::string name = FileSystemName(path);
   try {
-    ComPort1.SaveSettings(port::skIniFile, path.toStdString());
+    port_.SaveSettings(port::skIniFile, name);
   } catch (const std::exception& e) {
-    ShowConfigError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(DecodeCp1251(e.what()));
   }
   try {
-    port::IniFile ini(path.toStdString());
-    ini.WriteString(kSection, "RTS/CTS", std::to_string(RtsCtsMode));
-    ini.WriteString(kSection, "TxDelay", std::to_string(TxDelay));
-    ini.WriteString(kSection, "CRLF", std::to_string(CrLfMode));
-    ini.WriteString(kSection, "Editor", EditorPath.toStdString());
+    port::IniFile ini(name);
+    ini.WriteString(kSection, "RTS/CTS", std::to_string(options_.rtsCtsMode));
+    ini.WriteString(kSection, "TxDelay", std::to_string(options_.keyingDelayMs));
+    ini.WriteString(kSection, "CRLF", std::to_string(options_.lineEnding));
+    ini.WriteString(kSection, "Editor", EncodeCp1251(options_.viewerPath));
   } catch (const std::exception& e) {
-    ShowConfigError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(DecodeCp1251(e.what()));
   }
 }
 

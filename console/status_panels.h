@@ -1,6 +1,12 @@
 #pragma once
-// SB1, the main window's status bar: eight text panels of a least width, left to right — port
+// The main window's status bar (object name SB1): eight text panels, left to right — port
 // summary, state word, received count, transmitted count, RTS, CTS, DSR, file-send progress.
+//
+// The panels' widths are fixed when the bar is made, from the design widths and the longest text
+// each panel is given in the bar's font (for the port summary: a usual one, "COM1, 115200, …");
+// no text ever changes them, so the window's size and place never move after it is shown. The
+// port summary takes the width that is left and may shrink: a summary longer than its panel (a
+// /dev/serial/by-id/... port name) is cut short with "…" and shown whole as its tooltip.
 //
 // A panel's text changes at once (PanelText reads it back); the labels on screen take the new
 // texts at most once per display frame, because the counters change at every received chunk and
@@ -16,6 +22,9 @@ class QLabel;
 
 namespace velmora::console {
 
+// The panels in their order on the bar.
+enum class StatusPanel { PortSummary, State, Rx, Tx, Rts, Cts, Dsr, Progress };
+
 class StatusPanels : public QStatusBar {
   Q_OBJECT
 
@@ -25,13 +34,16 @@ class StatusPanels : public QStatusBar {
 
   explicit StatusPanels(QWidget* parent = nullptr);
 
-  QString PanelText(int panel) const { return texts_.at(static_cast<size_t>(panel)); }
-  void SetPanelText(int panel, const QString& text);
-  QLabel* Panel(int panel) const { return labels_.at(static_cast<size_t>(panel)); }
+  QString PanelText(StatusPanel panel) const { return texts_.at(Index(panel)); }
+  void SetPanelText(StatusPanel panel, const QString& text);
+  QLabel* Panel(StatusPanel panel) const { return labels_.at(Index(panel)); }
+  static int Width(StatusPanel panel) { return kWidths.at(Index(panel)); }
   // Puts the texts on the labels now.
   void Refresh();
 
  private:
+  static size_t Index(StatusPanel panel) { return static_cast<size_t>(panel); }
+
   std::array<QLabel*, kPanelCount> labels_{};
   std::array<QString, kPanelCount> texts_{};
   QTimer refreshTimer_;

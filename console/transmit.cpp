@@ -1,23 +1,28 @@
 // The transmit path: typed characters to the line, the line ending for Enter, and keying the
 // transmitter with RTS — per burst (RTS/CTS mode) or after a delay, held until Enter.
 
+#include <algorithm>
+#include <cerrno>
+
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QPlainTextEdit>
 #include <QTimer>
 
+#include "console/counter_arithmetic.h"
 #include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/main_window.h"
+#include "console/transmit_pane.h"
 #include "console/status_panels.h"
+#include "port/ecomport.h"
 
 namespace velmora::console {
 
 namespace {
 
 constexpr char kCR = '\r';
-constexpr int kRtsPanel = 4;
 // A delay this short or shorter counts as none.
 constexpr int32_t kLongestNoDelay = 10;
 
@@ -40,23 +45,35 @@ bool IsEditingShortcut(QKeyEvent* event) {
   return false;
 }
 
+// With Alt or Meta held the text Qt reports is the plain key's (Alt+X reports "x"), which is a
+// command, not a character. With Ctrl only a control character is one of its own (Ctrl+B is
+// STX); Ctrl with a printable text (Ctrl+1 reports "1") is not. AltGr is none of these.
+bool IsCharacterOfItsOwn(QKeyEvent* event) {
+  const Qt::KeyboardModifiers modifiers = event->modifiers();
+  if (modifiers & (Qt::AltModifier | Qt::MetaModifier)) return false;
+  if (!(modifiers & Qt::ControlModifier)) return true;
+  const QString text = event->text();
+  return std::all_of(text.begin(), text.end(),
+                     [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+}
+
 }  // namespace
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Memo1) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == transmitPane_) {
     if (event->type() == QEvent::KeyPress) {
-      HandleMemo1Key(static_cast<QKeyEvent*>(event));
+      OnTransmitPaneKey(static_cast<QKeyEvent*>(event));
     } else if (event->type() == QEvent::InputMethod) {
       // A character composed through an input method (dead keys, compose) is typed too; the
       // text still being composed is not.
       for (QChar key : static_cast<QInputMethodEvent*>(event)->commitString())
-        Guarded([&] { Memo1KeyPress(key); });
+        Guarded([&] { OnCharacterTyped(key); });
     }
   }
   return QMainWindow::eventFilter(watched, event);  // the pane shows and edits the key as usual
 }
 
-void TForm1::HandleMemo1Key(QKeyEvent* event) {
+void MainWindow::OnTransmitPaneKey(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
@@ -65,82 +82,105 @@ void TForm1::HandleMemo1Key(QKeyEvent* event) {
     default:
       break;
   }
-  if (IsEditingShortcut(event)) return;
-  for (QChar key : event->text()) Guarded([&] { Memo1KeyPress(key); });
+  if (IsEditingShortcut(event) || !IsCharacterOfItsOwn(event)) return;
+  for (QChar key : event->text()) Guarded([&] { OnCharacterTyped(key); });
 }
 
-void TForm1::Memo1KeyPress(QChar key) {
+void MainWindow::OnCharacterTyped(QChar key) {
   // A character the code page cannot hold has no byte to go out as.
   const std::optional<uint8_t> byte = UnicodeToCp1251(key.unicode());
   if (!byte) return;
-  SendChar(static_cast<char>(*byte));
+  LeavingLossToTheRelease([&] { SendCharacter(static_cast<char>(*byte)); });
 }
 
-void TForm1::SendChar(char c) {
-  ShowState(QStringLiteral("ПЕРЕДАЧА"));
-  const bool enter = c == kCR && !FileTransferActive;
-  const std::string bytes = enter ? LineEnding(CrLfMode) : std::string(1, c);
+void MainWindow::LeavingLossToTheRelease(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const port::EComPort& e) {
+    // The device has just gone and the port has not released it yet: the release reports the
+    // loss once, rather than one report for every key typed or event handled meanwhile.
+    const int error = e.WinErrorCode();
+    if (port_.Connected() && (error == EIO || error == ENXIO || error == ENODEV)) return;
+    throw;
+  }
+}
 
-  if (Timer1->isActive()) {
+void MainWindow::SendCharacter(char c) {
+  ShowState(QStringLiteral("ПЕРЕДАЧА"));
+  const bool enter = c == kCR && !fileTransferActive_;
+  const std::string bytes = enter ? LineEnding(options_.lineEnding) : std::string(1, c);
+
+  if (keyingDelay_->isActive()) {
     // The delay after keying still runs: queue behind the held character, so the line gets
     // everything in the order typed and nothing before the transmitter is ready.
-    PendingChar += bytes;
-    pendingEnd_ = pendingEnd_ || enter;
+    heldBytes_ += bytes;
+    heldEnd_ = heldEnd_ || enter;
     return;
   }
   if (bytes.empty()) {
     // Enter that sends nothing still ends the transmission.
-    EndOfTransmission = true;
+    endOfTransmission_ = true;
     return;
   }
-  if (!RtsOn) {
+  if (!rtsRaised_) {
     // Enter keys the transmitter too: a line ending sent unkeyed never reaches a radio's far
     // station.
-    SetRtsLine(true);
-    if (RtsCtsMode == 0 && TxDelay > kLongestNoDelay) {
-      PendingChar = bytes;
-      pendingEnd_ = enter;
-      StartTxDelay();
+    SetRts(true);
+    if (options_.rtsCtsMode == 0 && options_.keyingDelayMs > kLongestNoDelay) {
+      heldBytes_ = bytes;
+      heldEnd_ = enter;
+      StartKeyingDelay();
       return;
     }
   }
   WriteAndCount(bytes);
-  if (enter) EndOfTransmission = true;
+  if (enter) endOfTransmission_ = true;
 }
 
-void TForm1::WriteAndCount(const std::string& bytes) {
-  ComPort1.WriteText(bytes);
-  TxCount = static_cast<int32_t>(static_cast<uint32_t>(TxCount) + bytes.size());
-  ShowRxTx();
+void MainWindow::WriteAndCount(const std::string& bytes) {
+  port_.WriteText(bytes);
+  counters_.TxCount = AddWrapping(counters_.TxCount, static_cast<uint32_t>(bytes.size()));
+  ShowCounters();
 }
 
-void TForm1::Timer1Timer() {
-  StopTxDelay();
-  const std::string bytes = PendingChar;
-  const bool end = std::exchange(pendingEnd_, false);
-  if (!bytes.empty()) WriteAndCount(bytes);
-  if (end) EndOfTransmission = true;
-}
-
-void TForm1::StartTxDelay() {
-  Timer1->setInterval(TxDelay);
-  Timer1->start();
-}
-
-void TForm1::StopTxDelay() { Timer1->stop(); }
-
-void TForm1::SetRtsLine(bool on) {
-  ComPort1.SetRTSState(on);
-  RtsOn = on;
-  SB1->SetPanelText(kRtsPanel, on ? QStringLiteral("RTS") : QString());
-}
-
-void TForm1::ComPort1TxEmpty() {
-  // The file-send part comes first, with the file functions.
-  if (RtsCtsMode == 1 || EndOfTransmission) {
-    SetRtsLine(false);
-    EndOfTransmission = false;
+void MainWindow::OnKeyingDelayElapsed() {
+  const auto early = keyingDeadline_ - std::chrono::steady_clock::now();
+  if (early > std::chrono::steady_clock::duration::zero()) {
+    // Even a precise timer may wake a fraction of a millisecond early: wait out the rest.
+    keyingDelay_->start(std::chrono::ceil<std::chrono::milliseconds>(early));
+    return;
   }
+  StopKeyingDelay();
+  const std::string bytes = heldBytes_;
+  const bool end = std::exchange(heldEnd_, false);
+  if (!bytes.empty()) WriteAndCount(bytes);
+  if (end) endOfTransmission_ = true;
+}
+
+void MainWindow::StartKeyingDelay() {
+  keyingDeadline_ =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.keyingDelayMs);
+  keyingDelay_->setInterval(options_.keyingDelayMs);
+  keyingDelay_->start();
+}
+
+void MainWindow::StopKeyingDelay() { keyingDelay_->stop(); }
+
+void MainWindow::SetRts(bool on) {
+  port_.SetRTSState(on);
+  rtsRaised_ = on;
+  statusPanels_->SetPanelText(StatusPanel::Rts, on ? QStringLiteral("RTS") : QString());
+}
+
+void MainWindow::OnTransmitEmpty() {
+  // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended.
+  if (options_.rtsCtsMode == 1 || endOfTransmission_) {
+    LeavingLossToTheRelease([&] { SetRts(false); });
+    endOfTransmission_ = false;
+  }
+  // The file's next character only after the RTS rule: dropping RTS behind a character just
+  // written would unkey a radio while that character is still on its way out.
+  if (sendingFile_) LeavingLossToTheRelease([&] { StepFileSend(); });
 }
 
 }  // namespace velmora::console

@@ -6,7 +6,10 @@
 // event history that WaitCommEvent consumes (EV_RXCHAR fires once per arrival, however long
 // nobody reads), the error word, the pending reads and writes with their timeouts, the DTR/RTS
 // control modes and input flow control. A full input queue stops reading: the line is held
-// back instead of the thread spinning. The thread sleeps without a timeout while nothing is
+// back instead of the thread spinning. A write completes when the line has taken its bytes
+// (the driver's output queue no longer holds them), its total timeout covers the whole
+// transfer, and the unsent rest of a write that timed out or was aborted is purged from the
+// driver, so it never goes out later. The thread sleeps without a timeout while nothing is
 // due, so an idle device costs no processor time.
 
 #include <memory>

@@ -5,15 +5,18 @@
 
 #include <array>
 #include <cerrno>
-#include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "platform/byte_queue.h"
 #include "platform/event.h"
+#include "platform/output_ledger.h"
 #include "platform/overlapped.h"
+#include "platform/read_timeouts.h"
 #include "platform/receive_rules.h"
 
 namespace velmora::platform {
@@ -21,7 +24,6 @@ namespace velmora::platform {
 namespace {
 
 using TimePoint = Clock::TimePoint;
-using Millis = std::chrono::milliseconds;
 
 // Anything larger is a mistake in the settings, not a queue anyone wants.
 constexpr uint32_t kLargestQueue = 64u << 20;
@@ -30,17 +32,15 @@ constexpr size_t kReadChunk = 64 * 1024;
 struct PendingRead {
   Overlapped* ov;
   uint8_t* buffer;
-  uint32_t want;
-  uint32_t got = 0;
-  std::optional<TimePoint> totalDeadline;
-  std::optional<TimePoint> intervalDeadline;  // armed by each byte once the first came
+  ReadProgress progress;
 };
 
 struct PendingWrite {
   Overlapped* ov;
   const uint8_t* data;
   uint32_t count;
-  uint32_t accepted = 0;
+  uint32_t fed = 0;    // bytes handed to the driver
+  uint64_t start = 0;  // the output ledger's position of the first byte fed
   std::optional<TimePoint> deadline;
 };
 
@@ -48,14 +48,6 @@ struct PendingWait {
   Overlapped* ov;
   uint32_t* mask;
 };
-
-// A timeout of more than a few years is no timeout; beyond that the clock's arithmetic would
-// overflow (a multiplier near MAXDWORD times a long transfer).
-std::optional<TimePoint> DeadlineAfter(TimePoint now, uint64_t milliseconds) {
-  constexpr uint64_t kLongest = uint64_t{1} << 37;  // about four years
-  if (milliseconds == 0 || milliseconds > kLongest) return std::nullopt;
-  return now + Millis(milliseconds);
-}
 
 std::optional<TimePoint> Earliest(std::optional<TimePoint> a, std::optional<TimePoint> b) {
   if (!a) return b;
@@ -77,8 +69,13 @@ class CommCore final : public CommDevice {
       : driver_(std::move(driver)), clock_(driver_->TimeSource()), wake_(std::move(wake)),
         input_(std::max<size_t>(kDefaultQueueSize, driver_->MinimumInputQueue())), chunk_(kReadChunk) {}
 
+  // Short of threads or descriptors, the open fails with the system's number; nothing here
+  // may end the process.
   bool Start(int* error) {
-    driver_->Start(*wake_);
+    if (Status s = driver_->Start(*wake_); !s) {
+      if (error) *error = s.error;
+      return false;
+    }
     try {
       thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error& e) {
@@ -93,7 +90,10 @@ class CommCore final : public CommDevice {
     {
       std::lock_guard lock(mutex_);
       stopping_ = true;
+      // What aborted writes left in the driver was never reported sent: it does not go out.
+      if (!lost_) ObserveOutputLocked();
       AbortAllLocked(ECANCELED);
+      if (!lost_) DropUnsentOutputLocked();
     }
     wake_->Set();
     if (thread_.joinable()) thread_.join();
@@ -164,9 +164,9 @@ class CommCore final : public CommDevice {
     StartOverlapped(ov);
     const bool wasFull = input_.Room() == 0;
     const bool wasHeld = inputHeld_;
-    reads_.push_back(PendingRead{&ov, static_cast<uint8_t*>(buffer), count, 0, std::nullopt, std::nullopt});
-    ArmReadTimeouts(reads_.back(), clock_.Now());
-    ServeReadsLocked(clock_.Now());
+    const TimePoint now = clock_.Now();
+    reads_.push_back(PendingRead{&ov, static_cast<uint8_t*>(buffer), StartRead(timeouts_, count, now)});
+    ServeReadsLocked(now);
     // The I/O thread must look again when there is room for input, a deadline to keep, or the
     // far end was just let go (an XON on its way).
     if (wasFull || wasHeld != inputHeld_ || !reads_.empty()) wake_->Set();
@@ -183,11 +183,13 @@ class CommCore final : public CommDevice {
       CompleteOverlapped(ov, 0, 0);
       return {IoStart::Completed, 0, 0};
     }
-    PendingWrite w{&ov, static_cast<const uint8_t*>(buffer), count, 0, std::nullopt};
+    PendingWrite w{&ov, static_cast<const uint8_t*>(buffer), count, 0, 0, std::nullopt};
+    // The total timeout covers the whole transfer, until the line has taken the last byte.
     w.deadline = DeadlineAfter(clock_.Now(), uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
                                                  timeouts_.WriteTotalTimeoutConstant);
     writes_.push_back(w);
     FeedOutputLocked();
+    CompleteSentWritesLocked();
     // Bytes on their way mean a transmit-empty to watch for, and maybe the rest to feed.
     wake_->Set();
     if (ov.status.load(std::memory_order_relaxed) != Overlapped::kStatusPending)
@@ -206,7 +208,7 @@ class CommCore final : public CommDevice {
     if (stat) {
       stat->cbInQue = static_cast<uint32_t>(input_.Size());
       uint32_t waiting = 0;
-      for (const PendingWrite& w : writes_) waiting += w.count - w.accepted;
+      for (const PendingWrite& w : writes_) waiting += w.count - w.fed;
       stat->cbOutQue = waiting + (lost_ ? 0 : driver_->OutQueue());
     }
     return Status::Ok();
@@ -242,12 +244,15 @@ class CommCore final : public CommDevice {
   Status PurgeComm(uint32_t flags) override {
     if (flags == 0 || (flags & ~0xFu) != 0) return Status::Failed(EINVAL);
     std::lock_guard lock(mutex_);
+    if (!lost_) ObserveOutputLocked();
     if (flags & PURGE_TXABORT) {
-      for (PendingWrite& w : writes_) CompleteOverlapped(*w.ov, w.accepted, ECANCELED);
+      for (PendingWrite& w : writes_) CompleteOverlapped(*w.ov, SentOf(w), ECANCELED);
       writes_.clear();
+      // The rest of an aborted write is not sent later behind the caller's back.
+      if (!lost_) DropUnsentOutputLocked();
     }
     if (flags & PURGE_RXABORT) {
-      for (PendingRead& r : reads_) CompleteOverlapped(*r.ov, r.got, ECANCELED);
+      for (PendingRead& r : reads_) CompleteOverlapped(*r.ov, r.progress.got, ECANCELED);
       reads_.clear();
       if (wait_) {
         CompleteOverlapped(*wait_->ov, 0, ECANCELED);
@@ -255,7 +260,8 @@ class CommCore final : public CommDevice {
       }
     }
     if (!lost_) {
-      if (flags & PURGE_TXCLEAR) driver_->Flush(false, true);
+      // Pending writes feed what was cleared again: only a purge with the abort flag drops them.
+      if (flags & PURGE_TXCLEAR) DropUnsentOutputLocked(true);
       if (flags & PURGE_RXCLEAR) {
         input_.Clear();
         driver_->Flush(true, false);
@@ -272,7 +278,14 @@ class CommCore final : public CommDevice {
   void Run() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-      PassLocked();
+      // Short of memory the device is given up, with the system's number; the process goes on.
+      try {
+        PassLocked();
+      } catch (const std::system_error& e) {
+        MarkLostLocked(e.code().value() ? e.code().value() : ENOMEM);
+      } catch (const std::exception&) {
+        MarkLostLocked(ENOMEM);
+      }
       if (stopping_) break;
 
       std::array<pollfd, 2> fds{};
@@ -315,6 +328,7 @@ class CommCore final : public CommDevice {
       TakeInputLocked();
     }
     if (!lost_) FeedOutputLocked();
+    CompleteSentWritesLocked();
     ExpireWritesLocked(now);
     if (!lost_) CheckTransmitterLocked();
     ServeReadsLocked(now);
@@ -335,8 +349,10 @@ class CommCore final : public CommDevice {
 
   std::optional<TimePoint> NextDeadlineLocked() {
     std::optional<TimePoint> next = lost_ ? std::nullopt : driver_->NextDeadline();
-    for (const PendingRead& r : reads_) next = Earliest(next, Earliest(r.totalDeadline, r.intervalDeadline));
+    for (const PendingRead& r : reads_) next = Earliest(next, ReadDeadline(r.progress));
     for (const PendingWrite& w : writes_) next = Earliest(next, w.deadline);
+    // A look at the output queue is due only while a write waits for it.
+    if (!lost_ && !writes_.empty()) next = Earliest(next, outputRecheck_);
     return next;
   }
 
@@ -449,34 +465,80 @@ class CommCore final : public CommDevice {
     return sentXoff_ && !dcb_.fTXContinueOnXoff;
   }
 
+  // Writes are fed in order; every write before the one being fed has been fed whole.
   void FeedOutputLocked() {
     outputBlocked_ = false;
-    while (!writes_.empty() && !lost_ && !OutputHeld()) {
-      PendingWrite& w = writes_.front();
+    for (PendingWrite& w : writes_) {
+      if (w.fed == w.count) continue;
+      if (lost_ || OutputHeld()) return;
       // RTS toggle keys the line for as long as there is something to send.
       if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE && !rtsOn_) (void)SetRtsLocked(true);
-      WriteResult r = driver_->Write(w.data + w.accepted, w.count - w.accepted);
+      WriteResult r = driver_->Write(w.data + w.fed, w.count - w.fed);
       if (r.lost) {
         MarkLostLocked(r.error ? r.error : EIO);
         return;
       }
-      if (r.accepted > 0) transmitting_ = true;
-      w.accepted += static_cast<uint32_t>(r.accepted);
-      if (w.accepted < w.count) {
+      if (r.accepted > 0) {
+        if (w.fed == 0) w.start = ledger_.Fed();
+        ledger_.Feed(r.accepted);
+        w.fed += static_cast<uint32_t>(r.accepted);
+        transmitting_ = true;
+      }
+      if (w.fed < w.count) {
         outputBlocked_ = true;
         return;
       }
-      CompleteOverlapped(*w.ov, w.count, 0);
-      writes_.pop_front();
     }
   }
 
-  // A write cut short by its timeout completes with the count the line took; it is not an error.
+  void ObserveOutputLocked() {
+    if (ledger_.Unsent() > 0) ledger_.Observe(driver_->OutQueue());
+  }
+
+  uint32_t SentOf(const PendingWrite& w) const {
+    if (w.fed == 0 || ledger_.Sent() <= w.start) return 0;
+    return static_cast<uint32_t>(std::min<uint64_t>(ledger_.Sent() - w.start, w.fed));
+  }
+
+  // A write completes when the line has taken its last byte. While the front write waits for
+  // that, the queue is looked at again in time (a tty says nothing when its queue shrinks).
+  void CompleteSentWritesLocked() {
+    outputRecheck_.reset();
+    if (lost_) return;
+    ObserveOutputLocked();
+    while (!writes_.empty()) {
+      PendingWrite& w = writes_.front();
+      if (w.fed < w.count || SentOf(w) < w.count) break;
+      CompleteOverlapped(*w.ov, w.count, 0);
+      writes_.pop_front();
+    }
+    if (!writes_.empty() && writes_.front().fed == writes_.front().count) {
+      const PendingWrite& w = writes_.front();
+      outputRecheck_ = ledger_.RecheckAt(clock_.Now(), driver_->CharacterTime(), w.start + w.fed);
+    }
+  }
+
+  // Discards what the driver holds of the writes (none of it was reported sent); writes still
+  // pending feed their rest again. A purge clears the driver's output even when the ledger
+  // knows of nothing there.
+  void DropUnsentOutputLocked(bool evenIfNothingUnsent = false) {
+    if (ledger_.Unsent() == 0 && !evenIfNothingUnsent) return;
+    driver_->Flush(false, true);
+    for (PendingWrite& w : writes_) w.fed = SentOf(w);
+    ledger_.DropUnsent();
+    outputRecheck_.reset();
+  }
+
+  // A write cut short by its timeout completes with the count the line took, and the rest is
+  // abandoned: it must not go out later, when nobody expects it. Not an error.
   void ExpireWritesLocked(TimePoint now) {
     while (!writes_.empty() && writes_.front().deadline && *writes_.front().deadline <= now) {
       PendingWrite& w = writes_.front();
-      CompleteOverlapped(*w.ov, w.accepted, 0);
+      const uint32_t sent = SentOf(w);
+      Overlapped* ov = w.ov;
       writes_.pop_front();
+      if (!lost_) DropUnsentOutputLocked();
+      CompleteOverlapped(*ov, sent, 0);
     }
   }
 
@@ -487,51 +549,23 @@ class CommCore final : public CommDevice {
     RecordLocked(EV_TXEMPTY);
   }
 
-  void ArmReadTimeouts(PendingRead& r, TimePoint now) {
-    const CommTimeouts& t = timeouts_;
-    if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD) {
-      r.totalDeadline = DeadlineAfter(now, t.ReadTotalTimeoutConstant);
-      return;
-    }
-    if (ReturnsAtOnce()) return;
-    r.totalDeadline = DeadlineAfter(now, uint64_t{t.ReadTotalTimeoutMultiplier} * r.want + t.ReadTotalTimeoutConstant);
-  }
-
-  bool ReturnsAtOnce() const {
-    return timeouts_.ReadIntervalTimeout == MAXDWORD && timeouts_.ReadTotalTimeoutMultiplier == 0 &&
-           timeouts_.ReadTotalTimeoutConstant == 0;
-  }
-
-  bool ReturnsOnFirstBytes() const {
-    return timeouts_.ReadIntervalTimeout == MAXDWORD && timeouts_.ReadTotalTimeoutMultiplier == MAXDWORD &&
-           timeouts_.ReadTotalTimeoutConstant != 0 && timeouts_.ReadTotalTimeoutConstant != MAXDWORD;
-  }
-
   void ServeReadsLocked(TimePoint now) {
     while (!reads_.empty()) {
       PendingRead& r = reads_.front();
-      const size_t taken = input_.Pop(r.buffer + r.got, r.want - r.got);
-      r.got += static_cast<uint32_t>(taken);
-      if (taken > 0) {
-        ResumeInputFlowIfDrainedLocked();
-        const uint32_t interval = timeouts_.ReadIntervalTimeout;
-        if (interval != MAXDWORD) r.intervalDeadline = DeadlineAfter(now, interval);
-      }
+      const size_t taken = input_.Pop(r.buffer + r.progress.got, r.progress.want - r.progress.got);
+      if (taken > 0) ResumeInputFlowIfDrainedLocked();
+      const bool ends = ReadEnds(timeouts_, r.progress, static_cast<uint32_t>(taken), now);
       // Nothing more comes from a lost device: a read ends with what it has.
-      const bool done = r.got == r.want || lost_ || ReturnsAtOnce() || (ReturnsOnFirstBytes() && r.got > 0) ||
-                        (r.totalDeadline && *r.totalDeadline <= now) ||
-                        (r.intervalDeadline && *r.intervalDeadline <= now);
-      if (!done) return;
-      CompleteOverlapped(*r.ov, r.got, 0);
+      if (!ends && !lost_) return;
+      CompleteOverlapped(*r.ov, r.progress.got, 0);
       reads_.pop_front();
     }
   }
 
   void AbortAllLocked(int error) {
-    for (PendingRead& r : reads_) CompleteOverlapped(*r.ov, r.got, error);
+    for (PendingRead& r : reads_) CompleteOverlapped(*r.ov, r.progress.got, error);
     reads_.clear();
-    for (PendingWrite& w : writes_) CompleteOverlapped(*w.ov, w.accepted, error);
+    for (PendingWrite& w : writes_) CompleteOverlapped(*w.ov, SentOf(w), error);
     writes_.clear();
     if (wait_) {
       CompleteOverlapped(*wait_->ov, 0, error);
@@ -574,6 +608,8 @@ class CommCore final : public CommDevice {
 
   std::deque<PendingRead> reads_;
   std::deque<PendingWrite> writes_;
+  OutputLedger ledger_;
+  std::optional<TimePoint> outputRecheck_;
   std::optional<PendingWait> wait_;
 
   bool modemLinesWanted_ = false;

@@ -9,13 +9,18 @@ namespace velmora::platform {
 
 std::shared_ptr<DeviceDirectory> DeviceDirectory::Standard() {
   auto directory = std::make_shared<DeviceDirectory>();
-  directory->Add("LOOPBACK", sim::LoopbackPlug::Create()->Endpoint());
-  directory->Add("RADIO", sim::RadioLink::Create()->Endpoint());
+  directory->Add("LOOPBACK", sim::LoopbackPlug::Create()->Endpoint(),
+                 "Simulated loopback plug: what is sent comes back at the line's rate; "
+                 "RTS drives CTS, DTR drives DSR and DCD");
+  directory->Add("RADIO", sim::RadioLink::Create()->Endpoint(),
+                 "Simulated half-duplex radio modem: sends only while RTS is raised, raises CTS "
+                 "30 ms after RTS; a far station sends each burst back");
   return directory;
 }
 
-void DeviceDirectory::Add(std::string name, std::shared_ptr<NamedDevice> device) {
-  entries_.push_back({std::move(name), std::move(device)});
+void DeviceDirectory::Add(std::string name, std::shared_ptr<NamedDevice> device,
+                          std::string description) {
+  entries_.push_back({std::move(name), std::move(device), std::move(description)});
 }
 
 OpenResult DeviceDirectory::Open(const std::string& portName) const {
@@ -34,6 +39,13 @@ std::vector<std::string> DeviceDirectory::SimulatedNames() const {
   std::vector<std::string> names;
   for (const Entry& e : entries_) names.push_back(e.name);
   return names;
+}
+
+std::optional<std::string> DeviceDirectory::SimulatedDescription(
+    const std::string& portName) const {
+  for (const Entry& e : entries_)
+    if (EqualIgnoringAsciiCase(e.name, portName)) return e.description;
+  return std::nullopt;
 }
 
 std::string SystemDevicePath(const std::string& portName) {

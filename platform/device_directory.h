@@ -10,6 +10,7 @@
 // make their own with the simulated devices they steer.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,14 +30,19 @@ class DeviceDirectory {
   // A directory with the simulated devices an operator can pick: "LOOPBACK" and "RADIO".
   static std::shared_ptr<DeviceDirectory> Standard();
 
-  void Add(std::string name, std::shared_ptr<NamedDevice> device);
+  // `description` says in one line what the device simulates, for the operator.
+  void Add(std::string name, std::shared_ptr<NamedDevice> device, std::string description = {});
   OpenResult Open(const std::string& portName) const;
   std::vector<std::string> SimulatedNames() const;
+  // The simulated device's description (letter case of the name not regarded); nothing for a
+  // name the directory does not simulate.
+  std::optional<std::string> SimulatedDescription(const std::string& portName) const;
 
  private:
   struct Entry {
     std::string name;
     std::shared_ptr<NamedDevice> device;
+    std::string description;
   };
   std::vector<Entry> entries_;
 };

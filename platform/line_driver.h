@@ -61,8 +61,10 @@ class LineDriver {
 
   virtual Clock& TimeSource() = 0;
   // Before any other call. The driver sets `wake` when input arrives after a Read returned
-  // nothing, or a modem line changes, or its time-driven work is due on a manual clock.
-  virtual void Start(Event& wake) = 0;
+  // nothing, or a modem line changes, or its time-driven work is due on a manual clock. Fails
+  // with the system's number when a helper thread or other resource cannot be had; the driver
+  // is then stopped.
+  virtual Status Start(Event& wake) = 0;
   // Ends helper threads; afterwards the driver no longer touches `wake`.
   virtual void Stop() = 0;
   // Descriptor to poll: readable for input, writable for output room; -1 when none.
@@ -79,7 +81,11 @@ class LineDriver {
   // Non-blocking; marks are appended in position order.
   virtual ReadResult Read(uint8_t* buffer, size_t capacity, std::vector<RxMark>& marks) = 0;
   virtual WriteResult Write(const uint8_t* data, size_t count) = 0;
-  virtual uint32_t OutQueue() = 0;  // bytes accepted but not yet sent, where known
+  // Bytes accepted but not yet taken by the transmitter (its FIFO and shift register are the
+  // line's), where known; a driver that cannot tell says 0.
+  virtual uint32_t OutQueue() = 0;
+  // How long one character takes on the line with the settings last applied.
+  virtual Clock::Duration CharacterTime() = 0;
   // True once every accepted byte has left the line. When false, NextDeadline tells when to ask
   // again (or the wake event is set).
   virtual bool TransmitterEmpty() = 0;

@@ -1,5 +1,6 @@
 #include "port/com_port.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 
@@ -16,6 +17,10 @@ TCustomComPort::TCustomComPort(std::string name)
 TCustomComPort::~TCustomComPort() { CloseOnDestruction(); }
 
 void TCustomComPort::CloseOnDestruction() noexcept {
+  // Observers may remove themselves while they are told.
+  const std::vector<TPortObserver*> observers = std::move(observers_);
+  observers_.clear();
+  for (TPortObserver* observer : observers) observer->PortDestroying(*this);
   // Destruction cannot raise: a close that fails still releases the device, and the error
   // goes where the operator sees it.
   try {
@@ -35,6 +40,15 @@ void TCustomComPort::ReleaseAfterFailedClose() noexcept {
   threadCreated_ = false;
   handle_.reset();
   connected_ = false;
+}
+
+void TCustomComPort::FreeNotification(TPortObserver* observer) {
+  if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+    observers_.push_back(observer);
+}
+
+void TCustomComPort::RemoveFreeNotification(TPortObserver* observer) {
+  std::erase(observers_, observer);
 }
 
 void TCustomComPort::SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory) {

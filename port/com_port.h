@@ -37,6 +37,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/comm_device.h"
 #include "platform/device_directory.h"
@@ -62,6 +63,17 @@ class EComPort;
 // The device went away and the port released it; Reason says why (see the header comment).
 using TComLostEvent = std::function<void(TCustomComPort& Sender, const EComPort& Reason)>;
 
+// Something that refers to a port without owning it (a selector box) and must let go of it
+// when the port is destroyed.
+class TPortObserver {
+ public:
+  // Called from the port's destructor, before the port closes; the port is still whole.
+  virtual void PortDestroying(TCustomComPort& port) = 0;
+
+ protected:
+  ~TPortObserver() = default;
+};
+
 class TCustomComPort {
  public:
   explicit TCustomComPort(std::string name = {});
@@ -79,6 +91,11 @@ class TCustomComPort {
   // platform::DeviceDirectory::Standard().
   const std::shared_ptr<platform::DeviceDirectory>& Directory() const { return directory_; }
   void SetDeviceDirectory(std::shared_ptr<platform::DeviceDirectory> directory);
+
+  // Observers told when this port is destroyed. Adding one twice keeps one entry; an observer
+  // that goes first must remove itself.
+  void FreeNotification(TPortObserver* observer);
+  void RemoveFreeNotification(TPortObserver* observer);
 
   // --- settings -------------------------------------------------------------------------
 
@@ -299,10 +316,10 @@ class TCustomComPort {
   virtual void EmitDeviceLost(const EComPort& reason);
 
  protected:
-  // The close of a destructor: an open port is closed, an error of that close goes to the error
-  // display and the device is released all the same; nothing on a closed port. A base
-  // destructor can only reach the base's own close operations, so a class that overrides any of
-  // them calls this first thing in its own destructor.
+  // The first steps of destruction: the observers are told, an open port is closed (an error of
+  // that close goes to the error display and the device is released all the same). Done once. A
+  // base destructor can only reach the base's own close operations, so a class that overrides
+  // any of them calls this first thing in its own destructor.
   void CloseOnDestruction() noexcept;
   bool CanApply() const;
   // The open device, or EComPort `errorNumber` with EBADF when there is none.
@@ -324,6 +341,7 @@ class TCustomComPort {
 
   std::string name_;
   std::shared_ptr<platform::DeviceDirectory> directory_;
+  std::vector<TPortObserver*> observers_;
 
   std::string port_ = "COM1";
   TBaudRate baudRate_ = br9600;

@@ -19,12 +19,18 @@ fi
 mkdir -p "$out"
 
 flags=(-std=c++20 -g -O1 -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
-engine=(port/text_forms.cpp port/ini_file.cpp port/atomic_file.cpp)
-targets=(ini_text parsers)
+# Each target with the sources it exercises.
+declare -A sources=(
+  [ini_text]="port/text_forms.cpp port/ini_file.cpp port/atomic_file.cpp"
+  [parsers]="port/text_forms.cpp port/ini_file.cpp port/atomic_file.cpp"
+  [parmrk_decoder]="platform/posix/parmrk_decoder.cpp"
+)
+targets=(ini_text parsers parmrk_decoder)
 
 for t in "${targets[@]}"; do
   echo "== building $t"
-  "$cxx" "${flags[@]}" "fuzz/${t}_fuzz.cpp" "${engine[@]}" -o "$out/${t}_fuzz"
+  # shellcheck disable=SC2086  # the source list is meant to split into words
+  "$cxx" "${flags[@]}" "fuzz/${t}_fuzz.cpp" ${sources[$t]} -o "$out/${t}_fuzz"
 done
 
 for t in "${targets[@]}"; do

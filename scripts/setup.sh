@@ -4,11 +4,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake make pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   socat python3 python3-serial
-  xvfb xauth x11-apps imagemagick fonts-dejavu-core
+  xvfb xauth x11-apps x11-utils xdotool openbox imagemagick fonts-dejavu-core
+  librsvg2-bin dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db
 )
 
 missing=()

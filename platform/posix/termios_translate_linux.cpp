@@ -20,9 +20,9 @@ namespace {
 constexpr uint32_t kInputCleared = IGNPAR | ISTRIP | IGNBRK | BRKINT | INLCR | IGNCR | ICRNL | IMAXBEL |
                                    IUCLC | IXANY | IUTF8;
 
-TtyTermios RawBase(uint32_t rate) {
+TtyTermios RawBase(uint32_t rate, LineKind kind) {
   TtyTermios t;
-  t.iflag = INPCK | PARMRK;
+  t.iflag = kind == LineKind::Serial ? INPCK | PARMRK : 0;
   t.oflag = 0;  // no OPOST: bytes go out as they are
   t.lflag = 0;  // no ICANON, ECHO, ISIG, IEXTEN
   // HUPCL: closing drops DTR and RTS, so a radio keyed by RTS is not left transmitting.
@@ -36,13 +36,15 @@ TtyTermios RawBase(uint32_t rate) {
 
 }  // namespace
 
-TtyTermios RawTermios(uint32_t rate) { return RawBase(rate == 0 ? 9600 : rate); }
+TtyTermios RawTermios(uint32_t rate, LineKind kind) { return RawBase(rate == 0 ? 9600 : rate, kind); }
 
-TranslateResult TranslateDcb(const Dcb& dcb) {
+bool MarksLineErrors(const TtyTermios& t) { return (t.iflag & PARMRK) != 0; }
+
+TranslateResult TranslateDcb(const Dcb& dcb, LineKind kind) {
   TranslateResult r;
   // Rate 0 would be B0, which hangs the line up.
   if (dcb.BaudRate == 0) return {EINVAL, {}};
-  TtyTermios t = RawBase(dcb.BaudRate);
+  TtyTermios t = RawBase(dcb.BaudRate, kind);
 
   t.cflag &= ~CSIZE;
   switch (dcb.ByteSize) {
@@ -99,7 +101,9 @@ int CheckReadback(const TtyTermios& wanted, const TtyTermios& got, bool pseudoTe
   };
   if (!rateClose(wanted.ospeed, got.ospeed) || !rateClose(wanted.ispeed, got.ispeed)) return EINVAL;
 
-  uint32_t cflagChecked = CSTOPB | CRTSCTS | PARODD | CMSPAR | CREAD | CLOCAL;
+  // Without HUPCL a close (or the program dying) would leave DTR and RTS up: a radio keyed by
+  // RTS would go on transmitting.
+  uint32_t cflagChecked = CSTOPB | CRTSCTS | PARODD | CMSPAR | CREAD | CLOCAL | HUPCL;
   if (!pseudoTerminal) cflagChecked |= CSIZE | PARENB;
   if ((wanted.cflag & cflagChecked) != (got.cflag & cflagChecked)) return EINVAL;
 

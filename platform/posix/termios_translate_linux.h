@@ -31,6 +31,10 @@ struct TtyTermios {
   bool operator==(const TtyTermios&) const = default;
 };
 
+// A real line marks parity, framing and break in band (INPCK|PARMRK). A pseudo-terminal has no
+// line errors to mark, and the marking would take the kernel off its fast path for raw input.
+enum class LineKind : uint8_t { Serial, PseudoTerminal };
+
 struct TranslateResult {
   int error = 0;  // 0, or EINVAL
   TtyTermios termios;
@@ -38,13 +42,17 @@ struct TranslateResult {
 
 // The raw line the block describes: every rate through BOTHER, CS5..CS8, the five parities,
 // stop bits, CTS output flow (CRTSCTS), XON/XOFF output flow (IXON) with its characters, IXOFF
-// as a backstop for input flow, line errors in band (INPCK|PARMRK), no processing of any kind.
-TranslateResult TranslateDcb(const Dcb& dcb);
+// as a backstop for input flow, line errors in band (INPCK|PARMRK, on a serial line), hang-up on
+// close (HUPCL), no processing of any kind.
+TranslateResult TranslateDcb(const Dcb& dcb, LineKind kind = LineKind::Serial);
 
 // The raw line at `rate` (9600 when 0), 8 data bits, no parity, one stop bit, no flow control.
-TtyTermios RawTermios(uint32_t rate);
+TtyTermios RawTermios(uint32_t rate, LineKind kind = LineKind::Serial);
 
-// 0 when the device kept what was asked, else EINVAL. A pseudo-terminal forces 8 data bits and
+// Whether the line delivers its errors in band, so that its input must be decoded.
+bool MarksLineErrors(const TtyTermios& termios);
+
+// 0 when the device kept what was asked (hang-up on close included), else EINVAL. A pseudo-terminal forces 8 data bits and
 // no parity, so those two fields are not compared there. The rate may differ by the tolerance of
 // an asynchronous line (3 %), since some drivers report the rate they could make.
 int CheckReadback(const TtyTermios& wanted, const TtyTermios& got, bool pseudoTerminal);

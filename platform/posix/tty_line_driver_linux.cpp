@@ -126,15 +126,18 @@ TtyLineDriver::Opened TtyLineDriver::Open(const std::string& path) {
 
   struct stat st {};
   if (::fstat(fd, &st) != 0) return fail(fd, errno);
+  const LineKind kind = IsPseudoTerminalDevice(st) ? LineKind::PseudoTerminal : LineKind::Serial;
   TtyTermios before;
   if (int e = ReadTermios(fd, before); e != 0) return fail(fd, e);
-  if (int e = WriteTermios(fd, RawTermios(before.ospeed)); e != 0) return fail(fd, e);
+  if (int e = WriteTermios(fd, RawTermios(before.ospeed, kind)); e != 0) return fail(fd, e);
   // Leaving B0 raises DTR (and RTS) again in the kernel.
   if (before.ospeed == 0) DropDtrAndRts(fd);
-  ::ioctl(fd, TCFLSH, TCIOFLUSH);
+  // Stale input goes; output does not: what the last session reported sent must still reach
+  // the line, also when the port is opened again right after it closed.
+  ::ioctl(fd, TCFLSH, TCIFLUSH);
 
   std::unique_ptr<TtyLineDriver> d(new TtyLineDriver(fd));
-  d->pseudoTerminal_ = IsPseudoTerminalDevice(st);
+  d->pseudoTerminal_ = kind == LineKind::PseudoTerminal;
   int tiocm = 0;
   d->hasModemLines_ = !d->pseudoTerminal_ && ::ioctl(fd, TIOCMGET, &tiocm) == 0;
   serial_icounter_struct icount{};
@@ -160,15 +163,20 @@ TtyLineDriver::~TtyLineDriver() {
 
 Clock& TtyLineDriver::TimeSource() { return *clock_; }
 
-void TtyLineDriver::Start(Event& wake) {
+Status TtyLineDriver::Start(Event& wake) {
   wake_ = &wake;
-  if (!hasModemLines_) return;
+  if (!hasModemLines_) return Status::Ok();
   LookAtModemLines(lastModemLook_);
   polledModemLook_ = lastModemLook_;
   int error = 0;
   modemThread_ = SignalStoppedThread::Start(
       [this](const std::atomic<bool>& stopRequested) { WatchModemLines(stopRequested); }, &error);
-  if (!modemThread_) modemWaitMissing_.store(true);
+  // Short of threads the open fails with the system's number rather than limp along.
+  if (!modemThread_) {
+    wake_ = nullptr;
+    return Status::Failed(error != 0 ? error : EAGAIN);
+  }
+  return Status::Ok();
 }
 
 void TtyLineDriver::Stop() {
@@ -199,7 +207,7 @@ void TtyLineDriver::WatchModemLines(const std::atomic<bool>& stopRequested) {
 }
 
 Status TtyLineDriver::Apply(const Dcb& dcb) {
-  TranslateResult wanted = TranslateDcb(dcb);
+  TranslateResult wanted = TranslateDcb(dcb, pseudoTerminal_ ? LineKind::PseudoTerminal : LineKind::Serial);
   if (wanted.error != 0) return Status::Failed(wanted.error);
   if (int e = WriteTermios(fd_, wanted.termios); e != 0) return Status::Failed(e);
   TtyTermios got;
@@ -230,6 +238,7 @@ ReadResult TtyLineDriver::Read(uint8_t* buffer, size_t capacity, std::vector<RxM
     return {0, true, lostError_};
   }
 
+  if (!MarksLineErrors(applied_)) return {static_cast<size_t>(n), false, 0};
   const size_t firstMark = marks.size();
   size_t count = decoder_.Decode(buffer, static_cast<size_t>(n), marks);
   std::optional<LineErrorCounts> grown;
@@ -266,7 +275,7 @@ uint32_t TtyLineDriver::OutQueue() {
   return static_cast<uint32_t>(queued);
 }
 
-Clock::Duration TtyLineDriver::CharacterTime() const {
+Clock::Duration TtyLineDriver::CharacterTime() {
   const uint64_t rate = applied_.ospeed ? applied_.ospeed : 9600;
   return nanoseconds(uint64_t{HalfBitsPerCharacter(applied_)} * 1'000'000'000ull / (2 * rate));
 }

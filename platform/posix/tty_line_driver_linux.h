@@ -12,9 +12,10 @@
 // `Stop` ends that thread (with a private signal) before anything is closed. Where TIOCMIWAIT is
 // missing but the lines can be read, they are checked every 10 ms (a deadline, not a thread).
 //
-// A pseudo-terminal has no modem lines, break, line timing, byte size or parity: the driver
-// reports the input lines off, keeps DTR and RTS as a shadow, accepts any byte size and parity,
-// and counts output as sent once the kernel took it.
+// A pseudo-terminal has no modem lines, break, line timing, byte size, parity or line errors: the
+// driver reports the input lines off, keeps DTR and RTS as a shadow, accepts any byte size and
+// parity, lets the kernel pass bytes unmarked (its per-byte PARMRK work would buy nothing), and
+// counts output as sent once the kernel took it.
 //
 // After the device is lost (hang-up, EIO, end of file) reads and writes fail with EIO and nothing
 // is retried.
@@ -30,6 +31,7 @@
 #include "platform/posix/parmrk_decoder.h"
 #include "platform/posix/termios_translate_linux.h"
 #include "platform/posix/transmit_empty_check.h"
+#include "platform/posix/uucp_lock.h"
 
 namespace velmora::platform::posix {
 
@@ -46,11 +48,14 @@ class TtyLineDriver final : public LineDriver {
 
   ~TtyLineDriver() override;  // stops the helper thread, releases exclusivity, closes
 
+  // The device's lock file, removed after the device is closed.
+  void KeepLockUntilClosed(std::unique_ptr<UucpLock> lock) { uucpLock_ = std::move(lock); }
+
   bool IsPseudoTerminal() const { return pseudoTerminal_; }
   bool WatchesModemLinesWithThread() const { return modemThread_ != nullptr; }
 
   Clock& TimeSource() override;
-  void Start(Event& wake) override;
+  Status Start(Event& wake) override;
   void Stop() override;
   int PollDescriptor() const override { return fd_; }
   // A kernel tty delivers megabytes a second; a queue of one kilobyte would cost a round trip
@@ -61,6 +66,7 @@ class TtyLineDriver final : public LineDriver {
   ReadResult Read(uint8_t* buffer, size_t capacity, std::vector<RxMark>& marks) override;
   WriteResult Write(const uint8_t* data, size_t count) override;
   uint32_t OutQueue() override;
+  Clock::Duration CharacterTime() override;
   bool TransmitterEmpty() override;
   std::optional<Clock::TimePoint> NextDeadline() override;
   void Service() override;
@@ -85,7 +91,6 @@ class TtyLineDriver final : public LineDriver {
   Status SetModemLine(int tiocmBit, bool on);
   void MarkLost(int error);
   void WatchModemLines(const std::atomic<bool>& stopRequested);
-  Clock::Duration CharacterTime() const;
   void WaitBrieflyAndDropStalledOutput();
 
   int fd_;
@@ -114,6 +119,7 @@ class TtyLineDriver final : public LineDriver {
   ModemLook polledModemLook_;
 
   TransmitEmptyCheck txCheck_;
+  std::unique_ptr<UucpLock> uucpLock_;
 };
 
 }  // namespace velmora::platform::posix

@@ -1,5 +1,6 @@
 #include "platform/sim/sim_link.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/comm_core.h"
@@ -18,13 +19,17 @@ class SimDriver final : public LineDriver {
   ~SimDriver() override {
     Stop();
     std::lock_guard lock(link_->mutex_);
-    const TimePoint now = link_->clock_->Now();
     SimLink::Uart& u = link_->U(uart_);
+    // What the transmitter took was reported sent: it goes out before the line closes, unless
+    // the line holds it (CTS or XOFF), which would keep a close waiting for ever.
+    link_->DrainTransmitterLocked(uart_);
+    const TimePoint now = link_->clock_->Now();
     // Closing a tty drops the modem control lines and discards what was not sent.
     SetLineLocked(u.dtr, LineChange::Dtr, false, now);
     SetLineLocked(u.rts, LineChange::Rts, false, now);
     SetLineLocked(u.brk, LineChange::Break, false, now);
     u.tx.clear();
+    u.inFifo = 0;
     u.shifting.reset();
     u.rx.clear();
     u.rxLost = false;
@@ -35,12 +40,13 @@ class SimDriver final : public LineDriver {
 
   Clock& TimeSource() override { return *link_->clock_; }
 
-  void Start(Event& wake) override {
+  Status Start(Event& wake) override {
     std::lock_guard lock(link_->mutex_);
     link_->U(uart_).wake = &wake;
     link_->U(uart_).status = link_->InputLines(uart_, link_->clock_->Now());
     link_->clock_->Subscribe(&wake);
     subscribed_ = &wake;
+    return Status::Ok();
   }
 
   void Stop() override {
@@ -95,7 +101,12 @@ class SimDriver final : public LineDriver {
   uint32_t OutQueue() override {
     std::lock_guard lock(link_->mutex_);
     const SimLink::Uart& u = link_->U(uart_);
-    return static_cast<uint32_t>(u.tx.size() + (u.shifting ? 1 : 0));
+    return static_cast<uint32_t>(u.tx.size() - u.inFifo);
+  }
+
+  Clock::Duration CharacterTime() override {
+    std::lock_guard lock(link_->mutex_);
+    return link_->CharacterTimeLocked(uart_);
   }
 
   bool TransmitterEmpty() override {
@@ -128,7 +139,9 @@ class SimDriver final : public LineDriver {
 
   Status SendImmediate(uint8_t byte) override {
     std::lock_guard lock(link_->mutex_);
-    link_->U(uart_).tx.push_front(byte);
+    SimLink::Uart& u = link_->U(uart_);
+    u.tx.push_front(byte);
+    ++u.inFifo;  // ahead of everything, straight into the transmitter
     link_->StartNextCharacterLocked(uart_, link_->clock_->Now());
     return Status::Ok();
   }
@@ -140,7 +153,8 @@ class SimDriver final : public LineDriver {
       u.rx.clear();
       u.rxLost = false;
     }
-    if (output) u.tx.clear();
+    // The UART's FIFO is the line's: a purge clears the driver's buffer behind it.
+    if (output) u.tx.resize(u.inFifo);
   }
 
  private:
@@ -298,12 +312,34 @@ bool SimLink::TransmitterHeldLocked(size_t uart, TimePoint at) const {
 
 void SimLink::StartNextCharacterLocked(size_t uart, TimePoint at) {
   Uart& u = U(uart);
-  if (u.shifting || u.tx.empty() || TransmitterHeldLocked(uart, at)) return;
-  uint8_t byte = u.tx.front();
-  u.tx.pop_front();
-  if (u.dcb) byte &= static_cast<uint8_t>((1u << u.dcb->ByteSize) - 1);
-  u.shifting = byte;
-  u.shiftEnd = at + CharacterTimeLocked(uart);
+  // The UART takes bytes from the driver into its FIFO only while it may send, as a Windows
+  // driver loads the transmitter only while nothing holds it.
+  if (TransmitterHeldLocked(uart, at)) return;
+  if (!u.shifting && !u.tx.empty()) {
+    uint8_t byte = u.tx.front();
+    u.tx.pop_front();
+    if (u.inFifo > 0) --u.inFifo;
+    if (u.dcb) byte &= static_cast<uint8_t>((1u << u.dcb->ByteSize) - 1);
+    u.shifting = byte;
+    u.shiftEnd = at + CharacterTimeLocked(uart);
+  }
+  u.inFifo = std::max(u.inFifo, std::min(kSimFifoDepth, u.tx.size()));
+}
+
+void SimLink::DrainTransmitterLocked(size_t uart) {
+  Uart& u = U(uart);
+  // The characters leave at their own times, without waiting for the clock to get there.
+  size_t left = u.inFifo;
+  while (u.shifting) {
+    const uint8_t byte = *u.shifting;
+    const TimePoint at = u.shiftEnd;
+    u.shifting.reset();
+    u.sentLog.push_back({at, byte});
+    Route(uart, byte, at);
+    if (left == 0) break;
+    --left;
+    StartNextCharacterLocked(uart, at);
+  }
 }
 
 void SimLink::AdvanceLocked(TimePoint now) {

@@ -42,6 +42,9 @@ struct LineChange {
 
 // Size of a simulated driver's own receive and transmit buffers.
 inline constexpr size_t kSimBufferSize = 4096;
+// The simulated UART's transmit FIFO, as a 16550's: bytes in it (and in the shift register)
+// have been taken by the line.
+inline constexpr size_t kSimFifoDepth = 16;
 
 class SimLink : public std::enable_shared_from_this<SimLink> {
  public:
@@ -90,7 +93,8 @@ class SimLink : public std::enable_shared_from_this<SimLink> {
     bool dtr = false, rts = false, brk = false;
     std::deque<RxItem> rx;
     bool rxLost = false;  // bytes dropped because `rx` was full: reported before the next item
-    std::deque<uint8_t> tx;
+    std::deque<uint8_t> tx;  // the transmit FIFO (the first `inFifo` bytes), then the driver's buffer
+    size_t inFifo = 0;
     std::optional<uint8_t> shifting;
     Clock::TimePoint shiftEnd{};
     bool xoffReceived = false;
@@ -126,6 +130,8 @@ class SimLink : public std::enable_shared_from_this<SimLink> {
 
   void AdvanceLocked(Clock::TimePoint now);
   void StartNextCharacterLocked(size_t uart, Clock::TimePoint at);
+  // Sends what the transmitter holds (shift register and FIFO) unless the line holds it.
+  void DrainTransmitterLocked(size_t uart);
   bool TransmitterHeldLocked(size_t uart, Clock::TimePoint at) const;
   std::optional<Clock::TimePoint> NextDeadlineLocked() const;
 

@@ -1,27 +1,97 @@
 // Start-up, settings file, status bar, error boxes and the close sequence of the main window.
 #include "console/main_window.h"
 
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 
+#include <QMenu>
 #include <QtTest>
 
-#include "console/quit_signals.h"
+#include "console/qt_translations.h"
 #include "console/status_panels.h"
 #include "platform/sim/sim_devices.h"
 #include "port/ecomport.h"
+#include "tests/dialogs/modal_driver.h"
 #include "window_fixture.h"
 
 using namespace velmora;
-using console::TForm1;
+using console::MainWindow;
+using console::StatusPanel;
 using console::testing::WindowFixture;
 
 namespace {
+
+constexpr StatusPanel kAllPanels[] = {StatusPanel::PortSummary, StatusPanel::State,
+                                      StatusPanel::Rx,          StatusPanel::Tx,
+                                      StatusPanel::Rts,         StatusPanel::Cts,
+                                      StatusPanel::Dsr,         StatusPanel::Progress};
 
 const QString kLinkErrorPrefix = QStringLiteral("Ошибка связи: \"");
 const QString kLinkErrorSuffix = QStringLiteral("\". Выберите другой порт для подключения");
 
 QString ConfigBox(const QString& message) {
   return QStringLiteral("Ошибка конфигурационного файла: \"") + message + u'"';
+}
+
+// Runs the settings probe (a console that starts and closes at once) with `configHome` as its
+// configuration folder, as "nobody" when this process is root; returns what it printed: its
+// error boxes, one a line. Bounded: a probe that does not end is killed.
+QString RunSettingsProbe(const QString& configHome) {
+  int out[2];
+  if (::pipe(out) != 0) return "pipe failed";
+  const QByteArray probe = VELMORA_SETTINGS_PROBE;
+  const QByteArray configVariable = "XDG_CONFIG_HOME=" + QFile::encodeName(configHome);
+  const struct passwd* nobody = ::getpwnam("nobody");
+  const bool dropToNobody = ::geteuid() == 0;
+  if (dropToNobody && !nobody) return "no user nobody";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Only calls that are safe after fork in a threaded process, up to exec.
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    if (dropToNobody && (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
+                         ::setuid(nobody->pw_uid) != 0))
+      ::_exit(126);
+    char* const argv[] = {const_cast<char*>(probe.constData()), nullptr};
+    char* const envp[] = {const_cast<char*>(configVariable.constData()),
+                          const_cast<char*>("QT_QPA_PLATFORM=offscreen"),
+                          const_cast<char*>("HOME=/tmp"), const_cast<char*>("XDG_RUNTIME_DIR=/tmp"),
+                          nullptr};
+    ::execve(argv[0], argv, envp);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  QByteArray printed;
+  QElapsedTimer clock;
+  clock.start();
+  int status = 0;
+  for (;;) {
+    struct pollfd readable {out[0], POLLIN, 0};
+    if (::poll(&readable, 1, 100) > 0) {
+      char buffer[4096];
+      const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+      if (n > 0) printed.append(buffer, n);
+      if (n > 0) continue;
+    }
+    if (::waitpid(child, &status, WNOHANG) == child) break;
+    if (clock.elapsed() > 15000) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      printed += "\n(the probe did not end)";
+      break;
+    }
+  }
+  ::close(out[0]);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    printed += "\n(the probe failed: status " + QByteArray::number(status) + ")";
+  return QString::fromUtf8(printed);
 }
 
 }  // namespace
@@ -32,41 +102,45 @@ class TestMainWindow : public QObject {
  private slots:
   void componentsCarryTheirFormNames() {
     WindowFixture f;
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     for (const char* name : {"Memo1", "Memo2", "SB1", "Button1", "Button2", "Button3", "Button4",
                              "Button5", "SButton1", "SButton2", "SButton3", "Timer1", "Timer2",
                              "Splitter1", "Panel1", "Panel3", "N7", "N8", "N10", "N11"})
-      QVERIFY2(form.findChild<QObject*>(name) != nullptr, name);
-    QCOMPARE(form.windowTitle(), QString("Velmora"));
-    QVERIFY(form.SButton1->isChecked());
-    QVERIFY(!form.SButton2->isChecked() && !form.SButton3->isChecked());
-    QVERIFY(form.Memo2->isReadOnly());
-    QVERIFY(!form.Timer1->isActive());
-    QVERIFY(form.Timer2->isActive());
-    QCOMPARE(form.Timer2->interval(), 1000);
-    for (int i = 0; i < console::StatusPanels::kPanelCount; ++i)
-      QVERIFY(form.SB1->Panel(i)->minimumWidth() >= console::StatusPanels::kWidths[size_t(i)]);
+      QVERIFY2(window.findChild<QObject*>(name) != nullptr, name);
+    QCOMPARE(window.windowTitle(), QString("Velmora"));
+    QVERIFY(f.Child<QToolButton>("SButton1")->isChecked());
+    QVERIFY(!f.Child<QToolButton>("SButton2")->isChecked());
+    QVERIFY(!f.Child<QToolButton>("SButton3")->isChecked());
+    QVERIFY(f.ReceiveView()->isReadOnly());
+    QVERIFY(!f.KeyingDelay()->isActive());
+    QVERIFY(f.Child<QTimer>("Timer2")->isActive());
+    QCOMPARE(f.Child<QTimer>("Timer2")->interval(), 1000);
+    for (StatusPanel panel : kAllPanels)
+      if (panel != StatusPanel::PortSummary)
+        QVERIFY(f.StatusBar()->Panel(panel)->minimumWidth() >= console::StatusPanels::Width(panel));
   }
 
   void startsWithoutSettingsFileAndCreatesItAtClose() {
     WindowFixture f;
     auto loopback = platform::sim::LoopbackPlug::Create();
-    TForm1& form = f.Start(loopback->Endpoint());
+    MainWindow& window = f.Start(loopback->Endpoint());
     QVERIFY(f.boxes.isEmpty());
-    QVERIFY(form.ComPort1.Connected());
-    QCOMPARE(form.PanelText(0), QString("COM1, 9600, 8, 1, None, None"));
-    QCOMPARE(form.PanelText(2), QString("Rx: 0"));
-    QCOMPARE(form.PanelText(3), QString("Tx: 0"));
-    for (int panel : {1, 4, 5, 6, 7}) QCOMPARE(form.PanelText(panel), QString());
-    QCOMPARE(form.RtsCtsMode, 0);
-    QCOMPARE(form.TxDelay, 0);
-    QCOMPARE(form.CrLfMode, 0);
-    QCOMPARE(form.EditorPath, QString());
+    QVERIFY(window.Port().Connected());
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
+    QCOMPARE(window.PanelText(StatusPanel::Rx), QString("Rx: 0"));
+    QCOMPARE(window.PanelText(StatusPanel::Tx), QString("Tx: 0"));
+    for (StatusPanel panel : {StatusPanel::State, StatusPanel::Rts, StatusPanel::Cts,
+                              StatusPanel::Dsr, StatusPanel::Progress})
+      QCOMPARE(window.PanelText(panel), QString());
+    QCOMPARE(window.Options().rtsCtsMode, 0);
+    QCOMPARE(window.Options().keyingDelayMs, 0);
+    QCOMPARE(window.Options().lineEnding, 0);
+    QCOMPARE(window.Options().viewerPath, QString());
     QVERIFY(!QFile::exists(f.SettingsPath()));
 
-    form.close();
+    window.close();
     QVERIFY(f.boxes.isEmpty());
-    QVERIFY(!form.ComPort1.Connected());
+    QVERIFY(!window.Port().Connected());
     QVERIFY(!loopback->IsOpen());
     const QByteArray file = f.ReadSettings();
     QVERIFY2(file.contains("[ComPort1]") && file.contains("Port=COM1") &&
@@ -79,15 +153,15 @@ class TestMainWindow : public QObject {
     WindowFixture f;
     f.WriteSettings("[ComPort1]\nBaudRate=19200\nParity=Even\n"
                     "[Velmora]\nRTS/CTS=1\nTxDelay=35\nCRLF=2\nEditor=/usr/bin/less\n");
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     QVERIFY(f.boxes.isEmpty());
-    QCOMPARE(form.PanelText(0), QString("COM1, 19200, 8, 1, Even, None"));
-    QCOMPARE(form.RtsCtsMode, 1);
-    QCOMPARE(form.TxDelay, 35);
-    QCOMPARE(form.CrLfMode, 2);
-    QCOMPARE(form.EditorPath, QString("/usr/bin/less"));
-    form.CrLfMode = 3;
-    form.close();
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 19200, 8, 1, Even, None"));
+    QCOMPARE(window.Options().rtsCtsMode, 1);
+    QCOMPARE(window.Options().keyingDelayMs, 35);
+    QCOMPARE(window.Options().lineEnding, 2);
+    QCOMPARE(window.Options().viewerPath, QString("/usr/bin/less"));
+    window.Options().lineEnding = 3;
+    window.close();
     const QByteArray file = f.ReadSettings();
     QVERIFY2(file.contains("[Velmora]\nRTS/CTS=1\nTxDelay=35\nCRLF=3\nEditor=/usr/bin/less\n"),
              file.constData());
@@ -112,14 +186,14 @@ class TestMainWindow : public QObject {
     QFETCH(QString, message);
     WindowFixture f;
     f.WriteSettings("[Velmora]\n" + section);
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     QCOMPARE(f.boxes, QStringList{ConfigBox(message)});
-    QTEST(int(form.RtsCtsMode), "rtsCts");
-    QTEST(int(form.TxDelay), "txDelay");
-    QTEST(int(form.CrLfMode), "crLf");
-    QCOMPARE(form.EditorPath, QString());
-    QCOMPARE(form.PanelText(0), QString("COM1, 9600, 8, 1, None, None"));
-    QCOMPARE(form.PanelText(1), QString("ОШИБКА"));
+    QTEST(int(window.Options().rtsCtsMode), "rtsCts");
+    QTEST(int(window.Options().keyingDelayMs), "txDelay");
+    QTEST(int(window.Options().lineEnding), "crLf");
+    QCOMPARE(window.Options().viewerPath, QString());
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОШИБКА"));
   }
 
   void unwritableSettingsFolderReportsBothSectionsAtClose() {
@@ -128,134 +202,235 @@ class TestMainWindow : public QObject {
     const QString blocker = f.ConfigHome() + "/not-a-folder";
     QFile(blocker).open(QIODevice::WriteOnly);
     qputenv("XDG_CONFIG_HOME", blocker.toLocal8Bit());
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     QVERIFY(f.boxes.isEmpty());
-    form.close();
+    window.close();
     QCOMPARE(f.boxes.size(), 2);
     QCOMPARE(f.boxes[0], ConfigBox(port::EComPort(port::kErrStoreSettings).what()));
     QCOMPARE(f.boxes[1], ConfigBox("Unable to write to " + blocker + "/Velmora/ZORVA.INI"));
-    QVERIFY(!form.ComPort1.Connected());  // the port is closed all the same
+    QVERIFY(!window.Port().Connected());  // the port is closed all the same
+  }
+
+  // Every crossing between the file's bytes and the window's text is Windows-1251: a viewer
+  // path in that code page reads as its letters and goes back byte for byte.
+  void editorPathInWindows1251SurvivesAClose() {
+    WindowFixture f;
+    const QByteArray editor = "C:\\\xCF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB\\view.exe";
+    f.WriteSettings("[Velmora]\nRTS/CTS=0\nTxDelay=0\nCRLF=0\nEditor=" + editor + "\n");
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    QCOMPARE(window.Options().viewerPath, QString("C:\\Программы\\view.exe"));
+    window.close();
+    QVERIFY2(f.ReadSettings().contains("\nEditor=" + editor + "\n"), f.ReadSettings().constData());
+  }
+
+  // No text on the status bar moves or widens the window: its least width is fixed before it
+  // is shown, whatever the port is called, and a long port summary is cut short, not the
+  // window widened (a window manager places a window anew when it widens after showing).
+  void longPortNameNeitherWidensNorMovesTheWindow() {
+    const QString longName =
+        QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    // Place, size and least width as shown (the bar's size grip appears with the window).
+    struct Shown {
+      QRect geometry;
+      int leastWidth = -1;
+    };
+    const auto show = [](MainWindow& window) {
+      window.show();
+      if (!QTest::qWaitForWindowExposed(&window)) return Shown{};
+      return Shown{window.geometry(), window.minimumSizeHint().width()};
+    };
+    Shown shortName;
+    {
+      WindowFixture f;
+      shortName = show(f.Start(platform::sim::LoopbackPlug::Create()->Endpoint()));
+      // The usual summary is shown whole.
+      f.StatusBar()->Refresh();
+      QCOMPARE(f.StatusBar()->Panel(StatusPanel::PortSummary)->text(),
+               QString("COM1, 9600, 8, 1, None, None"));
+    }
+    QVERIFY(shortName.leastWidth > 0);
+    QVERIFY(shortName.leastWidth <= shortName.geometry.width());
+    QVERIFY(shortName.geometry.width() >= 646);
+    QCOMPARE(shortName.geometry.height(), 480);
+    WindowFixture f;
+    f.WriteSettings(("[ComPort1]\nPort=" + longName + "\n").toLatin1());
+    MainWindow& window = f.Start();  // no such device: the link error box is recorded
+    const Shown longNameShown = show(window);
+    QCOMPARE(longNameShown.leastWidth, shortName.leastWidth);
+    QCOMPARE(longNameShown.geometry, shortName.geometry);
+    const QRect placed = window.geometry();
+    const int shortNameWidth = shortName.leastWidth;
+
+    const QString summary = longName + ", 9600, 8, 1, None, None";
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), summary);
+    f.StatusBar()->Refresh();
+    QLabel* panel = f.StatusBar()->Panel(StatusPanel::PortSummary);
+    QVERIFY2(panel->text().endsWith(QChar(0x2026)), qPrintable(panel->text()));
+    QCOMPARE(panel->toolTip(), summary);
+
+    // The longest texts every other panel can be given change nothing either.
+    window.ShowState("ПЕРЕДАЧА");
+    for (StatusPanel counter : {StatusPanel::Rx, StatusPanel::Tx})
+      f.StatusBar()->SetPanelText(counter, "Rx: -2147483648");
+    f.StatusBar()->SetPanelText(StatusPanel::Progress, "100%");
+    f.StatusBar()->Refresh();
+    QTest::qWait(50);
+    QCOMPARE(window.minimumSizeHint().width(), shortNameWidth);
+    QCOMPARE(window.geometry(), placed);
+    for (StatusPanel shown : {StatusPanel::State, StatusPanel::Rx, StatusPanel::Progress})
+      QCOMPARE(f.StatusBar()->Panel(shown)->text(), window.PanelText(shown));
+  }
+
+  // The panes' context menus and the standard dialogs' buttons speak Russian like the rest.
+  void qtOwnTextsAreRussian() {
+    QVERIFY(console::InstallQtRussianTranslations(*QCoreApplication::instance()));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString("Отмена"));
+    WindowFixture f;
+    f.StartOnRadio();
+    std::unique_ptr<QMenu> menu(f.TransmitPane()->createStandardContextMenu());
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << action->text();
+    QVERIFY2(texts.join('|').contains("&Копировать"), qPrintable(texts.join('|')));
+  }
+
+  // A settings file that exists but cannot be read is not replaced by one holding only what
+  // the console writes: both writes are refused and every setting in it is kept. As root
+  // everything is readable, so the console runs as the unprivileged user "nobody" then.
+  void unreadableSettingsFileIsNotReplaced() {
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString folder = home.path() + "/Velmora";
+    const QString file = folder + "/ZORVA.INI";
+    QVERIFY(QDir().mkpath(folder));
+    const QByteArray content = "[ComPort1]\nPort=COM7\nBaudRate=19200\n[Velmora]\nTxDelay=40\n";
+    {
+      QFile settings(file);
+      QVERIFY(settings.open(QIODevice::WriteOnly));
+      settings.write(content);
+    }
+    // Everyone may pass the folders and write into the settings folder, so that only the
+    // unreadable file can stop the write.
+    QVERIFY(::chmod(QFile::encodeName(home.path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(file).constData(), ::geteuid() == 0 ? 0600 : 0) == 0);
+
+    const QString output = RunSettingsProbe(home.path());
+    QVERIFY2(output.contains("Unable to write to " + file), qPrintable(output));
+    QVERIFY2(output.contains(port::EComPort(port::kErrStoreSettings).what()), qPrintable(output));
+    ::chmod(QFile::encodeName(file).constData(), 0600);
+    QFile settings(file);
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), content);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"ZORVA.INI"});  // nothing left over
   }
 
   void portThatCannotBeOpenedLeavesTheWindowUsable() {
     WindowFixture f;
-    TForm1& form = f.Start();  // no device answers to COM1
+    MainWindow& window = f.Start();  // no device answers to COM1
     QCOMPARE(f.boxes.size(), 1);
-    QVERIFY2(f.boxes[0].startsWith(kLinkErrorPrefix + port::ComErrorText(port::kErrOpen)) &&
-                 f.boxes[0].endsWith(kLinkErrorSuffix),
-             qPrintable(f.boxes[0]));
-    QVERIFY(!form.ComPort1.Connected());
-    QCOMPARE(form.PanelText(1), QString("ОШИБКА"));
-    for (int panel : {4, 5, 6}) QCOMPARE(form.PanelText(panel), QString());
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTRY_COMPARE_WITH_TIMEOUT(form.PanelText(1), QString("ОЖИДАНИЕ"), 3000);
+    // The exact text, then the system's reason in the operator's terms.
+    QCOMPARE(f.boxes[0], kLinkErrorPrefix + port::EComPort(port::kErrOpen, ENOENT).what() + kLinkErrorSuffix +
+                             "\n\nThere is no device /dev/COM1.");
+    QVERIFY(!window.Port().Connected());
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОШИБКА"));
+    for (StatusPanel panel : {StatusPanel::Rts, StatusPanel::Cts, StatusPanel::Dsr})
+      QCOMPARE(window.PanelText(panel), QString());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE_WITH_TIMEOUT(window.PanelText(StatusPanel::State), QString("ОЖИДАНИЕ"), 3000);
 
     // A key on the closed port reaches the application's error display, nothing is counted.
     f.Type("a");
     QCOMPARE(f.displayed.size(), 1);
     QVERIFY(f.displayed[0].startsWith(port::ComErrorText(port::kErrEscapeComm)));
-    QCOMPARE(form.TxCount, 0);
-    QVERIFY(!form.RtsOn);
-    QCOMPARE(form.PanelText(1), QString("ПЕРЕДАЧА"));
-    QCOMPARE(form.Memo1->toPlainText(), QString("a"));  // the pane still shows the key
+    QCOMPARE(window.CounterFigures().TxCount, 0);
+    QVERIFY(!window.RtsRaised());
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ПЕРЕДАЧА"));
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString("a"));  // the pane still shows the key
 
-    form.close();
+    window.close();
     QCOMPARE(f.boxes.size(), 1);  // closing a closed port shows nothing
     QVERIFY(QFile::exists(f.SettingsPath()));
   }
 
   void lineIndicatorsFollowTheLoopbackWiring() {
     WindowFixture f;
-    TForm1& form = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
     // DTR and RTS are dropped at start, so the plug shows neither DSR nor CTS.
-    QTRY_COMPARE(form.PanelText(5), QString());
-    QCOMPARE(form.PanelText(6), QString());
-    form.ComPort1.SetDTRState(true);
-    QTRY_COMPARE(form.PanelText(6), QString("DSR"));
-    form.SetRtsLine(true);
-    QCOMPARE(form.PanelText(4), QString("RTS"));
-    QTRY_COMPARE(form.PanelText(5), QString("CTS"));
-    form.SetRtsLine(false);
-    QTRY_COMPARE(form.PanelText(5), QString());
-    QCOMPARE(form.PanelText(4), QString());
-    form.ComPort1.SetDTRState(true);
-    form.close();
+    QTRY_COMPARE(window.PanelText(StatusPanel::Cts), QString());
+    QCOMPARE(window.PanelText(StatusPanel::Dsr), QString());
+    window.Port().SetDTRState(true);
+    QTRY_COMPARE(window.PanelText(StatusPanel::Dsr), QString("DSR"));
+    window.SetRts(true);
+    QCOMPARE(window.PanelText(StatusPanel::Rts), QString("RTS"));
+    QTRY_COMPARE(window.PanelText(StatusPanel::Cts), QString("CTS"));
+    window.SetRts(false);
+    QTRY_COMPARE(window.PanelText(StatusPanel::Cts), QString());
+    QCOMPARE(window.PanelText(StatusPanel::Rts), QString());
+    window.Port().SetDTRState(true);
+    window.close();
     // Just before it closes the port reports both lines off.
-    QCOMPARE(form.PanelText(5), QString());
-    QCOMPARE(form.PanelText(6), QString());
+    QCOMPARE(window.PanelText(StatusPanel::Cts), QString());
+    QCOMPARE(window.PanelText(StatusPanel::Dsr), QString());
   }
 
   void modemThatAssertsDsrShowsItAtOnce() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();  // the radio modem is powered: DSR on
-    QCOMPARE(form.PanelText(6), QString("DSR"));
-    QCOMPARE(form.PanelText(5), QString());
+    MainWindow& window = f.StartOnRadio();  // the radio modem is powered: DSR on
+    QCOMPARE(window.PanelText(StatusPanel::Dsr), QString("DSR"));
+    QCOMPARE(window.PanelText(StatusPanel::Cts), QString());
   }
 
   void countersResetAndStatusWords() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
-    form.RxCount = 5;
-    form.TxCount = 7;
-    form.ComErrorCount = 2;
-    form.BufErrorCount = 1;
-    form.ComPort1Rx80Full();
-    QCOMPARE(form.CounterFigures().BufErrorCount, 2);
-    form.ResetCounters();
-    QCOMPARE(form.CounterFigures().RxCount, 0);
-    QCOMPARE(form.CounterFigures().ComErrorCount, 0);
-    QCOMPARE(form.PanelText(2), QString("Rx: 0"));
-    QCOMPARE(form.PanelText(3), QString("Tx: 0"));
+    MainWindow& window = f.StartOnRadio();
+    window.Options().rtsCtsMode = 1;
+    f.Type("ab");
+    f.radio->InjectReceived("xyz");
+    window.OnLineErrors(port::TComErrors{port::erFrame});
+    window.OnReceiveBufferAlmostFull();
+    window.OnReceiveBufferAlmostFull();
+    QTRY_COMPARE(window.CounterFigures().RxCount, 3);
+    QCOMPARE(window.CounterFigures().TxCount, 2);
+    QCOMPARE(window.CounterFigures().ComErrorCount, 1);
+    QCOMPARE(window.CounterFigures().BufErrorCount, 2);
+    QTRY_VERIFY(!window.RtsRaised());
+    window.ResetCounters();
+    QCOMPARE(window.CounterFigures().RxCount, 0);
+    QCOMPARE(window.CounterFigures().TxCount, 0);
+    QCOMPARE(window.CounterFigures().ComErrorCount, 0);
+    QCOMPARE(window.CounterFigures().BufErrorCount, 0);
+    QCOMPARE(window.PanelText(StatusPanel::Rx), QString("Rx: 0"));
+    QCOMPARE(window.PanelText(StatusPanel::Tx), QString("Tx: 0"));
 
     // Timer2 leaves the word alone while RTS is held raised.
-    form.SetRtsLine(true);
-    form.ShowState("ПЕРЕДАЧА");
-    form.Timer2Timer();
-    QCOMPARE(form.PanelText(1), QString("ПЕРЕДАЧА"));
-    form.SetRtsLine(false);
-    form.Timer2Timer();
-    QCOMPARE(form.PanelText(1), QString("ОЖИДАНИЕ"));
+    window.SetRts(true);
+    window.ShowState("ПЕРЕДАЧА");
+    window.OnIdleTick();
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ПЕРЕДАЧА"));
+    window.SetRts(false);
+    window.OnIdleTick();
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОЖИДАНИЕ"));
   }
 
   void cancelledParametersChangeNothing() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
-    form.N8->trigger();
+    MainWindow& window = f.StartOnRadio();
+    dialogs::testing::WhenShown<QDialog>([](QDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); });
+    f.Child<QAction>("N8")->trigger();
     QVERIFY(f.boxes.isEmpty());
     QVERIFY(!QFile::exists(f.SettingsPath()));  // nothing saved after a cancel
-    QCOMPARE(form.PanelText(0), QString("COM1, 9600, 8, 1, None, None"));
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
   }
 
   void exitMenuRunsTheCloseSequence() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.SetRtsLine(true);
-    form.N7->trigger();
-    QVERIFY(!form.isVisible());
-    QVERIFY(!f.radio->Rts());
-    QVERIFY(!f.radio->IsOpen());
-    QVERIFY(QFile::exists(f.SettingsPath()));
-  }
-
-  void stopSignalClosesTheWindow_data() {
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGINT") << SIGINT;
-  }
-  void stopSignalClosesTheWindow() {
-    QFETCH(int, signalNumber);
-    WindowFixture f;
-    TForm1& form = f.StartOnRadio();
-    console::QuitSignals quitSignals;
-    connect(&quitSignals, &console::QuitSignals::quitRequested, &form, [&form] { form.close(); });
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.SetRtsLine(true);
-    std::raise(signalNumber);
-    QTRY_VERIFY(!form.isVisible());
+    MainWindow& window = f.StartOnRadio();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.SetRts(true);
+    f.Child<QAction>("N7")->trigger();
+    QVERIFY(!window.isVisible());
     QVERIFY(!f.radio->Rts());
     QVERIFY(!f.radio->IsOpen());
     QVERIFY(QFile::exists(f.SettingsPath()));
@@ -263,27 +438,27 @@ class TestMainWindow : public QObject {
 
   void clearButtonsEmptyThePanes() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
-    form.Memo1->setPlainText("typed");
-    form.ReceiveView().Append("received");
-    form.RxCount = 8;
-    QTest::mouseClick(form.Button1, Qt::LeftButton);
-    QCOMPARE(form.Memo1->toPlainText(), QString());
-    QTest::mouseClick(form.Button2, Qt::LeftButton);
-    form.ReceiveView().Flush();
-    QCOMPARE(form.Memo2->toPlainText(), QString());
-    QCOMPARE(form.RxCount, 8);  // the counters are not touched
+    MainWindow& window = f.StartOnRadio();
+    f.TransmitPane()->setPlainText("typed");
+    f.radio->InjectReceived("received");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 8);
+    QTest::mouseClick(f.Child<QPushButton>("Button1"), Qt::LeftButton);
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString());
+    QTest::mouseClick(f.Child<QPushButton>("Button2"), Qt::LeftButton);
+    window.ReceiveContent().Flush();
+    QCOMPARE(f.ReceiveView()->toPlainText(), QString());
+    QCOMPARE(window.CounterFigures().RxCount, 8);  // the counters are not touched
   }
 
   void transmitPaneEmptiesPastTwoThousandLines() {
     WindowFixture f;
-    TForm1& form = f.StartOnRadio();
+    f.StartOnRadio();
     QStringList lines;
     for (int i = 0; i < 2000; ++i) lines << QString("line %1").arg(i);
-    form.Memo1->setPlainText(lines.join('\n'));
-    QVERIFY(!form.Memo1->toPlainText().isEmpty());  // exactly 2000 lines stay
-    form.Memo1->appendPlainText("one more");
-    QCOMPARE(form.Memo1->toPlainText(), QString());
+    f.TransmitPane()->setPlainText(lines.join('\n'));
+    QVERIFY(!f.TransmitPane()->toPlainText().isEmpty());  // exactly 2000 lines stay
+    f.TransmitPane()->appendPlainText("one more");
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString());
   }
 };
 

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+#include <QTimer>
+#include <QAction>
 
 #include "console/main_window.h"
 #include "console/message_presenter.h"
@@ -25,6 +27,7 @@
 #include "port/error_display.h"
 
 namespace velmora::console::testing {
+
 
 class RecordingPresenter final : public MessagePresenter {
  public:
@@ -45,7 +48,7 @@ class WindowFixture {
         [this](const std::string& message) { displayed.append(QString::fromStdString(message)); });
   }
   ~WindowFixture() {
-    form.reset();
+    window.reset();
     port::SetErrorDisplay(std::move(previousDisplay_));
     qunsetenv("XDG_CONFIG_HOME");
   }
@@ -67,12 +70,14 @@ class WindowFixture {
   }
 
   // The design-time port name "COM1" opens `device`; with none it names no device at all.
-  TForm1& Start(std::shared_ptr<platform::NamedDevice> device = nullptr) {
-    if (device) directory->Add("COM1", std::move(device));
-    form = std::make_unique<TForm1>(directory, std::make_unique<RecordingPresenter>(&boxes));
-    return *form;
+  MainWindow& Start(std::shared_ptr<platform::NamedDevice> device = nullptr) {
+    return StartWith(std::move(device), std::make_unique<RecordingPresenter>(&boxes));
   }
-  TForm1& StartOnRadio() {
+  // The same with the program's own modal message boxes, which wait for a click.
+  MainWindow& StartShowingBoxes(std::shared_ptr<platform::NamedDevice> device = nullptr) {
+    return StartWith(std::move(device), nullptr);
+  }
+  MainWindow& StartOnRadio() {
     radio = platform::sim::RadioLink::Create();
     radio->SetEcho(false);
     return Start(radio->Endpoint());
@@ -85,15 +90,37 @@ class WindowFixture {
   void Key(Qt::Key key, const QString& text,
            Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
-    QApplication::sendEvent(form->Memo1, &press);
+    QApplication::sendEvent(TransmitPane(), &press);
     QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
-    QApplication::sendEvent(form->Memo1, &release);
+    QApplication::sendEvent(TransmitPane(), &release);
+  }
+
+  // The window's widgets, found by their object names as scripts and tools find them.
+  template <typename T>
+  T* Child(const char* name) const {
+    T* child = window->findChild<T*>(QString::fromLatin1(name));
+    if (!child) throw std::runtime_error(std::string("no child named ") + name);
+    return child;
+  }
+  QPlainTextEdit* TransmitPane() const { return Child<QPlainTextEdit>("Memo1"); }
+  QPlainTextEdit* ReceiveView() const { return Child<QPlainTextEdit>("Memo2"); }
+  QTimer* KeyingDelay() const { return Child<QTimer>("Timer1"); }
+  StatusPanels* StatusBar() const { return Child<StatusPanels>("SB1"); }
+  // What the receive pane holds as it arrived (without the pane's own wrapping), everything
+  // received so far included.
+  QString ReceivedText() const { return window->ReceiveContent().Text(); }
+
+  MainWindow& StartWith(std::shared_ptr<platform::NamedDevice> device,
+                        std::unique_ptr<MessagePresenter> presenter) {
+    if (device) directory->Add("COM1", std::move(device));
+    window = std::make_unique<MainWindow>(directory, std::move(presenter));
+    return *window;
   }
 
   std::shared_ptr<platform::DeviceDirectory> directory =
       std::make_shared<platform::DeviceDirectory>();
   std::shared_ptr<platform::sim::RadioLink> radio;
-  std::unique_ptr<TForm1> form;
+  std::unique_ptr<MainWindow> window;
   QStringList boxes;      // texts of the window's error boxes
   QStringList displayed;  // messages that reached the application's error display
 

@@ -82,6 +82,8 @@ TEST(ParmrkDecoder, CountersNameTheMarks) {
       {"parity error", Bytes({'a', 0xFF, 0x00, 'b'}), {0, 1, 0, 0, 0}, "ab", {{1, RxMark::Parity}}},
       {"framing error", Bytes({'a', 0xFF, 0x00, 'b'}), {1, 0, 0, 0, 0}, "ab", {{1, RxMark::Frame}}},
       {"break", Bytes({'a', 0xFF, 0x00, 0x00, 'b'}), {0, 0, 1, 0, 0}, "ab", {{1, RxMark::Break}}},
+      // An adapter whose counters do not move: an escaped NUL with no error counted is a break.
+      {"break with no counter moved", Bytes({'a', 0xFF, 0x00, 0x00, 'b'}), {}, "ab", {{1, RxMark::Break}}},
       {"parity error on a NUL byte", Bytes({'a', 0xFF, 0x00, 0x00, 'b'}), {0, 1, 0, 0, 0}, Bytes({'a', 0, 'b'}),
        {{1, RxMark::Parity}}},
       {"NUL error before another mark", Bytes({0xFF, 0x00, 0x00, 0xFF, 0x00, 'x'}), {2, 0, 0, 0, 0},

@@ -5,17 +5,21 @@
 #include <asm/termbits.h>
 #include <gtest/gtest.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <functional>
 #include <thread>
 
 #include "platform/posix/termios_translate_linux.h"
 #include "platform/posix/tty_line_driver_linux.h"
+#include "platform/sim/sim_devices.h"
 #include "tests/support/device_io.h"
 #include "tests/support/process_cpu.h"
 #include "tests/support/pty_pair.h"
@@ -107,7 +111,9 @@ TEST_F(PosixPty, LineSettingsReadBackOnTheMaster) {
     EXPECT_EQ(seen.ispeed, c.dcb.BaudRate);
     EXPECT_EQ(seen.cflag & (CSTOPB | CRTSCTS | PARODD | CMSPAR), c.cflag);
     EXPECT_EQ(seen.iflag & (IXON | IXOFF), c.iflag);
-    EXPECT_EQ(seen.iflag & (INPCK | PARMRK), uint32_t{INPCK | PARMRK});
+    // No line errors to mark on a pseudo-terminal: the kernel passes bytes on its fast path.
+    EXPECT_EQ(seen.iflag & (INPCK | PARMRK), 0u);
+    EXPECT_EQ(seen.cflag & HUPCL, uint32_t{HUPCL});
     EXPECT_EQ(seen.lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(seen.oflag & OPOST, 0u);
     EXPECT_EQ(seen.cc[VSTART], static_cast<uint8_t>(c.dcb.XonChar));
@@ -139,6 +145,31 @@ TEST_F(PosixPty, EveryByteValueCrossesBothWays) {
   EXPECT_EQ(w.error, 0);
   EXPECT_EQ(w.transferred, data.size());
   EXPECT_EQ(farEndGot, data);
+}
+
+// A far end that does not read fills the kernel's buffer, as a stopped line would.
+TEST_F(PosixPty, AWriteToAFarEndThatDoesNotReadGivesUpAndAbandonsTheRest) {
+  ASSERT_TRUE(dev_->SetCommTimeouts({MAXDWORD, 0, 0, 0, 200}));
+  const std::string data = EveryByteValue(1024);  // 256 KiB, far more than a pty buffers
+  test::IoOutcome w = WriteAll(*dev_, data);
+  ASSERT_TRUE(w.completed);
+  EXPECT_EQ(w.error, 0) << "a timed-out write is no error";
+  ASSERT_GT(w.transferred, 0u);
+  ASSERT_LT(w.transferred, data.size());
+
+  EXPECT_EQ(pair_.Read(data.size(), 300), data.substr(0, w.transferred)) << "the rest is not sent later";
+  ASSERT_EQ(WriteAll(*dev_, "tail").transferred, 4u);
+  EXPECT_EQ(pair_.Read(4), "tail");
+}
+
+TEST_F(PosixPty, BytesReportedSentSurviveACloseAndAnOpenRightAfter) {
+  ASSERT_TRUE(dev_->SetCommState(Line(300)));
+  const std::string text = "0123456789";
+  ASSERT_EQ(WriteAll(*dev_, text).transferred, text.size());
+  dev_.reset();
+  OpenResult again = OpenSystemDevice(pair_.SlavePath());
+  ASSERT_TRUE(again.device) << again.detail;
+  EXPECT_EQ(pair_.Read(text.size()), text);
 }
 
 TEST_F(PosixPty, ReceivedCharacterEventFiresOncePerArrival) {
@@ -285,7 +316,7 @@ TEST(PosixOpen, TheDriverSeesAPseudoTerminalAndStartsNoModemThread) {
   ASSERT_TRUE(opened.driver) << opened.detail;
   EXPECT_TRUE(opened.driver->IsPseudoTerminal());
   auto wake = Event::Create(true, false);
-  opened.driver->Start(*wake);
+  ASSERT_TRUE(opened.driver->Start(*wake));
   EXPECT_FALSE(opened.driver->WatchesModemLinesWithThread());
   EXPECT_EQ(opened.driver->NextDeadline(), std::nullopt);
   EXPECT_TRUE(opened.driver->TransmitterEmpty());
@@ -314,6 +345,60 @@ TEST(PosixOpen, ASecondOpenIsRefusedAlsoForRootAndTheFirstCloseReleasesIt) {
   first.device.reset();
   OpenResult again = OpenSystemDevice(pair.SlavePath());
   EXPECT_TRUE(again.device) << again.detail;
+}
+
+// Runs `what` in a child process with no more than `spare` descriptors free; its exit code.
+// `warmUp` runs first with the full limit: the sanitizers check a class's dynamic type once with
+// a pipe, which a process without descriptors cannot make.
+int InChildWithSpareDescriptors(int spare, const std::function<void()>& warmUp, const std::function<int()>& what) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    warmUp();
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(lowestFree + spare);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(250);
+    ::_exit(what());
+  }
+  // Bounded: a child that hangs fails the test instead of stalling the run.
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 1000 && (ended = ::waitpid(child, &status, WNOHANG)) == 0; ++i) std::this_thread::sleep_for(10ms);
+  if (ended != child) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    return 254;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+}
+
+TEST(PosixOpen, ShortOfDescriptorsAnOpenFailsWithTheSystemNumberAndTheDeviceStaysFree) {
+  PtyPair pair;
+  auto openOnce = [](const std::function<OpenResult()>& open) {
+    return [open] { (void)open(); };
+  };
+  auto openTwice = [](const std::function<OpenResult()>& open) {
+    return [open] {
+      OpenResult r = open();
+      if (r.device) return 0;
+      const int error = r.error;
+      rlimit limit{};
+      ::getrlimit(RLIMIT_NOFILE, &limit);
+      limit.rlim_cur = limit.rlim_max;
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+      // Nothing of the failed open may linger: the device opens at once now.
+      return open().device ? error : 200;
+    };
+  };
+  const std::string path = pair.SlavePath();
+  // The tty takes the one descriptor left; its I/O thread's event finds none.
+  auto openTty = [path] { return OpenSystemDevice(path); };
+  EXPECT_EQ(InChildWithSpareDescriptors(1, openOnce(openTty), openTwice(openTty)), EMFILE);
+  auto plug = sim::LoopbackPlug::Create();
+  auto openPlug = [plug] { return plug->Endpoint()->Open(); };
+  EXPECT_EQ(InChildWithSpareDescriptors(0, openOnce(openPlug), openTwice(openPlug)), EMFILE);
 }
 
 TEST(PosixOpen, FailuresCarryTheSystemNumberAndWhatToDo) {

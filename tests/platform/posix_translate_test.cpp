@@ -13,9 +13,12 @@ namespace {
 
 using test::Line;
 
-// What every translation must hold whatever the block says: a raw line with errors in band.
+// What every translation must hold whatever the block says: a raw line with errors in band, and
+// DTR and RTS dropped when the line is closed (or the program dies), so that a radio keyed by
+// RTS stops transmitting.
 void ExpectRawLine(const TtyTermios& t) {
   EXPECT_EQ(t.iflag & (INPCK | PARMRK), uint32_t{INPCK | PARMRK});
+  EXPECT_EQ(t.cflag & HUPCL, uint32_t{HUPCL});
   EXPECT_EQ(t.iflag & (IGNPAR | ISTRIP | IGNBRK | BRKINT | INLCR | IGNCR | ICRNL | IMAXBEL | IXANY), 0u);
   EXPECT_EQ(t.oflag & OPOST, 0u);
   EXPECT_EQ(t.lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
@@ -134,6 +137,24 @@ TEST(TermiosTranslate, ReadbackCheck) {
   TtyTermios otherStop = wanted;
   otherStop.cc[VSTOP] = 0x7F;
   EXPECT_EQ(CheckReadback(wanted, otherStop, false), EINVAL);
+
+  TtyTermios noHangUp = wanted;
+  noHangUp.cflag &= ~HUPCL;
+  EXPECT_EQ(CheckReadback(wanted, noHangUp, true), EINVAL) << "a line that stays up after close";
+}
+
+TEST(TermiosTranslate, APseudoTerminalIsNotAskedToMarkLineErrors) {
+  const Dcb dcb = Line(115200, 8, EVENPARITY);
+  const TtyTermios serial = TranslateDcb(dcb, LineKind::Serial).termios;
+  const TtyTermios pty = TranslateDcb(dcb, LineKind::PseudoTerminal).termios;
+  EXPECT_TRUE(MarksLineErrors(serial));
+  EXPECT_FALSE(MarksLineErrors(pty));
+  EXPECT_EQ(pty.iflag & (INPCK | PARMRK), 0u);
+  TtyTermios sameOtherwise = pty;
+  sameOtherwise.iflag |= INPCK | PARMRK;
+  EXPECT_EQ(sameOtherwise, serial);
+  EXPECT_FALSE(MarksLineErrors(RawTermios(9600, LineKind::PseudoTerminal)));
+  EXPECT_TRUE(MarksLineErrors(RawTermios(9600)));
 }
 
 TEST(TermiosTranslate, CharacterLengthInHalfBits) {

@@ -60,6 +60,15 @@ std::unique_ptr<CommDevice> Open(NamedDevice& named, const Dcb& dcb = test::Line
   return std::move(r.device);
 }
 
+// An operation started now, on a record the test keeps.
+struct PendingOp {
+  std::unique_ptr<Event> event = Event::Create(true, false);
+  Overlapped ov;
+  std::string buffer;
+  PendingOp(size_t size) : buffer(size, '\0') { ov.event = event.get(); }
+  bool Done(uint32_t waitMs) { return WaitForOne(*event, waitMs).kind == WaitOutcome::Signalled; }
+};
+
 // A loopback plug on a manual clock: nothing moves until the test advances time.
 class LoopbackTest : public ::testing::Test {
  protected:
@@ -74,11 +83,13 @@ class LoopbackTest : public ::testing::Test {
 TEST_F(LoopbackTest, DataComesBackByteForByteAtTheLineRate) {
   std::string all;
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
-  ASSERT_TRUE(WriteAll(*dev, all).completed);
+  PendingOp write(0);
+  ASSERT_EQ(dev->WriteFile(all.data(), static_cast<uint32_t>(all.size()), write.ov).kind, IoStart::Pending);
   EXPECT_EQ(InQueue(*dev), 0u) << "nothing may arrive before its character time";
 
   Run(plug->CharacterTime(0) * 256);
   EXPECT_EQ(test::ReadExactly(*dev, all.size()), all);
+  ASSERT_TRUE(write.Done(test::kTestWaitMs)) << "complete once the line has taken every byte";
   EXPECT_EQ(plug->Sent(), all);
   // 9600 baud, 8N1: ten bits a character.
   EXPECT_EQ(plug->CharacterTime(0), std::chrono::nanoseconds(1'041'666));
@@ -234,13 +245,15 @@ TEST_F(LoopbackTest, PurgeAbortsPendingWaitReadAndWrite) {
   uint32_t n = 0;
   EXPECT_EQ(dev->GetOverlappedResult(readOv, n, true).error, ECANCELED);
   EXPECT_EQ(dev->GetOverlappedResult(writeOv, n, true).error, ECANCELED);
-  // An aborted write reports what the line took: the driver's buffer, maybe one in the shifter.
-  EXPECT_GE(n, sim::kSimBufferSize);
-  EXPECT_LE(n, sim::kSimBufferSize + 1);
+  // An aborted write reports what the line took: the shift register and the FIFO.
+  EXPECT_EQ(n, sim::kSimFifoDepth + 1);
   uint32_t mask = 0;
   int error = 0;
   EXPECT_TRUE(wait.Wait(test::kTestWaitMs, mask, error));
   EXPECT_EQ(error, ECANCELED);
+  Run(10s);
+  plug->CatchUp();
+  EXPECT_EQ(plug->Sent(), out.substr(0, n)) << "the rest of an aborted write never goes out";
 }
 
 TEST_F(LoopbackTest, DefaultTimeoutsReturnAtOnceWithWhatIsQueued) {
@@ -252,15 +265,6 @@ TEST_F(LoopbackTest, DefaultTimeoutsReturnAtOnceWithWhatIsQueued) {
   EXPECT_TRUE(r.completed);
   EXPECT_EQ(r.data, "xyz");
 }
-
-// A read started now, on a record the test keeps.
-struct PendingOp {
-  std::unique_ptr<Event> event = Event::Create(true, false);
-  Overlapped ov;
-  std::string buffer;
-  PendingOp(size_t size) : buffer(size, '\0') { ov.event = event.get(); }
-  bool Done(uint32_t waitMs) { return WaitForOne(*event, waitMs).kind == WaitOutcome::Signalled; }
-};
 
 TEST_F(LoopbackTest, ReadTimeoutsEndAReadWithWhatCame) {
   struct Case {
@@ -319,19 +323,135 @@ TEST_F(LoopbackTest, TimeoutsTooLongForTheClockMeanNoTimeout) {
   EXPECT_EQ(dev->GetOverlappedResult(read.ov, n, true).error, ECANCELED);
 }
 
-TEST_F(LoopbackTest, AWriteTimeoutEndsTheWriteWithTheCountTheLineTook) {
-  ASSERT_TRUE(dev->SetCommTimeouts({MAXDWORD, 0, 0, 1, 50}));
-  Dcb held = test::Line(9600);
-  held.fOutxCtsFlow = 1;  // RTS is down, so the plug's CTS is too: nothing moves
-  ASSERT_TRUE(dev->SetCommState(held));
-  const std::string big(sim::kSimBufferSize + 10, 'w');
-  PendingOp write(0);
-  ASSERT_EQ(dev->WriteFile(big.data(), static_cast<uint32_t>(big.size()), write.ov).kind, IoStart::Pending);
-  Run(big.size() * 1ms + 50ms);
-  ASSERT_TRUE(write.Done(test::kTestWaitMs));
+TEST_F(LoopbackTest, AWriteTimeoutCoversTheWholeTransferAndAbandonsTheRest) {
+  struct Case {
+    const char* name;
+    bool ctsOn;
+    std::string text;
+    CommTimeouts timeouts;
+    Clock::Duration deadline;
+  };
+  const Case cases[] = {
+      // The engine's defaults: 100 ms a byte + 1000 ms.
+      {"CTS off: nothing goes and the write gives up", false, "k", {MAXDWORD, 0, 0, 100, 1000}, 1100ms},
+      {"a line too slow for the timeout", true, std::string(100, 's'), {MAXDWORD, 0, 0, 0, 10}, 10ms},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto line = std::make_shared<ManualClock>();
+    auto loop = LoopbackPlug::Create(line);
+    Dcb flow = test::Line(9600);
+    flow.fOutxCtsFlow = 1;  // the plug's CTS follows RTS
+    flow.fRtsControl = c.ctsOn ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    auto port = Open(*loop->Endpoint(), flow);
+    ASSERT_TRUE(port->SetCommTimeouts(c.timeouts));
+    PendingOp write(0);
+    ASSERT_EQ(port->WriteFile(c.text.data(), static_cast<uint32_t>(c.text.size()), write.ov).kind, IoStart::Pending);
+    line->Advance(c.deadline - 1ms);
+    EXPECT_FALSE(write.Done(kShortMs)) << "the driver took the bytes, the line did not";
+    line->Advance(1ms);
+    ASSERT_TRUE(write.Done(test::kTestWaitMs));
+    uint32_t n = 0;
+    EXPECT_TRUE(port->GetOverlappedResult(write.ov, n, false)) << "a timed-out write is no error";
+    EXPECT_LT(n, c.text.size());
+
+    // What the write reported is what the line carries, then and later: the rest never goes.
+    ASSERT_TRUE(port->EscapeCommFunction(SETRTS));
+    line->Advance(1s);
+    loop->CatchUp();
+    EXPECT_EQ(loop->Sent(), c.text.substr(0, n));
+  }
+}
+
+TEST_F(LoopbackTest, AWriteQueuedBehindOneThatTimesOutGoesOutWhole) {
+  ASSERT_TRUE(dev->SetCommTimeouts({MAXDWORD, 0, 0, 0, 10}));
+  const std::string first(40, 'a'), second(20, 'b');
+  PendingOp one(0), two(0);
+  ASSERT_EQ(dev->WriteFile(first.data(), 40, one.ov).kind, IoStart::Pending);
+  ASSERT_TRUE(dev->SetCommTimeouts(ReturnAtOnce()));  // the second write has no timeout
+  ASSERT_EQ(dev->WriteFile(second.data(), 20, two.ov).kind, IoStart::Pending);
+  Run(10ms);
+  ASSERT_TRUE(one.Done(test::kTestWaitMs));
   uint32_t n = 0;
-  EXPECT_TRUE(dev->GetOverlappedResult(write.ov, n, false)) << "a timed-out write is no error";
-  EXPECT_EQ(n, sim::kSimBufferSize);
+  ASSERT_TRUE(dev->GetOverlappedResult(one.ov, n, false));
+  ASSERT_LT(n, 40u);
+  Run(1s);
+  ASSERT_TRUE(two.Done(test::kTestWaitMs));
+  uint32_t m = 0;
+  EXPECT_TRUE(dev->GetOverlappedResult(two.ov, m, false));
+  EXPECT_EQ(m, 20u);
+  plug->CatchUp();
+  EXPECT_EQ(plug->Sent(), first.substr(0, n) + second);
+}
+
+TEST_F(LoopbackTest, BytesReportedWrittenReachTheLineThoughThePortClosesRightAfter) {
+  ASSERT_TRUE(dev->SetCommState(test::Line(300)));
+  const std::string text = "0123456789";
+  ASSERT_EQ(WriteAll(*dev, text).transferred, text.size());
+  // A port's close: pending I/O aborted, then the monitor's purge of both queues, then the device.
+  ASSERT_TRUE(dev->PurgeComm(PURGE_TXABORT | PURGE_RXABORT));
+  ASSERT_TRUE(dev->PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR));
+  dev.reset();
+  EXPECT_EQ(plug->Sent(), text);
+  ASSERT_EQ(plug->SentLog().size(), text.size());
+  EXPECT_EQ(plug->SentLog().back().at - plug->SentLog().front().at, plug->CharacterTime(0) * 9)
+      << "at the line rate";
+}
+
+// Input flow control with a small queue: 90 bytes in leave less room than XoffLim.
+class HeldInputTest : public LoopbackTest {
+ protected:
+  void HoldInput(Dcb dcb) {
+    dcb.XonLim = 10;
+    dcb.XoffLim = 20;
+    ASSERT_TRUE(dev->SetupComm(100, 100));
+    ASSERT_TRUE(dev->SetCommState(dcb));
+    const uint32_t before = InQueue(*dev);
+    EventWait wait(*dev);
+    plug->InjectReceived(std::string(90, 'i'));
+    while (InQueue(*dev) < before + 90) ASSERT_NE(WaitFor(wait, EV_RXCHAR), 0u);
+    Run(plug->CharacterTime(0));
+    plug->CatchUp();
+  }
+};
+
+TEST_F(HeldInputTest, PurgingTheInputLetsTheFarEndGo) {
+  Dcb xonXoff = test::Line(9600);
+  xonXoff.fInX = 1;
+  HoldInput(xonXoff);
+  ASSERT_EQ(plug->Sent(), "\x13");
+  ASSERT_TRUE(dev->PurgeComm(PURGE_RXCLEAR));
+  Run(plug->CharacterTime(0));
+  plug->CatchUp();
+  EXPECT_EQ(plug->Sent(), "\x13\x11");
+
+  Dcb rtsHandshake = test::Line(9600);
+  rtsHandshake.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  ASSERT_TRUE(dev->SetCommState(rtsHandshake));
+  ASSERT_TRUE(plug->Rts());
+  HoldInput(rtsHandshake);
+  ASSERT_FALSE(plug->Rts());
+  ASSERT_TRUE(dev->PurgeComm(PURGE_RXCLEAR));
+  EXPECT_TRUE(plug->Rts());
+}
+
+TEST_F(HeldInputTest, OurXoffStopsOurOwnOutputUnlessToldToContinue) {
+  for (uint8_t carryOn : {0, 1}) {
+    SCOPED_TRACE(testing::Message() << "fTXContinueOnXoff " << int{carryOn});
+    plug = LoopbackPlug::Create(clock);
+    dev = Open(*plug->Endpoint(), test::Line(9600));
+    Dcb dcb = test::Line(9600);
+    dcb.fInX = 1;
+    dcb.fTXContinueOnXoff = carryOn;
+    HoldInput(dcb);
+    ASSERT_EQ(plug->Sent(), "\x13");
+    PendingOp write(0);
+    ASSERT_NE(dev->WriteFile("w", 1, write.ov).kind, IoStart::Failed);
+    Run(1s);
+    plug->CatchUp();
+    EXPECT_EQ(plug->Sent(), carryOn ? "\x13w" : "\x13");
+    ASSERT_TRUE(dev->PurgeComm(PURGE_TXABORT));
+  }
 }
 
 TEST_F(LoopbackTest, TransmitEmptyComesAfterTheLastCharactersTime) {
@@ -411,13 +531,20 @@ TEST(SimNullModem, CtsFlowHoldsTheTransmitterUntilTheFarEndIsReady) {
   flow.fOutxCtsFlow = 1;
   auto a = Open(*pair->Endpoint(0), flow);
   auto b = Open(*pair->Endpoint(1));
-  ASSERT_TRUE(WriteAll(*a, "held").completed);
+  auto event = Event::Create(true, false);
+  Overlapped ov;
+  ov.event = event.get();
+  ASSERT_EQ(a->WriteFile("held", 4, ov).kind, IoStart::Pending) << "the line has taken nothing";
   clock->Advance(1s);
   pair->CatchUp();
   EXPECT_EQ(pair->Sent(0), "");
   ASSERT_TRUE(b->EscapeCommFunction(SETRTS));
   clock->Advance(1s);
   EXPECT_EQ(test::ReadExactly(*b, 4), "held");
+  ASSERT_EQ(WaitForOne(*event, test::kTestWaitMs).kind, WaitOutcome::Signalled);
+  uint32_t n = 0;
+  EXPECT_TRUE(a->GetOverlappedResult(ov, n, false));
+  EXPECT_EQ(n, 4u);
 }
 
 TEST(SimDevices, OpenIsExclusiveAndTheStandardNamesAreServed) {

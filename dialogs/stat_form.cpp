@@ -1,7 +1,0 @@
-#include "dialogs/stat_form.h"
-
-namespace velmora::dialogs {
-
-void ExecuteStatForm(QWidget* /*owner*/, TrafficCounters& /*counters*/) {}
-
-}  // namespace velmora::dialogs

@@ -1,0 +1,489 @@
+// File send, capture and view through the real window: buttons clicked as the operator clicks
+// them, the file dialogs answered in advance, the simulated radio link (on a manual clock where
+// each step must be seen) or a pseudo-terminal as the far end.
+#include "console/main_window.h"
+
+#include <climits>
+
+#include <QPushButton>
+#include <QtTest>
+
+#include "console/file_send.h"
+#include "platform/clock.h"
+#include "platform/sim/sim_devices.h"
+#include "tests/support/pty_pair.h"
+#include "window_fixture.h"
+
+using namespace velmora;
+using console::MainWindow;
+using console::StatusPanel;
+using console::testing::WindowFixture;
+using platform::sim::LineChange;
+
+namespace {
+
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void WriteFile(const QString& path, const QByteArray& content) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  QCOMPARE(file.write(content), content.size());
+}
+
+QString RtsHistory(const platform::sim::RadioLink& radio) {
+  QString history;
+  for (const LineChange& change : radio.LineLog())
+    if (change.line == LineChange::Rts) history += change.on ? u'+' : u'-';
+  return history;
+}
+
+QByteArray Heard(const platform::sim::RadioLink& radio) {
+  return QByteArray::fromStdString(radio.Heard());
+}
+
+QColor PaneColour(QPlainTextEdit* pane) { return pane->palette().color(QPalette::Base); }
+
+// The radio link with its far station silent, on a clock that moves only when told: every
+// transmit-empty event is one the test caused.
+class SteppedRadio {
+ public:
+  explicit SteppedRadio(WindowFixture& f) {
+    f.radio = platform::sim::RadioLink::Create(clock_);
+    f.radio->SetEcho(false);
+    radio_ = f.radio;
+  }
+  // One character's time on the line: the character in flight leaves it.
+  void CharacterTime() {
+    clock_->Advance(radio_->CharacterTime(0));
+    radio_->CatchUp();
+  }
+  // Character times until the window takes the send's next step (a character typed meanwhile
+  // shares the transmitter, so the step may take more than one).
+  void SendStep(MainWindow& window) {
+    const QString before = window.PanelText(StatusPanel::Progress);
+    const auto stepped = [&] { return window.PanelText(StatusPanel::Progress) != before; };
+    for (int i = 0; i < 4 && !stepped(); ++i) {
+      CharacterTime();
+      if (QTest::qWaitFor(stepped, 1000)) break;
+    }
+    QVERIFY(stepped());
+  }
+
+ private:
+  std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
+  std::shared_ptr<platform::sim::RadioLink> radio_;
+};
+
+}  // namespace
+
+class TestFileCommands : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    folder_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder_->isValid());
+  }
+
+  // --- file send --------------------------------------------------------------------------
+
+  void oneByteFileIsSentAtOnceAndEndsAtTheFirstTransmitEmpty() {
+    WindowFixture f;
+    SteppedRadio line(f);
+    MainWindow& window = f.Start(f.radio->Endpoint());
+    const QString path = Path("one.bin");
+    WriteFile(path, "x");
+    f.TransmitPane()->setPlainText("typed");
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+
+    QCOMPARE(window.CounterFigures().TxCount, 1);  // sent at once
+    QCOMPARE(f.TransmitPane()->toPlainText(),
+             "typed\nИдет передача файла " + path + " (1 байт)\n");
+    QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Button));
+    for (const char* name : {"Button2", "Button4", "SButton1", "SButton2", "SButton3"})
+      QVERIFY2(!f.Child<QWidget>(name)->isEnabled(), name);
+    QVERIFY(f.Child<QPushButton>("Button5")->isChecked());
+
+    line.CharacterTime();
+    QTRY_COMPARE(window.PanelText(StatusPanel::Progress), QString("100%"));
+    QVERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QCOMPARE(Heard(*f.radio), QByteArray("x"));
+    QVERIFY(!window.RtsRaised());
+    QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
+    for (const char* name : {"Button2", "Button4", "SButton1", "SButton2", "SButton3"})
+      QVERIFY2(f.Child<QWidget>(name)->isEnabled(), name);
+    QVERIFY(f.displayed.isEmpty());
+  }
+
+  void threeByteFileShowsEachWholePercentage() {
+    WindowFixture f;
+    SteppedRadio line(f);
+    MainWindow& window = f.Start(f.radio->Endpoint());
+    const QString path = Path("three.bin");
+    WriteFile(path, "abc");
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    for (const char* percent : {"33%", "66%", "100%"}) {
+      line.SendStep(window);
+      QCOMPARE(window.PanelText(StatusPanel::Progress), QString(percent));
+    }
+    QVERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    line.CharacterTime();
+    QTest::qWait(20);
+    QCOMPARE(Heard(*f.radio), QByteArray("abc"));
+    QCOMPARE(window.CounterFigures().TxCount, 3);
+    QCOMPARE(window.PanelText(StatusPanel::Progress), QString("100%"));  // kept after the end
+  }
+
+  void progressIsTheExactWholePercentage_data() {
+    QTest::addColumn<qint64>("sent");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<int>("percent");
+    QTest::newRow("53 of 100") << qint64(53) << qint64(100) << 53;
+    QTest::newRow("59 of 100") << qint64(59) << qint64(100) << 59;
+    QTest::newRow("2 of 3") << qint64(2) << qint64(3) << 66;
+    QTest::newRow("999 of 1000") << qint64(999) << qint64(1000) << 99;
+    QTest::newRow("largest file, all but one") << qint64(INT_MAX) - 1 << qint64(INT_MAX) << 99;
+    QTest::newRow("largest file, all") << qint64(INT_MAX) << qint64(INT_MAX) << 100;
+  }
+  void progressIsTheExactWholePercentage() {
+    QFETCH(qint64, sent);
+    QFETCH(qint64, size);
+    QFETCH(int, percent);
+    console::FileSendProgress progress;
+    progress.content.resize(static_cast<size_t>(size));
+    progress.sentCount = sent;
+    QCOMPARE(progress.Percent(), percent);
+  }
+
+  void emptyFileSendsNothingAndTheNextPressRestores() {
+    WindowFixture f;
+    SteppedRadio line(f);
+    MainWindow& window = f.Start(f.radio->Endpoint());
+    const QString path = Path("empty.bin");
+    WriteFile(path, "");
+    window.FileChoosers().AnswerNext(path);
+    auto* button = f.Child<QPushButton>("Button5");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(button->isChecked());
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString());
+    QCOMPARE(window.CounterFigures().TxCount, 0);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!button->isChecked());
+    QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
+    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    QVERIFY(f.displayed.isEmpty());
+  }
+
+  void stoppedMidwayAfterTheCharacterInFlight() {
+    WindowFixture f;
+    SteppedRadio line(f);
+    MainWindow& window = f.Start(f.radio->Endpoint());
+    window.Options().lineEnding = 1;
+    const QString path = Path("ten.bin");
+    WriteFile(path, "0123456789");
+    window.FileChoosers().AnswerNext(path);
+    auto* button = f.Child<QPushButton>("Button5");
+    QTest::mouseClick(button, Qt::LeftButton);
+    for (int i = 0; i < 3; ++i) line.SendStep(window);
+    QCOMPARE(window.PanelText(StatusPanel::Progress), QString("30%"));
+    QTest::mouseClick(button, Qt::LeftButton);  // "3" is in flight
+    for (int i = 0; i < 5; ++i) line.CharacterTime();
+    QTest::qWait(50);
+    QCOMPARE(Heard(*f.radio), QByteArray("0123"));
+    QCOMPARE(window.PanelText(StatusPanel::Progress), QString("30%"));
+    QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
+    // Enter is the operator's again: it sends the chosen line ending.
+    f.Type("\r");
+    line.CharacterTime();
+    line.CharacterTime();
+    QTRY_COMPARE(Heard(*f.radio), QByteArray("0123\r\n"));
+  }
+
+  void lineEndingsInTheFileGoUnchanged_data() {
+    QTest::addColumn<int>("lineEnding");
+    for (int mode : {0, 1, 2, 3}) QTest::addRow("line ending %d", mode) << mode;
+  }
+  void lineEndingsInTheFileGoUnchanged() {
+    QFETCH(int, lineEnding);
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();  // at the line's own pace
+    window.Options().lineEnding = lineEnding;
+    const QByteArray content("a\r\nb\rc\nd\r\n");
+    const QString path = Path("lines.txt");
+    WriteFile(path, content);
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QTRY_VERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QTRY_COMPARE(Heard(*f.radio), content);
+    QCOMPARE(window.CounterFigures().TxCount, content.size());
+  }
+
+  void enterDuringASendIsOneCarriageReturn() {
+    WindowFixture f;
+    SteppedRadio line(f);
+    MainWindow& window = f.Start(f.radio->Endpoint());
+    window.Options().lineEnding = 1;  // CR LF when no send runs
+    const QString path = Path("five.bin");
+    WriteFile(path, "ABCDE");
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    line.CharacterTime();
+    QTRY_COMPARE(window.PanelText(StatusPanel::Progress), QString("20%"));
+    f.Type("\r");
+    for (const char* percent : {"40%", "60%", "80%", "100%"}) {
+      line.SendStep(window);
+      QCOMPARE(window.PanelText(StatusPanel::Progress), QString(percent));
+    }
+    QVERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    for (int i = 0; i < 3; ++i) line.CharacterTime();
+    QTest::qWait(20);
+    const QByteArray heard = Heard(*f.radio);
+    QCOMPARE(heard.count('\r'), 1);
+    QCOMPARE(heard.count('\n'), 0);
+    QCOMPARE(heard.size(), 6);
+    QCOMPARE(window.CounterFigures().TxCount, 6);
+  }
+
+  void rtsDropsAtEachTransmitEmptyInRtsCtsMode() {
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    window.Options().rtsCtsMode = 1;
+    const QString before = RtsHistory(*f.radio);
+    const QString path = Path("three.bin");
+    WriteFile(path, "xyz");
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QTRY_VERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QTRY_COMPARE(Heard(*f.radio), QByteArray("xyz"));
+    QCOMPARE(RtsHistory(*f.radio).mid(before.size()), QString("+-+-+-"));
+    QCOMPARE(f.radio->LostWhileUnkeyed(), size_t(0));
+  }
+
+  void fileOfTwoGibibytesOrMoreIsRefusedWhole() {
+    WindowFixture f;
+    SteppedRadio line(f);
+    MainWindow& window = f.Start(f.radio->Endpoint());
+    const QString path = Path("huge.bin");
+    {
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      QVERIFY(file.resize(qint64(INT_MAX) + 1));  // sparse: no disk used
+    }
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QCOMPARE(f.TransmitPane()->toPlainText(), "Ошибка при чтении файла " + path + "\n");
+    QCOMPARE(window.CounterFigures().TxCount, 0);
+    QVERIFY(f.Child<QPushButton>("Button5")->isChecked());
+    line.CharacterTime();
+    QTest::qWait(20);
+    QCOMPARE(Heard(*f.radio), QByteArray());
+  }
+
+  void missingFileReportsTheSystemsError() {
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    window.FileChoosers().AnswerNext(Path("missing.txt"));
+    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QCOMPARE(f.displayed, QStringList{"System Error.  Code: 2.\r\nNo such file or directory"});
+    QCOMPARE(window.CounterFigures().TxCount, 0);
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString());
+  }
+
+  void cancelledChoiceLeavesEverythingAsItWas() {
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    window.FileChoosers().AnswerNext(QString());
+    window.FileChoosers().AnswerNext(QString());
+    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QVERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QVERIFY(!f.Child<QPushButton>("Button3")->isChecked());
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString());
+    QCOMPARE(f.ReceivedText(), QString());
+    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+  }
+
+  // The far end goes away in the middle of a send: the loss is reported once, the send ends
+  // with the panes and buttons as they were, and nothing waits for a transmit-empty that will
+  // never come.
+  void deviceLostInTheMiddleOfASendEndsIt() {
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
+    MainWindow& window = f.Start();
+    const QString path = Path("big.bin");
+    WriteFile(path, QByteArray(256 * 1024, 'z'));
+    window.FileChoosers().AnswerNext(path);
+    auto* button = f.Child<QPushButton>("Button5");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY(window.CounterFigures().TxCount >= 100);
+    pty.CloseMaster();
+    pty.CloseSlaveKeeper();
+    QTRY_VERIFY(!button->isChecked());
+    QTRY_COMPARE(f.displayed.size(), 1);
+    QVERIFY(window.CounterFigures().TxCount < 256 * 1024);
+    QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
+    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    QVERIFY(window.PanelText(StatusPanel::Progress).endsWith('%'));
+  }
+
+  // --- capture ----------------------------------------------------------------------------
+
+  void captureAppendsWhatArrivesWhileThePaneStays_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QByteArray>("captured");
+    QTest::newRow("new file, ASCII") << QByteArray() << "SButton1" << QByteArray("12");
+    QTest::newRow("existing file, appended") << QByteArray("old\n") << "SButton1"
+                                             << QByteArray("old\n12");
+    QTest::newRow("hex") << QByteArray() << "SButton2" << QByteArray("31.32.");
+    QTest::newRow("bin") << QByteArray() << "SButton3" << QByteArray("00110001.00110010.");
+  }
+  void captureAppendsWhatArrivesWhileThePaneStays() {
+    QFETCH(QByteArray, before);
+    QFETCH(QString, mode);
+    QFETCH(QByteArray, captured);
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
+    MainWindow& window = f.Start();
+    const QString path = Path("capture.txt");
+    if (!before.isEmpty()) WriteFile(path, before);
+    QTest::mouseClick(f.Child<QToolButton>(mode.toLatin1().constData()), Qt::LeftButton);
+    pty.Write("A");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 1);
+    const QString earlier = f.ReceivedText();
+
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    const QString started = earlier + "\nИдет запись принятой информации в файл " + path + "\n";
+    QCOMPARE(f.ReceivedText(), started);
+    QCOMPARE(PaneColour(f.ReceiveView()), QPalette().color(QPalette::Button));
+    for (const char* name : {"Button2", "Button4", "SButton1", "SButton2", "SButton3"})
+      QVERIFY2(!f.Child<QWidget>(name)->isEnabled(), name);
+
+    pty.Write("1");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 2);
+    pty.Write("2");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 3);
+    QCOMPARE(window.PanelText(StatusPanel::Rx), QString("Rx: 3"));
+    QCOMPARE(ReadFile(path), captured);  // on disk at once, chunk by chunk
+    QCOMPARE(f.ReceivedText(), started);
+
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QCOMPARE(PaneColour(f.ReceiveView()), QPalette().color(QPalette::Base));
+    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    pty.Write("3");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 4);
+    QCOMPARE(ReadFile(path), captured);  // closed: the pane has it again
+    QVERIFY(f.ReceivedText().endsWith(mode == "SButton1" ? "3" : mode == "SButton2" ? "33." : "00110011."));
+    QVERIFY(f.displayed.isEmpty());
+  }
+
+  void failingCaptureWriteIsReportedOnceAndTheCaptureGoesOn() {
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
+    MainWindow& window = f.Start();
+    window.FileChoosers().AnswerNext("/dev/full");
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    for (int i = 1; i <= 3; ++i) {
+      pty.Write("x");
+      QTRY_COMPARE(window.CounterFigures().RxCount, i);
+    }
+    QCOMPARE(f.ReceivedText(), "Идет запись принятой информации в файл /dev/full\n"
+                               "Ошибка при записи файла /dev/full\n");
+    QVERIFY(f.Child<QPushButton>("Button3")->isChecked());
+    // A new capture may fail again, and says so again.
+    window.FileChoosers().AnswerNext("/dev/full");
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    pty.Write("y");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 4);
+    QCOMPARE(f.ReceivedText().count("Ошибка при записи файла /dev/full"), 2);
+    QVERIFY(f.displayed.isEmpty());
+  }
+
+  void captureFileThatCannotBeOpened() {
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    const QString path = Path("no such folder/capture.txt");
+    window.FileChoosers().AnswerNext(path);
+    auto* button = f.Child<QPushButton>("Button3");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(f.ReceivedText(), "Ошибка при открытии файла " + path + "\n");
+    QVERIFY(button->isChecked());
+    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    // The next press puts the button up; the close of a file never opened reports itself.
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!button->isChecked());
+    QCOMPARE(f.ReceivedText(), "Ошибка при открытии файла " + path + "\nОшибка при сохранении файла " +
+                                   path + "\n");
+  }
+
+  // --- view -------------------------------------------------------------------------------
+
+  void viewerGetsTheNameAsOneArgumentInTheFilesFolder() {
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    const QString record = Path("viewer record");
+    const QString viewer = RecordingProgram("my viewer", record);
+    window.Options().viewerPath = viewer;
+
+    QTest::mouseClick(f.Child<QPushButton>("Button4"), Qt::LeftButton);  // no capture file yet
+    QTest::qWait(100);
+    QVERIFY(!QFile::exists(record));
+
+    QVERIFY(QDir(folder_->path()).mkpath("my data"));
+    const QString capture = Path("my data/log file.txt");
+    window.FileChoosers().AnswerNext(capture);
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.Child<QPushButton>("Button4"), Qt::LeftButton);
+    QTRY_VERIFY(QFile::exists(record));
+    QCOMPARE(ReadFile(record), QFile::encodeName(Path("my data")) + "\n[log file.txt]\n");
+    QVERIFY(f.TransmitPane()->hasFocus() || !window.isActiveWindow());
+  }
+
+  void withNoViewerChosenTheDesktopOpens() {
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    const QString record = Path("opener record");
+    const QString bin = Path("bin");
+    QVERIFY(QDir().mkpath(bin));
+    RecordingProgram("bin/xdg-open", record);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin) + ":" + path);
+    window.Options().viewerPath.clear();
+    window.FileChoosers().AnswerNext(Path("capture.txt"));
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.Child<QPushButton>("Button4"), Qt::LeftButton);
+    qputenv("PATH", path);
+    QTRY_VERIFY(QFile::exists(record));
+    QCOMPARE(ReadFile(record), QFile::encodeName(folder_->path()) + "\n[capture.txt]\n");
+  }
+
+ private:
+  QString Path(const QString& name) const { return folder_->path() + "/" + name; }
+
+  // A script that writes its working folder and its arguments, one per line in brackets.
+  QString RecordingProgram(const QString& name, const QString& record) {
+    const QString program = Path(name);
+    const QByteArray target = QFile::encodeName(record);
+    WriteFile(program, "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } > '" +
+                           target + ".part'\nmv '" + target + ".part' '" + target + "'\n");
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return program;
+  }
+
+  std::unique_ptr<QTemporaryDir> folder_;
+};
+
+QTEST_MAIN(TestFileCommands)
+#include "test_file_commands.moc"
