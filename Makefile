@@ -53,6 +53,7 @@ bench: build/release/CMakeCache.txt
 
 screenshot: build
 	@bash scripts/screenshot.sh build/release/console/velmora
+	@bash scripts/screenshot-parameters.sh build/release/console/velmora
 
 clean:
 	rm -rf build

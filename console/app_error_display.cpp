@@ -1,5 +1,7 @@
 #include "console/app_error_display.h"
 
+#include "console/cp1251.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
@@ -8,7 +10,7 @@ namespace velmora::console {
 
 port::ErrorDisplay MessageBoxErrorDisplay() {
   return [](const std::string& message) {
-    const QString text = QString::fromLocal8Bit(message);
+    const QString text = DecodeCp1251(message);
     const auto show = [text] {
       QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
                             text, QMessageBox::Ok);

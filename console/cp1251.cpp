@@ -47,6 +47,14 @@ void AppendDecodedCp1251(QString& out, std::string_view bytes) {
   for (char c : bytes) *dst++ = QChar(kDecode[static_cast<uint8_t>(c)]);
 }
 
+std::string EncodeCp1251(QStringView text) {
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(text.size()));
+  for (QChar ch : text)
+    bytes.push_back(static_cast<char>(UnicodeToCp1251(ch.unicode()).value_or('?')));
+  return bytes;
+}
+
 QString DecodeCp1251(std::string_view bytes) {
   QString out;
   AppendDecodedCp1251(out, bytes);

@@ -20,6 +20,8 @@ char16_t Cp1251ToUnicode(uint8_t byte);
 std::optional<uint8_t> UnicodeToCp1251(char16_t ch);
 
 QString DecodeCp1251(std::string_view bytes);
+// One byte per character; a character the code page cannot hold becomes '?'.
+std::string EncodeCp1251(QStringView text);
 // Appends the decoded bytes to `out` without a temporary string.
 void AppendDecodedCp1251(QString& out, std::string_view bytes);
 

@@ -1,5 +1,6 @@
 // The two modal error boxes: link errors (opening, closing the port) and settings-file errors.
 
+#include "console/cp1251.h"
 #include "console/main_window.h"
 #include "console/message_presenter.h"
 #include "port/ecomport.h"
@@ -23,9 +24,11 @@ void MainWindow::ShowLinkError(const QString& message, const QString& reason) {
 
 void MainWindow::ShowLinkError(const std::exception& error) {
   QString reason;
+  // The reason is the system's own sentence (paths, group names), in the system's encoding; the
+  // message is the engine's single-byte text.
   if (const auto* portError = dynamic_cast<const port::EComPort*>(&error))
     reason = QString::fromLocal8Bit(portError->Detail());
-  ShowLinkError(QString::fromLocal8Bit(error.what()), reason);
+  ShowLinkError(DecodeCp1251(error.what()), reason);
 }
 
 void MainWindow::ShowSettingsFileError(const QString& message) {

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
@@ -25,7 +26,7 @@ namespace velmora::console {
 
 namespace {
 
-QString FromBytes(const std::string& text) { return QString::fromLocal8Bit(text); }
+QString FromBytes(const std::string& text) { return DecodeCp1251(text); }
 
 // State words of a lost device: waited for, and back.
 const QString kNoDeviceWord = QStringLiteral("НЕТ ПОРТА");

@@ -26,6 +26,7 @@
 // commands (main_window.cpp), settings file (settings_file.cpp), transmit (transmit.cpp), receive
 // (receive.cpp), file send, capture and view (file_commands.cpp), error boxes (error_boxes.cpp).
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -207,6 +208,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   std::string heldBytes_;
   // Enter's end-of-transmission mark, waiting with the held bytes for the delay to end.
   bool heldEnd_ = false;
+  // The held bytes go out no earlier than this.
+  std::chrono::steady_clock::time_point keyingDeadline_;
   bool fileTransferActive_ = false;
 
   // File send and capture state.

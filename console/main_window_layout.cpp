@@ -1,5 +1,7 @@
 // The main window's components: panels, panes, buttons, splitter, menu, status bar, timers.
 
+#include <algorithm>
+
 #include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -23,7 +26,10 @@ namespace velmora::console {
 
 namespace {
 
+constexpr int kDesignWidth = 646;
+constexpr int kDesignHeight = 480;
 constexpr int kHeaderHeight = 32;
+constexpr int kStatusBarSpacing = 6;  // between the bar's items, as Qt lays them out
 constexpr int kReceivePanelHeight = 186;
 constexpr int kSplitterWidth = 4;
 constexpr int kPaneLineLimit = 2000;
@@ -80,11 +86,17 @@ MainWindow::MainWindow(std::shared_ptr<platform::DeviceDirectory> directory,
   QFont formFont = font();
   formFont.setPointSize(8);
   setFont(formFont);
-  resize(646, 480);
+  resize(kDesignWidth, kDesignHeight);
   move(191, 167);
   BuildLayout();
   BuildMenu();
   BuildStatusBar();
+  // The design width was chosen for a smaller font: widen the window once, before it is shown,
+  // as far as the status bar needs to show a usual port summary whole. This depends on the font
+  // only, never on the port's name, and nothing widens it later.
+  // The bar's size grip appears only with the window: its room is counted here.
+  const int gripRoom = style()->pixelMetric(QStyle::PM_SizeGripSize) + 2 * kStatusBarSpacing;
+  resize(std::max(kDesignWidth, statusPanels_->sizeHint().width() + gripRoom), kDesignHeight);
   ConnectHandlers();
   port_.SetDeviceDirectory(directory ? std::move(directory)
                                      : platform::DeviceDirectory::Standard());
@@ -154,6 +166,8 @@ void MainWindow::BuildLayout() {
 
   keyingDelay_ = new QTimer(this);
   keyingDelay_->setObjectName(QStringLiteral("Timer1"));
+  // The coarse kind may fire up to 5 % early; the delay lets a radio key up, so it is a floor.
+  keyingDelay_->setTimerType(Qt::PreciseTimer);
   idleTimer_ = new QTimer(this);
   idleTimer_->setObjectName(QStringLiteral("Timer2"));
   idleTimer_->setInterval(1000);

@@ -5,8 +5,10 @@
 
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QToolButton>
 
+#include "console/counter_arithmetic.h"
 #include "console/cp1251.h"
 #include "console/display_forms.h"
 #include "console/main_window.h"
@@ -54,27 +56,33 @@ void MainWindow::OnBytesReceived(int count) {
     receivePane_->Append(DecodeCp1251(shown));
   // The count the event reported, whatever the read returned; wraps like the 32-bit counter
   // it is rather than overflowing.
-  counters_.RxCount = static_cast<int32_t>(static_cast<uint32_t>(counters_.RxCount) +
-                                           static_cast<uint32_t>(count));
+  counters_.RxCount = AddWrapping(counters_.RxCount, static_cast<uint32_t>(count));
   ShowCounters();
 }
 
 void MainWindow::OnLineErrors(port::TComErrors errors) {
-  ++counters_.ComErrorCount;
+  counters_.ComErrorCount = AddWrapping(counters_.ComErrorCount, 1);
   ShowState(QStringLiteral("ТАЙМАУТ"));
   for (const Marker& marker : kMarkers)
     if (errors.Has(marker.error)) AppendMarkerLine(QString::fromLatin1(marker.text));
 }
 
 void MainWindow::AppendMarkerLine(const QString& marker) {
-  // A line of its own at the end, wherever the operator's caret stands.
-  QTextCursor cursor(transmitPane_->document());
+  // A line of its own at the end, wherever the operator's caret stands, added as one change so
+  // that the pane's line limit sees the pane before or after it, never half-way.
+  QTextDocument* document = transmitPane_->document();
+  QTextCursor cursor(document);
   cursor.movePosition(QTextCursor::End);
-  if (cursor.position() > 0 && !cursor.block().text().isEmpty()) cursor.insertBlock();
-  cursor.insertText(marker);
-  cursor.insertBlock();
+  const bool breakFirst = cursor.position() > 0 && !cursor.block().text().isEmpty();
+  const QString line = marker + u'\n';
+  cursor.insertText(breakFirst ? u'\n' + line : line);
+  // The marker took the pane past its limit and the pane emptied: the marker opens the new page
+  // rather than being lost with the old one.
+  if (document->isEmpty()) QTextCursor(document).insertText(line);
 }
 
-void MainWindow::OnReceiveBufferAlmostFull() { ++counters_.BufErrorCount; }
+void MainWindow::OnReceiveBufferAlmostFull() {
+  counters_.BufErrorCount = AddWrapping(counters_.BufErrorCount, 1);
+}
 
 }  // namespace velmora::console

@@ -2,8 +2,11 @@
 // in the section "Velmora".
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include "console/cp1251.h"
 
 #include "console/main_window.h"
 #include "port/ini_file.h"
@@ -29,6 +32,9 @@ int32_t ReadInteger(const port::IniFile& ini, const char* key, int32_t current) 
   return *value;
 }
 
+// A file name is the file system's, not text of the console: it keeps the system's encoding.
+std::string FileSystemName(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
 }  // namespace
 
 QString MainWindow::SettingsFilePath() const {
@@ -37,21 +43,21 @@ QString MainWindow::SettingsFilePath() const {
 }
 
 void MainWindow::LoadSettingsFile() {
-  const std::string path = SettingsFilePath().toStdString();
+  const std::string path = FileSystemName(SettingsFilePath());
   try {
     port_.RestoreSettings(port::skIniFile, path);
   } catch (const std::exception& e) {
-    ShowSettingsFileError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(DecodeCp1251(e.what()));
   }
   try {
     const port::IniFile ini(path);
     options_.rtsCtsMode = ReadInteger(ini, "RTS/CTS", options_.rtsCtsMode);
     options_.keyingDelayMs = ReadInteger(ini, "TxDelay", options_.keyingDelayMs);
     options_.lineEnding = ReadInteger(ini, "CRLF", options_.lineEnding);
-    options_.viewerPath = QString::fromStdString(
-        ini.ReadString(kSection, "Editor", options_.viewerPath.toStdString()));
+    options_.viewerPath =
+        DecodeCp1251(ini.ReadString(kSection, "Editor", EncodeCp1251(options_.viewerPath)));
   } catch (const std::exception& e) {
-    ShowSettingsFileError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(DecodeCp1251(e.what()));
   }
   ShowPortSummary();
 }
@@ -61,19 +67,20 @@ void MainWindow::SaveSettingsFile() {
   // The per-user folder may not exist yet; a folder that cannot be made shows as a refused
   // write below.
   QDir().mkpath(QFileInfo(path).absolutePath());
+  const std::string name = FileSystemName(path);
   try {
-    port_.SaveSettings(port::skIniFile, path.toStdString());
+    port_.SaveSettings(port::skIniFile, name);
   } catch (const std::exception& e) {
-    ShowSettingsFileError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(DecodeCp1251(e.what()));
   }
   try {
-    port::IniFile ini(path.toStdString());
+    port::IniFile ini(name);
     ini.WriteString(kSection, "RTS/CTS", std::to_string(options_.rtsCtsMode));
     ini.WriteString(kSection, "TxDelay", std::to_string(options_.keyingDelayMs));
     ini.WriteString(kSection, "CRLF", std::to_string(options_.lineEnding));
-    ini.WriteString(kSection, "Editor", options_.viewerPath.toStdString());
+    ini.WriteString(kSection, "Editor", EncodeCp1251(options_.viewerPath));
   } catch (const std::exception& e) {
-    ShowSettingsFileError(QString::fromLocal8Bit(e.what()));
+    ShowSettingsFileError(DecodeCp1251(e.what()));
   }
 }
 

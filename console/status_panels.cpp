@@ -1,27 +1,84 @@
 #include "console/status_panels.h"
 
+#include <algorithm>
+
 #include <QLabel>
+#include <QResizeEvent>
 
 namespace velmora::console {
 
 namespace {
 
 constexpr int kRefreshIntervalMs = 15;  // about one display frame
+// The least the port summary shrinks to when the window is made narrow.
+constexpr int kSummaryMinimumWidth = 60;
+
+// The longest text each panel is given, so that its width holds it in any font.
+const std::array<QString, StatusPanels::kPanelCount> kLongestTexts = {
+    QStringLiteral("COM1, 115200, 8, 1, None, None"),  // a usual one; longer ones are cut short
+    QStringLiteral("ВОССТАНОВЛЕН"),  // the longest state word
+    QStringLiteral("Rx: -2147483648"),
+    QStringLiteral("Tx: -2147483648"),
+    QStringLiteral("RTS"),
+    QStringLiteral("CTS"),
+    QStringLiteral("DSR"),
+    QStringLiteral("100%"),
+};
+
+// A panel whose size does not follow its text: it cuts a longer text short with "…" and shows
+// it whole as its tooltip.
+class PanelLabel final : public QLabel {
+ public:
+  PanelLabel(int width, int minimumWidth, QWidget* parent)
+      : QLabel(parent), width_(width), minimumWidth_(minimumWidth) {
+    setMinimumWidth(minimumWidth_);
+  }
+
+  void SetWholeText(const QString& text) {
+    whole_ = text;
+    ShowFitting();
+  }
+
+  QSize sizeHint() const override { return {width_, QLabel::sizeHint().height()}; }
+  QSize minimumSizeHint() const override {
+    return {minimumWidth_, QLabel::minimumSizeHint().height()};
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    ShowFitting();
+  }
+
+ private:
+  void ShowFitting() {
+    const QString shown =
+        fontMetrics().elidedText(whole_, Qt::ElideRight, std::max(0, contentsRect().width()));
+    if (text() != shown) setText(shown);
+    setToolTip(shown == whole_ ? QString() : whole_);
+  }
+
+  int width_;
+  int minimumWidth_;
+  QString whole_;
+};
 
 }  // namespace
 
 StatusPanels::StatusPanels(QWidget* parent) : QStatusBar(parent) {
   setSizeGripEnabled(true);
-  for (int i = 0; i < kPanelCount; ++i) {
-    auto* label = new QLabel(this);
+  for (size_t i = 0; i < labels_.size(); ++i) {
+    const bool summary = i == Index(StatusPanel::PortSummary);
+    // Measured with the bar's font, which the labels inherit.
+    const int margins = 2 * 2 + 2 * 2 + 2;  // contents margins, frame, slack
+    const int width =
+        std::max(kWidths[i], fontMetrics().horizontalAdvance(kLongestTexts[i]) + margins);
+    auto* label = new PanelLabel(width, summary ? kSummaryMinimumWidth : width, this);
     label->setObjectName(QStringLiteral("SB1Panel%1").arg(i));
-    // At least the panel's width; wider when its text needs it, so nothing is cut off in a
-    // font larger than the one the widths were chosen for.
-    label->setMinimumWidth(kWidths[static_cast<size_t>(i)]);
     label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     label->setContentsMargins(2, 0, 2, 0);
-    addWidget(label);
-    labels_[static_cast<size_t>(i)] = label;
+    addWidget(label, summary ? 1 : 0);
+    labels_[i] = label;
   }
   refreshTimer_.setSingleShot(true);
   refreshTimer_.setInterval(kRefreshIntervalMs);
@@ -37,16 +94,8 @@ void StatusPanels::SetPanelText(StatusPanel panel, const QString& text) {
 
 void StatusPanels::Refresh() {
   refreshTimer_.stop();
-  for (size_t i = 0; i < labels_.size(); ++i) {
-    QLabel* label = labels_[i];
-    if (label->text() == texts_[i]) continue;
-    label->setText(texts_[i]);
-    // A text longer than the panel widens it rather than being cut off.
-    const int needed = label->fontMetrics().horizontalAdvance(texts_[i]) +
-                       label->contentsMargins().left() + label->contentsMargins().right() +
-                       2 * label->frameWidth() + 2;
-    label->setMinimumWidth(std::max(kWidths[i], needed));
-  }
+  for (size_t i = 0; i < labels_.size(); ++i)
+    static_cast<PanelLabel*>(labels_[i])->SetWholeText(texts_[i]);
 }
 
 }  // namespace velmora::console

@@ -1,7 +1,12 @@
 #pragma once
-// The main window's status bar (object name SB1): eight text panels of a least width, left to
-// right — port summary, state word, received count, transmitted count, RTS, CTS, DSR, file-send
-// progress.
+// The main window's status bar (object name SB1): eight text panels, left to right — port
+// summary, state word, received count, transmitted count, RTS, CTS, DSR, file-send progress.
+//
+// The panels' widths are fixed when the bar is made, from the design widths and the longest text
+// each panel is given in the bar's font (for the port summary: a usual one, "COM1, 115200, …");
+// no text ever changes them, so the window's size and place never move after it is shown. The
+// port summary takes the width that is left and may shrink: a summary longer than its panel (a
+// /dev/serial/by-id/... port name) is cut short with "…" and shown whole as its tooltip.
 //
 // A panel's text changes at once (PanelText reads it back); the labels on screen take the new
 // texts at most once per display frame, because the counters change at every received chunk and

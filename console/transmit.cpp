@@ -1,6 +1,7 @@
 // The transmit path: typed characters to the line, the line ending for Enter, and keying the
 // transmitter with RTS — per burst (RTS/CTS mode) or after a delay, held until Enter.
 
+#include <algorithm>
 #include <cerrno>
 
 #include <QInputMethodEvent>
@@ -9,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 
+#include "console/counter_arithmetic.h"
 #include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/main_window.h"
@@ -43,6 +45,18 @@ bool IsEditingShortcut(QKeyEvent* event) {
   return false;
 }
 
+// With Alt or Meta held the text Qt reports is the plain key's (Alt+X reports "x"), which is a
+// command, not a character. With Ctrl only a control character is one of its own (Ctrl+B is
+// STX); Ctrl with a printable text (Ctrl+1 reports "1") is not. AltGr is none of these.
+bool IsCharacterOfItsOwn(QKeyEvent* event) {
+  const Qt::KeyboardModifiers modifiers = event->modifiers();
+  if (modifiers & (Qt::AltModifier | Qt::MetaModifier)) return false;
+  if (!(modifiers & Qt::ControlModifier)) return true;
+  const QString text = event->text();
+  return std::all_of(text.begin(), text.end(),
+                     [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+}
+
 }  // namespace
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -68,7 +82,7 @@ void MainWindow::OnTransmitPaneKey(QKeyEvent* event) {
     default:
       break;
   }
-  if (IsEditingShortcut(event)) return;
+  if (IsEditingShortcut(event) || !IsCharacterOfItsOwn(event)) return;
   for (QChar key : event->text()) Guarded([&] { OnCharacterTyped(key); });
 }
 
@@ -126,12 +140,17 @@ void MainWindow::SendCharacter(char c) {
 void MainWindow::WriteAndCount(const std::string& bytes) {
   // A write held back by flow control past its timeout returns short: only what left counts.
   const int written = port_.WriteText(bytes);
-  counters_.TxCount = static_cast<int32_t>(static_cast<uint32_t>(counters_.TxCount) +
-                                           static_cast<uint32_t>(written));
+  counters_.TxCount = AddWrapping(counters_.TxCount, static_cast<uint32_t>(written));
   ShowCounters();
 }
 
 void MainWindow::OnKeyingDelayElapsed() {
+  const auto early = keyingDeadline_ - std::chrono::steady_clock::now();
+  if (early > std::chrono::steady_clock::duration::zero()) {
+    // Even a precise timer may wake a fraction of a millisecond early: wait out the rest.
+    keyingDelay_->start(std::chrono::ceil<std::chrono::milliseconds>(early));
+    return;
+  }
   StopKeyingDelay();
   const std::string bytes = heldBytes_;
   const bool end = std::exchange(heldEnd_, false);
@@ -140,6 +159,8 @@ void MainWindow::OnKeyingDelayElapsed() {
 }
 
 void MainWindow::StartKeyingDelay() {
+  keyingDeadline_ =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.keyingDelayMs);
   keyingDelay_->setInterval(options_.keyingDelayMs);
   keyingDelay_->start();
 }
@@ -171,6 +192,7 @@ void MainWindow::RekeyAfterReconfiguration() {
 }
 
 void MainWindow::OnTransmitEmpty() {
+  // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended.
   if (options_.rtsCtsMode == 1 || endOfTransmission_) {
     LeavingLossToTheRelease([&] { SetRts(false); });
     endOfTransmission_ = false;

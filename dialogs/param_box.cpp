@@ -1,6 +1,7 @@
 #include "dialogs/param_box.h"
 
 #include <QApplication>
+#include <QWindow>
 
 #include "dialogs/parameters_dialog.h"
 
@@ -10,8 +11,15 @@ bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsC
                      int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit) {
   ParametersDialog dialog(Port);
   dialog.Fill(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, &Font, AllowEdit);
-  if (const QWidget* over = QApplication::activeWindow())
+  if (const QWidget* over = QApplication::activeWindow()) {
     dialog.move(over->frameGeometry().center() - dialog.rect().center());
+    // Tied to the window it was opened from without being owned by it: the window manager keeps
+    // it above that window, and when that window closes (a stop signal) the program still ends
+    // instead of waiting for this dialog.
+    dialog.winId();
+    if (dialog.windowHandle() && over->windowHandle())
+      dialog.windowHandle()->setTransientParent(over->windowHandle());
+  }
   if (dialog.exec() != QDialog::Accepted) return false;
   dialog.Apply(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, &Font);
   return true;

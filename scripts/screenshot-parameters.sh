@@ -20,12 +20,15 @@ openbox >/dev/null 2>&1 &
 sleep 0.5
 XDG_CONFIG_HOME="$CONFIG" "$BINARY" &
 app=$!
-main=""
-for _ in $(seq 1 100); do
-  main=$(xdotool search --name '^Velmora$' 2>/dev/null | head -1 || true)
-  [ -n "$main" ] && break
-  sleep 0.1
-done
+# The id of the window with this exact title, waiting up to ten seconds; empty if none came.
+window_titled() {
+  for _ in $(seq 1 100); do
+    id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1 || true)
+    [ -n "$id" ] && { echo "$id"; return; }
+    sleep 0.1
+  done
+}
+main=$(window_titled Velmora)
 [ -n "$main" ] || { echo "screenshot: no console window" >&2; exit 1; }
 xdotool windowactivate --sync "$main"
 sleep 0.5
@@ -33,12 +36,7 @@ sleep 0.5
 xdotool key alt+Cyrillic_er
 sleep 0.5
 xdotool key Cyrillic_en
-dialog=""
-for _ in $(seq 1 50); do
-  dialog=$(xdotool search --name '^Параметры$' 2>/dev/null | head -1 || true)
-  [ -n "$dialog" ] && break
-  sleep 0.1
-done
+dialog=$(window_titled Параметры)
 [ -n "$dialog" ] || { echo "screenshot: the dialog did not open" >&2; kill "$app"; exit 1; }
 sleep 1  # let it paint
 import -window "$dialog" -frame "$OUTPUT"

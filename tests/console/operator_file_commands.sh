@@ -9,7 +9,7 @@
 #   operator_file_commands.sh path/to/velmora
 set -euo pipefail
 binary=$(realpath "$1")
-for tool in xvfb-run openbox xdotool socat; do
+for tool in xvfb-run setxkbmap openbox xdotool socat; do
   command -v "$tool" >/dev/null || { echo "needs $tool (scripts/setup.sh installs it)"; exit 1; }
 done
 
@@ -34,11 +34,43 @@ python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(256)) * 16)' > "$wor
 
 inner=$(cat <<'INNER'
 set -euo pipefail
-fail() { echo "FAIL: $*" >&2; kill -TERM "$app" 2>/dev/null || true; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  # What the operator would have seen, for the one who reads this failure.
+  import -window root "${TMPDIR:-/tmp}/operator_file_commands-failure.png" 2>/dev/null &&
+    echo "screen: ${TMPDIR:-/tmp}/operator_file_commands-failure.png" >&2
+  kill -TERM "$app" 2>/dev/null || true
+  exit 1
+}
+# Types into the dialog that has just come up, once its name field has settled, and confirms.
+# When the dialog's completion list is up, the first Return only closes the list; an operator
+# then presses Return again.
+type_and_confirm() {
+  local dialog
+  sleep 0.5
+  dialog=$(active_name)
+  xdotool type --delay 5 "$1"
+  sleep 0.3
+  xdotool key Return
+  await '[ "$(active_name)" != "$dialog" ]' 15 || xdotool key Return
+}
 # Waits up to $2 tenths of a second for the command $1 to succeed.
 await() { for _ in $(seq 1 "$2"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 active_name() { xdotool getactivewindow getwindowname 2>/dev/null || true; }
+access_key() { xdotool key "alt+$1"; sleep 0.2; }
+# Presses an access key that opens a dialog and waits for a window other than the console's to
+# be active; a press that xdotool's switch to the Russian layout lost is made once more.
+open_by_access_key() {
+  access_key "$1"
+  await '[ "$(active_name)" != Velmora ] && [ -n "$(active_name)" ]' 30 && return 0
+  access_key "$1"
+  await '[ "$(active_name)" != Velmora ] && [ -n "$(active_name)" ]' 50
+}
 
+# A Russian layout beside the Latin one, as an operator of this console has: the Cyrillic access
+# keys are then keys of the keyboard (xdotool would otherwise lend a spare key code to each letter
+# for a moment, and the console may read the key after the loan ended).
+setxkbmap -layout us,ru
 openbox >/dev/null 2>&1 &
 sleep 0.5
 XDG_CONFIG_HOME="$WORK/config" "$BINARY" >"$WORK/console.log" 2>&1 &
@@ -48,28 +80,24 @@ await '[ "$(active_name)" = Velmora ]' 100 || {
 [ "$(active_name)" = Velmora ] || fail "the console's window did not come up"
 
 # --- 1. capture in hex ---------------------------------------------------------------------
-xdotool key alt+h
-xdotool key alt+Cyrillic_ze
-await '[ "$(active_name)" = "Выбор файла для записи принятых данных" ]' 50 ||
+access_key h
+open_by_access_key Cyrillic_ze
+[ "$(active_name)" = "Выбор файла для записи принятых данных" ] ||
   fail "Alt+З did not open the save dialog (active: $(active_name))"
-xdotool type --delay 5 "$WORK/capture.txt"
-xdotool key Return
+type_and_confirm "$WORK/capture.txt"
 await '[ "$(active_name)" = Velmora ]' 50 || fail "the save dialog did not close"
 printf '12\000\377' >&7
 await '[ "$(cat "$WORK/capture.txt" 2>/dev/null)" = "31.32.00.FF." ]' 50 ||
   fail "capture file holds '$(cat "$WORK/capture.txt" 2>/dev/null)', not 31.32.00.FF."
-xdotool key alt+Cyrillic_ze
+access_key Cyrillic_ze
 echo "capture: $(cat "$WORK/capture.txt")"
 
 # --- 2. a file with every byte value -------------------------------------------------------
 timeout 30 head -c 4096 <&7 >"$WORK/received" &
 reader=$!
-xdotool key alt+Cyrillic_ie
-await '[ "$(active_name)" != Velmora ] && [ -n "$(active_name)" ]' 50 ||
-  fail "Alt+Е did not open the open dialog"
+open_by_access_key Cyrillic_ie || fail "Alt+Е did not open the open dialog"
 echo "open dialog: $(active_name)"
-xdotool type --delay 5 "$WORK/every byte.bin"
-xdotool key Return
+type_and_confirm "$WORK/every byte.bin"
 wait "$reader" || fail "the far end got $(stat -c %s "$WORK/received") of 4096 bytes"
 cmp "$WORK/every byte.bin" "$WORK/received" || fail "the far end got other bytes"
 echo "send: 4096 bytes, every value, byte for byte"

@@ -2,6 +2,7 @@
 
 #include <QtTest>
 
+#include "console/counter_arithmetic.h"
 #include "console/cp1251.h"
 
 using namespace velmora::console;
@@ -64,6 +65,29 @@ class TestConsoleForms : public QObject {
     QVERIFY(encoded);
     QCOMPARE(int(*encoded), byte);
     QCOMPARE(Cp1251ToUnicode(static_cast<uint8_t>(byte)), character.at(0).unicode());
+  }
+
+  void textEncodesOneBytePerCharacter() {
+    QCOMPARE(EncodeCp1251(u"Привет, №1"), std::string("\xCF\xF0\xE8\xE2\xE5\xF2, \xB9" "1"));
+    QCOMPARE(EncodeCp1251(u"a中b"), std::string("a?b"));  // no byte for it
+    QCOMPARE(EncodeCp1251(u""), std::string());
+  }
+
+  // The traffic counters wrap past their largest value instead of overflowing.
+  void countersWrap_data() {
+    QTest::addColumn<int>("counter");
+    QTest::addColumn<uint>("amount");
+    QTest::addColumn<int>("result");
+    QTest::newRow("plain") << 5 << 3u << 8;
+    QTest::newRow("one past the largest") << INT32_MAX << 1u << INT32_MIN;
+    QTest::newRow("a chunk across it") << INT32_MAX - 1 << 4u << INT32_MIN + 2;
+    QTest::newRow("from negative to zero") << -2 << 2u << 0;
+  }
+  void countersWrap() {
+    QFETCH(int, counter);
+    QFETCH(uint, amount);
+    QFETCH(int, result);
+    QCOMPARE(AddWrapping(counter, amount), result);
   }
 
   void everyByteDecodesAndEncodesBack() {

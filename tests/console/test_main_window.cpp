@@ -1,12 +1,20 @@
 // Start-up, settings file, status bar, error boxes and the close sequence of the main window.
 #include "console/main_window.h"
 
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 
+#include <QMenu>
 #include <QtTest>
 
-#include "console/quit_signals.h"
+#include "console/qt_translations.h"
 #include "console/status_panels.h"
 #include "platform/sim/sim_devices.h"
 #include "port/ecomport.h"
@@ -32,6 +40,60 @@ QString ConfigBox(const QString& message) {
   return QStringLiteral("Ошибка конфигурационного файла: \"") + message + u'"';
 }
 
+// Runs the settings probe (a console that starts and closes at once) with `configHome` as its
+// configuration folder, as "nobody" when this process is root; returns what it printed: its
+// error boxes, one a line. Bounded: a probe that does not end is killed.
+QString RunSettingsProbe(const QString& configHome) {
+  int out[2];
+  if (::pipe(out) != 0) return "pipe failed";
+  const QByteArray probe = VELMORA_SETTINGS_PROBE;
+  const QByteArray configVariable = "XDG_CONFIG_HOME=" + QFile::encodeName(configHome);
+  const struct passwd* nobody = ::getpwnam("nobody");
+  const bool dropToNobody = ::geteuid() == 0;
+  if (dropToNobody && !nobody) return "no user nobody";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Only calls that are safe after fork in a threaded process, up to exec.
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    if (dropToNobody && (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
+                         ::setuid(nobody->pw_uid) != 0))
+      ::_exit(126);
+    char* const argv[] = {const_cast<char*>(probe.constData()), nullptr};
+    char* const envp[] = {const_cast<char*>(configVariable.constData()),
+                          const_cast<char*>("QT_QPA_PLATFORM=offscreen"),
+                          const_cast<char*>("HOME=/tmp"), const_cast<char*>("XDG_RUNTIME_DIR=/tmp"),
+                          nullptr};
+    ::execve(argv[0], argv, envp);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  QByteArray printed;
+  QElapsedTimer clock;
+  clock.start();
+  int status = 0;
+  for (;;) {
+    struct pollfd readable {out[0], POLLIN, 0};
+    if (::poll(&readable, 1, 100) > 0) {
+      char buffer[4096];
+      const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+      if (n > 0) printed.append(buffer, n);
+      if (n > 0) continue;
+    }
+    if (::waitpid(child, &status, WNOHANG) == child) break;
+    if (clock.elapsed() > 15000) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      printed += "\n(the probe did not end)";
+      break;
+    }
+  }
+  ::close(out[0]);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    printed += "\n(the probe failed: status " + QByteArray::number(status) + ")";
+  return QString::fromUtf8(printed);
+}
+
 }  // namespace
 
 class TestMainWindow : public QObject {
@@ -54,7 +116,8 @@ class TestMainWindow : public QObject {
     QVERIFY(f.Child<QTimer>("Timer2")->isActive());
     QCOMPARE(f.Child<QTimer>("Timer2")->interval(), 1000);
     for (StatusPanel panel : kAllPanels)
-      QVERIFY(f.StatusBar()->Panel(panel)->minimumWidth() >= console::StatusPanels::Width(panel));
+      if (panel != StatusPanel::PortSummary)
+        QVERIFY(f.StatusBar()->Panel(panel)->minimumWidth() >= console::StatusPanels::Width(panel));
   }
 
   void startsWithoutSettingsFileAndCreatesItAtClose() {
@@ -146,6 +209,119 @@ class TestMainWindow : public QObject {
     QCOMPARE(f.boxes[0], ConfigBox(port::EComPort(port::kErrStoreSettings).what()));
     QCOMPARE(f.boxes[1], ConfigBox("Unable to write to " + blocker + "/Velmora/ZORVA.INI"));
     QVERIFY(!window.Port().Connected());  // the port is closed all the same
+  }
+
+  // Every crossing between the file's bytes and the window's text is Windows-1251: a viewer
+  // path in that code page reads as its letters and goes back byte for byte.
+  void editorPathInWindows1251SurvivesAClose() {
+    WindowFixture f;
+    const QByteArray editor = "C:\\\xCF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB\\view.exe";
+    f.WriteSettings("[Velmora]\nRTS/CTS=0\nTxDelay=0\nCRLF=0\nEditor=" + editor + "\n");
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    QCOMPARE(window.Options().viewerPath, QString("C:\\Программы\\view.exe"));
+    window.close();
+    QVERIFY2(f.ReadSettings().contains("\nEditor=" + editor + "\n"), f.ReadSettings().constData());
+  }
+
+  // No text on the status bar moves or widens the window: its least width is fixed before it
+  // is shown, whatever the port is called, and a long port summary is cut short, not the
+  // window widened (a window manager places a window anew when it widens after showing).
+  void longPortNameNeitherWidensNorMovesTheWindow() {
+    const QString longName =
+        QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    // Place, size and least width as shown (the bar's size grip appears with the window).
+    struct Shown {
+      QRect geometry;
+      int leastWidth = -1;
+    };
+    const auto show = [](MainWindow& window) {
+      window.show();
+      if (!QTest::qWaitForWindowExposed(&window)) return Shown{};
+      return Shown{window.geometry(), window.minimumSizeHint().width()};
+    };
+    Shown shortName;
+    {
+      WindowFixture f;
+      shortName = show(f.Start(platform::sim::LoopbackPlug::Create()->Endpoint()));
+      // The usual summary is shown whole.
+      f.StatusBar()->Refresh();
+      QCOMPARE(f.StatusBar()->Panel(StatusPanel::PortSummary)->text(),
+               QString("COM1, 9600, 8, 1, None, None"));
+    }
+    QVERIFY(shortName.leastWidth > 0);
+    QVERIFY(shortName.leastWidth <= shortName.geometry.width());
+    QVERIFY(shortName.geometry.width() >= 646);
+    QCOMPARE(shortName.geometry.height(), 480);
+    WindowFixture f;
+    f.WriteSettings(("[ComPort1]\nPort=" + longName + "\n").toLatin1());
+    MainWindow& window = f.Start();  // no such device: the link error box is recorded
+    const Shown longNameShown = show(window);
+    QCOMPARE(longNameShown.leastWidth, shortName.leastWidth);
+    QCOMPARE(longNameShown.geometry, shortName.geometry);
+    const QRect placed = window.geometry();
+    const int shortNameWidth = shortName.leastWidth;
+
+    const QString summary = longName + ", 9600, 8, 1, None, None";
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), summary);
+    f.StatusBar()->Refresh();
+    QLabel* panel = f.StatusBar()->Panel(StatusPanel::PortSummary);
+    QVERIFY2(panel->text().endsWith(QChar(0x2026)), qPrintable(panel->text()));
+    QCOMPARE(panel->toolTip(), summary);
+
+    // The longest texts every other panel can be given change nothing either.
+    window.ShowState("ПЕРЕДАЧА");
+    for (StatusPanel counter : {StatusPanel::Rx, StatusPanel::Tx})
+      f.StatusBar()->SetPanelText(counter, "Rx: -2147483648");
+    f.StatusBar()->SetPanelText(StatusPanel::Progress, "100%");
+    f.StatusBar()->Refresh();
+    QTest::qWait(50);
+    QCOMPARE(window.minimumSizeHint().width(), shortNameWidth);
+    QCOMPARE(window.geometry(), placed);
+    for (StatusPanel shown : {StatusPanel::State, StatusPanel::Rx, StatusPanel::Progress})
+      QCOMPARE(f.StatusBar()->Panel(shown)->text(), window.PanelText(shown));
+  }
+
+  // The panes' context menus and the standard dialogs' buttons speak Russian like the rest.
+  void qtOwnTextsAreRussian() {
+    QVERIFY(console::InstallQtRussianTranslations(*QCoreApplication::instance()));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString("Отмена"));
+    WindowFixture f;
+    f.StartOnRadio();
+    std::unique_ptr<QMenu> menu(f.TransmitPane()->createStandardContextMenu());
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << action->text();
+    QVERIFY2(texts.join('|').contains("&Копировать"), qPrintable(texts.join('|')));
+  }
+
+  // A settings file that exists but cannot be read is not replaced by one holding only what
+  // the console writes: both writes are refused and every setting in it is kept. As root
+  // everything is readable, so the console runs as the unprivileged user "nobody" then.
+  void unreadableSettingsFileIsNotReplaced() {
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString folder = home.path() + "/Velmora";
+    const QString file = folder + "/ZORVA.INI";
+    QVERIFY(QDir().mkpath(folder));
+    const QByteArray content = "[ComPort1]\nPort=COM7\nBaudRate=19200\n[Velmora]\nTxDelay=40\n";
+    {
+      QFile settings(file);
+      QVERIFY(settings.open(QIODevice::WriteOnly));
+      settings.write(content);
+    }
+    // Everyone may pass the folders and write into the settings folder, so that only the
+    // unreadable file can stop the write.
+    QVERIFY(::chmod(QFile::encodeName(home.path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(file).constData(), ::geteuid() == 0 ? 0600 : 0) == 0);
+
+    const QString output = RunSettingsProbe(home.path());
+    QVERIFY2(output.contains("Unable to write to " + file), qPrintable(output));
+    QVERIFY2(output.contains(port::EComPort(port::kErrStoreSettings).what()), qPrintable(output));
+    ::chmod(QFile::encodeName(file).constData(), 0600);
+    QFile settings(file);
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), content);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"ZORVA.INI"});  // nothing left over
   }
 
   void portThatCannotBeOpenedLeavesTheWindowUsable() {
@@ -255,28 +431,6 @@ class TestMainWindow : public QObject {
     window.SetRts(true);
     f.Child<QAction>("N7")->trigger();
     QVERIFY(!window.isVisible());
-    QVERIFY(!f.radio->Rts());
-    QVERIFY(!f.radio->IsOpen());
-    QVERIFY(QFile::exists(f.SettingsPath()));
-  }
-
-  void stopSignalClosesTheWindow_data() {
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGINT") << SIGINT;
-  }
-  void stopSignalClosesTheWindow() {
-    QFETCH(int, signalNumber);
-    WindowFixture f;
-    MainWindow& window = f.StartOnRadio();
-    console::QuitSignals quitSignals;
-    connect(&quitSignals, &console::QuitSignals::quitRequested, &window,
-            [&window] { window.close(); });
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.SetRts(true);
-    std::raise(signalNumber);
-    QTRY_VERIFY(!window.isVisible());
     QVERIFY(!f.radio->Rts());
     QVERIFY(!f.radio->IsOpen());
     QVERIFY(QFile::exists(f.SettingsPath()));

@@ -5,9 +5,12 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 #include <QMenu>
 #include <QSpinBox>
+#include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include "dialogs/parameters_dialog.h"
@@ -212,6 +215,62 @@ class TestPortSettings : public QObject {
     // The line still carries bytes both ways after OK reconfigured it.
     pty.Write("ping");
     QTRY_COMPARE(f.ReceivedText(), QString("ping"));
+  }
+
+  // The adapter is pulled while the dialog is open; the operator then presses OK.
+  void deviceLostWhileTheDialogIsOpen() {
+    WindowFixture f;
+    std::optional<test::PtyPair> pty;
+    pty.emplace();
+    const std::string slave = pty->SlavePath();
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + slave.c_str() + "\n");
+    MainWindow& window = f.Start();
+    QVERIFY(window.Port().Connected());
+    bool shown = false;
+    WhenShown<ParametersDialog>([&](ParametersDialog& d) {
+      shown = true;
+      pty.reset();  // both ends gone: the device is lost
+      QTRY_VERIFY(!window.Port().Connected());
+      auto& baud = Child<port::TComComboBox>(d, "CBBaud");
+      baud.setFocus();
+      QTest::keyClick(&baud, Qt::Key_Down);
+      ClickOk(d);
+    });
+    f.Child<QAction>("N8")->trigger();
+    QVERIFY(shown);
+    QCOMPARE(window.Port().Port(), slave);
+    QCOMPARE(window.Port().BaudRate(), port::br14400);
+    QVERIFY(!window.Port().Connected());
+    QCOMPARE(f.boxes.size(), 1);  // the one open OK tries, on a device that is not there
+    QVERIFY2(f.boxes[0].startsWith(kLinkErrorPrefix), qPrintable(f.boxes[0]));
+    QVERIFY2(f.ReadSettings().contains("BaudRate=14400"), f.ReadSettings().constData());
+  }
+
+  // A stop signal closes the window while the dialog is open: the program's event loop must end
+  // (the dialog belongs to no window, but must not keep the program alive on its own).
+  void closingTheWindowWhileTheDialogIsOpenEndsTheProgram() {
+    WindowFixture f;
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    bool tied = false;
+    WhenShown<ParametersDialog>([&](ParametersDialog& d) {
+      // Tied to the window, so the window manager keeps it above it and it ends with it.
+      tied = d.windowHandle() && d.windowHandle()->transientParent() == window.windowHandle();
+      window.close();
+    });
+    bool boundReached = false;
+    QTimer::singleShot(0, &window, [&] { f.Child<QAction>("N8")->trigger(); });
+    QTimer::singleShot(5000, qApp, [&] {
+      boundReached = true;
+      if (auto* open = QApplication::activeModalWidget()) open->close();
+      QCoreApplication::quit();
+    });
+    QCoreApplication::exec();  // as main() runs it
+    QVERIFY(tied);
+    QVERIFY2(!boundReached, "the program went on after its window closed");
+    QVERIFY(!window.Port().Connected());
+    QVERIFY(QFile::exists(f.SettingsPath()));
   }
 
   // The device takes its lines from the settings when they change (RTS down): a transmission

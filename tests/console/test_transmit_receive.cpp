@@ -112,18 +112,27 @@ class TestTransmitReceive : public QObject {
   }
 
   // Characters and Enter typed while the first character waits for the delay follow it in the
-  // order typed, after the delay, and RTS drops once the line ending has gone out.
+  // order typed, after the delay, and RTS drops once the line ending has gone out, also when
+  // the operator typed on after the Enter.
+  void typingDuringTheDelayKeepsOrder_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("heard");
+    QTest::newRow("Enter last") << "ab\r" << QByteArray("ab\r\n");
+    QTest::newRow("typing on after Enter") << "a\rb" << QByteArray("a\r\nb");
+  }
   void typingDuringTheDelayKeepsOrder() {
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, heard);
     WindowFixture f;
     MainWindow& window = f.StartOnRadio();
     window.Options().keyingDelayMs = 60;
     window.Options().lineEnding = 1;
-    f.Type("ab\r");
+    f.Type(typed);
     QCOMPARE(window.CounterFigures().TxCount, 0);
     QVERIFY(!window.EndOfTransmissionMarked());
     QTRY_COMPARE(window.CounterFigures().TxCount, 4);
     QTRY_VERIFY(!window.RtsRaised());
-    QCOMPARE(Heard(*f.radio), QByteArray("ab\r\n"));
+    QCOMPARE(Heard(*f.radio), heard);
     QCOMPARE(f.radio->LostWhileUnkeyed(), size_t(0));
     // The line went out only after the delay since keying.
     const auto log = f.radio->LineLog();
@@ -133,6 +142,82 @@ class TestTransmitReceive : public QObject {
     QVERIFY(keyed != log.rend());
     const auto firstHeard = f.radio->HeardLog().front().at;
     QVERIFY(firstHeard - keyed->at >= std::chrono::milliseconds(60));
+  }
+
+  // The delay lets the radio key up: the held character never leaves before it has passed.
+  // Qt's coarse timers round their deadline to a boundary up to 5 % either way, early in about
+  // half of the tries; several tries each, run in a real event loop (QTRY's waits sleep between
+  // their rounds and would hide an early timer behind a late poll).
+  void keyingDelayIsAFloor_data() {
+    QTest::addColumn<int>("delayMs");
+    QTest::newRow("50 ms") << 50;
+    QTest::newRow("100 ms") << 100;
+  }
+  void keyingDelayIsAFloor() {
+    QFETCH(int, delayMs);
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    window.Options().keyingDelayMs = delayMs;
+    window.Options().lineEnding = 1;
+    // The far end logs a character when its last bit has left: 10 bits at 9600 baud.
+    const auto characterTime = std::chrono::microseconds(10 * 1'000'000 / 9600);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      // Each try puts "a" and then CR LF on the air.
+      const size_t heardBefore = 3 * size_t(attempt);
+      f.Type("a");
+      QEventLoop loop;
+      QTimer::singleShot(delayMs + 30, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+      loop.exec();
+      QTRY_COMPARE(f.radio->HeardLog().size(), heardBefore + 1);
+      const auto log = f.radio->LineLog();
+      const auto keyed = std::find_if(log.rbegin(), log.rend(), [](const LineChange& c) {
+        return c.line == LineChange::Rts && c.on;
+      });
+      QVERIFY(keyed != log.rend());
+      const auto waited = f.radio->HeardLog()[heardBefore].at - characterTime - keyed->at;
+      QVERIFY2(waited >= std::chrono::milliseconds(delayMs),
+               qPrintable(QString("attempt %1: %2 us after keying")
+                              .arg(attempt)
+                              .arg(std::chrono::duration_cast<std::chrono::microseconds>(waited)
+                                       .count())));
+      f.Type("\r");  // ends the transmission: RTS drops, the next try keys anew
+      QTRY_VERIFY(!window.RtsRaised());
+    }
+  }
+
+  // A key with Alt, Meta or Ctrl is a command unless it makes a character of its own.
+  void modifiedKeysSendOnlyCharactersOfTheirOwn_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("text");  // what Qt reports as the key's text
+    QTest::addColumn<QByteArray>("sent");
+    QTest::newRow("Alt+X") << int(Qt::Key_X) << int(Qt::AltModifier) << "x" << QByteArray();
+    QTest::newRow("Alt+F") << int(Qt::Key_F) << int(Qt::AltModifier) << "f" << QByteArray();
+    QTest::newRow("Alt+Shift+Cyrillic") << int(Qt::Key_A)
+                                        << int(Qt::AltModifier | Qt::ShiftModifier) << "Ф"
+                                        << QByteArray();
+    QTest::newRow("Ctrl+Alt+X") << int(Qt::Key_X) << int(Qt::ControlModifier | Qt::AltModifier)
+                                << "\x18" << QByteArray();
+    QTest::newRow("Meta+A") << int(Qt::Key_A) << int(Qt::MetaModifier) << "a" << QByteArray();
+    QTest::newRow("Ctrl+1") << int(Qt::Key_1) << int(Qt::ControlModifier) << "1" << QByteArray();
+    QTest::newRow("Ctrl+B is STX") << int(Qt::Key_B) << int(Qt::ControlModifier) << "\x02"
+                                   << QByteArray("\x02");
+    QTest::newRow("Shift+A") << int(Qt::Key_A) << int(Qt::ShiftModifier) << "A"
+                             << QByteArray("A");
+    QTest::newRow("AltGr character") << int(Qt::Key_At) << int(Qt::GroupSwitchModifier) << "@"
+                                     << QByteArray("@");
+  }
+  void modifiedKeysSendOnlyCharactersOfTheirOwn() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, sent);
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    f.Key(Qt::Key(key), text, Qt::KeyboardModifiers(modifiers));
+    f.Type("z");  // a plain key after it shows that the line has taken everything
+    QTRY_COMPARE(Heard(*f.radio), sent + "z");
+    QCOMPARE(window.CounterFigures().TxCount, int(sent.size()) + 1);
   }
 
   void enterWithNothingHeldKeysTheTransmitter() {
@@ -369,6 +454,26 @@ class TestTransmitReceive : public QObject {
              QString("<Framing Error>\n<Rx Parity Error>\n<Buffer Overrun>\n<BREAK>\n"
                      "<I/O Error>\n<Mode is not Supported>\n<Input Buffer Overflow>\n"
                      "<Output Buffer is Full>\n"));
+  }
+
+  // A marker that takes the transmit pane past its 2000 lines opens the emptied pane: no empty
+  // first line, and the marker is not lost with the old page.
+  void markerAtThePaneLimitOpensTheEmptiedPane_data() {
+    QTest::addColumn<QString>("lastLine");
+    QTest::newRow("last line has text") << "line 1999";
+    QTest::newRow("last line empty") << "line 1999\n";
+  }
+  void markerAtThePaneLimitOpensTheEmptiedPane() {
+    QFETCH(QString, lastLine);
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    QStringList lines;
+    for (int i = 0; i < 1999; ++i) lines << QString("line %1").arg(i);
+    lines << lastLine;
+    f.TransmitPane()->setPlainText(lines.join('\n'));
+    QVERIFY(!f.TransmitPane()->toPlainText().isEmpty());  // 2000 lines stay
+    window.OnLineErrors(port::TComErrors{port::erBreak});
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString("<BREAK>\n"));
   }
 
   // The same paths through a real kernel tty: the console on the slave, the test on the master.

@@ -71,9 +71,11 @@ class WindowFixture {
 
   // The design-time port name "COM1" opens `device`; with none it names no device at all.
   MainWindow& Start(std::shared_ptr<platform::NamedDevice> device = nullptr) {
-    if (device) directory->Add("COM1", std::move(device));
-    window = std::make_unique<MainWindow>(directory, std::make_unique<RecordingPresenter>(&boxes));
-    return *window;
+    return StartWith(std::move(device), std::make_unique<RecordingPresenter>(&boxes));
+  }
+  // The same with the program's own modal message boxes, which wait for a click.
+  MainWindow& StartShowingBoxes(std::shared_ptr<platform::NamedDevice> device = nullptr) {
+    return StartWith(std::move(device), nullptr);
   }
   MainWindow& StartOnRadio() {
     radio = platform::sim::RadioLink::Create();
@@ -107,6 +109,13 @@ class WindowFixture {
   // What the receive pane holds as it arrived (without the pane's own wrapping), everything
   // received so far included.
   QString ReceivedText() const { return window->ReceiveContent().Text(); }
+
+  MainWindow& StartWith(std::shared_ptr<platform::NamedDevice> device,
+                        std::unique_ptr<MessagePresenter> presenter) {
+    if (device) directory->Add("COM1", std::move(device));
+    window = std::make_unique<MainWindow>(directory, std::move(presenter));
+    return *window;
+  }
 
   std::shared_ptr<platform::DeviceDirectory> directory =
       std::make_shared<platform::DeviceDirectory>();

@@ -251,6 +251,9 @@ TEST_F(LoopbackTest, PurgeAbortsPendingWaitReadAndWrite) {
   int error = 0;
   EXPECT_TRUE(wait.Wait(test::kTestWaitMs, mask, error));
   EXPECT_EQ(error, ECANCELED);
+  Run(10s);
+  plug->CatchUp();
+  EXPECT_EQ(plug->Sent(), out.substr(0, n)) << "the rest of an aborted write never goes out";
 }
 
 TEST_F(LoopbackTest, DefaultTimeoutsReturnAtOnceWithWhatIsQueued) {
@@ -358,6 +361,27 @@ TEST_F(LoopbackTest, AWriteTimeoutCoversTheWholeTransferAndAbandonsTheRest) {
     loop->CatchUp();
     EXPECT_EQ(loop->Sent(), c.text.substr(0, n));
   }
+}
+
+TEST_F(LoopbackTest, AWriteQueuedBehindOneThatTimesOutGoesOutWhole) {
+  ASSERT_TRUE(dev->SetCommTimeouts({MAXDWORD, 0, 0, 0, 10}));
+  const std::string first(40, 'a'), second(20, 'b');
+  PendingOp one(0), two(0);
+  ASSERT_EQ(dev->WriteFile(first.data(), 40, one.ov).kind, IoStart::Pending);
+  ASSERT_TRUE(dev->SetCommTimeouts(ReturnAtOnce()));  // the second write has no timeout
+  ASSERT_EQ(dev->WriteFile(second.data(), 20, two.ov).kind, IoStart::Pending);
+  Run(10ms);
+  ASSERT_TRUE(one.Done(test::kTestWaitMs));
+  uint32_t n = 0;
+  ASSERT_TRUE(dev->GetOverlappedResult(one.ov, n, false));
+  ASSERT_LT(n, 40u);
+  Run(1s);
+  ASSERT_TRUE(two.Done(test::kTestWaitMs));
+  uint32_t m = 0;
+  EXPECT_TRUE(dev->GetOverlappedResult(two.ov, m, false));
+  EXPECT_EQ(m, 20u);
+  plug->CatchUp();
+  EXPECT_EQ(plug->Sent(), first.substr(0, n) + second);
 }
 
 TEST_F(LoopbackTest, BytesReportedWrittenReachTheLineThoughThePortClosesRightAfter) {

@@ -30,7 +30,7 @@ class SelectTest : public ::testing::Test {
   }
   void UsePorts(TComSelect& select) { select.SetPortSource(directory, ttys.path()); }
 
-  test::TempFolder ttys;
+  velmora::test::TempFolder ttys;
   std::shared_ptr<platform::DeviceDirectory> directory = std::make_shared<platform::DeviceDirectory>();
   TComPort port{"ComPort1"};
 };

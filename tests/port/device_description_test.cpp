@@ -13,8 +13,8 @@ namespace velmora::port {
 namespace {
 
 namespace fs = std::filesystem;
-using test::TempFolder;
-using test::WriteFileBytes;
+using velmora::test::TempFolder;
+using velmora::test::WriteFileBytes;
 
 // A fake sysfs: class/tty/<name>/device links into devices/, laid out as the kernel does for
 // a USB adapter (the tty below an interface of the USB device) and for an on-board UART.
