@@ -158,6 +158,9 @@ TtyLineDriver::~TtyLineDriver() {
   Stop();
   WaitBrieflyAndDropStalledOutput();
   ::ioctl(fd_, TIOCNXCL);
+  // The lock file goes first: a pseudo-terminal's number passes to the next program that asks
+  // the moment it closes, and that program must not find our lock on it.
+  uucpLock_.reset();
   ::close(fd_);  // also releases the flock
 }
 

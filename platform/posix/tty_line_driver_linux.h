@@ -48,7 +48,7 @@ class TtyLineDriver final : public LineDriver {
 
   ~TtyLineDriver() override;  // stops the helper thread, releases exclusivity, closes
 
-  // The device's lock file, removed after the device is closed.
+  // The device's lock file, removed as the device closes.
   void KeepLockUntilClosed(std::unique_ptr<UucpLock> lock) { uucpLock_ = std::move(lock); }
 
   bool IsPseudoTerminal() const { return pseudoTerminal_; }
