@@ -230,11 +230,13 @@ void MainWindow::EditPortSettings() {
     reconnector_->PortChosen();
     ShowLinkError(e);
     ShowPortSummary();
+    RekeyAfterReconfiguration();
     return;
   }
   if (!confirmed) return;
   transmitPane_->setFont(transmitFont_);
   reconnector_->PortChosen();
+  RekeyAfterReconfiguration();
   if (!port_.Connected()) OpenPortGuarded();
   SaveSettingsFile();
   ShowPortSummary();

@@ -117,6 +117,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // One character with the keying rules; Enter (CR) sends the chosen line ending.
   void SendCharacter(char c);
   void SetRts(bool on);
+  void RekeyAfterReconfiguration();
   void StartKeyingDelay();
   void StopKeyingDelay();
 

@@ -138,8 +138,9 @@ void MainWindow::SendCharacter(char c) {
 }
 
 void MainWindow::WriteAndCount(const std::string& bytes) {
-  port_.WriteText(bytes);
-  counters_.TxCount = AddWrapping(counters_.TxCount, static_cast<uint32_t>(bytes.size()));
+  // A write held back by flow control past its timeout returns short: only what left counts.
+  const int written = port_.WriteText(bytes);
+  counters_.TxCount = AddWrapping(counters_.TxCount, static_cast<uint32_t>(written));
   ShowCounters();
 }
 
@@ -170,6 +171,24 @@ void MainWindow::SetRts(bool on) {
   port_.SetRTSState(on);
   rtsRaised_ = on;
   statusPanels_->SetPanelText(StatusPanel::Rts, on ? QStringLiteral("RTS") : QString());
+}
+
+void MainWindow::RekeyAfterReconfiguration() {
+  // New settings set the device's lines from the control modes, as a Windows driver does, so
+  // RTS is down now. A transmission the operator keyed goes on keyed, and after the keying
+  // delay again: what is typed next must not go out unkeyed.
+  if (!rtsRaised_) return;
+  if (!port_.Connected()) {
+    rtsRaised_ = false;
+    statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+    return;
+  }
+  SetRts(true);
+  if (options_.rtsCtsMode == 0 && options_.keyingDelayMs > kLongestNoDelay && !keyingDelay_->isActive()) {
+    heldBytes_.clear();
+    heldEnd_ = false;
+    StartKeyingDelay();
+  }
 }
 
 void MainWindow::OnTransmitEmpty() {

@@ -1,18 +1,11 @@
 #include "platform/device_directory.h"
 
-#include <strings.h>
-
 #include <cerrno>
 
+#include "platform/ascii_case.h"
 #include "platform/sim/sim_devices.h"
 
 namespace velmora::platform {
-
-namespace {
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
-}  // namespace
 
 std::shared_ptr<DeviceDirectory> DeviceDirectory::Standard() {
   auto directory = std::make_shared<DeviceDirectory>();
@@ -32,8 +25,13 @@ void DeviceDirectory::Add(std::string name, std::shared_ptr<NamedDevice> device,
 
 OpenResult DeviceDirectory::Open(const std::string& portName) const {
   for (const Entry& e : entries_)
-    if (SameNameIgnoringCase(e.name, portName)) return e.device->Open();
+    if (EqualIgnoringAsciiCase(e.name, portName)) return e.device->Open();
   if (portName.empty()) return {nullptr, ENOENT, "no port name given"};
+  // A bare name stands for a node in /dev and must not lead out of it.
+  if (portName.front() != '/' && (portName.find('/') != std::string::npos || portName.find("..") != std::string::npos))
+    return {nullptr, EINVAL,
+            "\"" + portName + "\" is not a port name: give a device name such as ttyUSB0 or a full path such as " +
+                "/dev/ttyUSB0"};
   return OpenSystemDevice(SystemDevicePath(portName));
 }
 
@@ -46,7 +44,7 @@ std::vector<std::string> DeviceDirectory::SimulatedNames() const {
 std::optional<std::string> DeviceDirectory::SimulatedDescription(
     const std::string& portName) const {
   for (const Entry& e : entries_)
-    if (SameNameIgnoringCase(e.name, portName)) return e.description;
+    if (EqualIgnoringAsciiCase(e.name, portName)) return e.description;
   return std::nullopt;
 }
 

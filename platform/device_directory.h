@@ -3,7 +3,8 @@
 //
 // A directory knows the simulated devices by their plain names (matched without regard to
 // letter case, before anything else) and sends every other name to the system: on POSIX a bare
-// name means /dev/<name>, a name that starts with '/' is used as it stands.
+// name means /dev/<name> (one with '/' or ".." in it is refused: it must not lead out of /dev), a
+// name that starts with '/' is used as it stands.
 //
 // A directory is an ordinary object: the program makes one and hands it to its ports; tests
 // make their own with the simulated devices they steer.

@@ -14,7 +14,9 @@ namespace velmora::port {
 TCustomComPort::TCustomComPort(std::string name)
     : name_(std::move(name)) {}
 
-TCustomComPort::~TCustomComPort() {
+TCustomComPort::~TCustomComPort() { CloseOnDestruction(); }
+
+void TCustomComPort::CloseOnDestruction() noexcept {
   // Observers may remove themselves while they are told.
   const std::vector<TPortObserver*> observers = std::move(observers_);
   observers_.clear();

@@ -77,8 +77,8 @@ class TPortObserver {
 class TCustomComPort {
  public:
   explicit TCustomComPort(std::string name = {});
-  // Closes an open port first; an error of that close goes to the error display, and the
-  // device is released all the same.
+  // Closes an open port first (CloseOnDestruction); an error of that close goes to the error
+  // display, and the device is released all the same.
   virtual ~TCustomComPort();
   TCustomComPort(const TCustomComPort&) = delete;
   TCustomComPort& operator=(const TCustomComPort&) = delete;
@@ -316,6 +316,11 @@ class TCustomComPort {
   virtual void EmitDeviceLost(const EComPort& reason);
 
  protected:
+  // The first steps of destruction: the observers are told, an open port is closed (an error of
+  // that close goes to the error display and the device is released all the same). Done once. A
+  // base destructor can only reach the base's own close operations, so a class that overrides
+  // any of them calls this first thing in its own destructor.
+  void CloseOnDestruction() noexcept;
   bool CanApply() const;
   // The open device, or EComPort `errorNumber` with EBADF when there is none.
   platform::CommDevice& DeviceOr(int errorNumber) const;
@@ -371,6 +376,7 @@ class TCustomComPort {
 class TComPort : public TCustomComPort {
  public:
   using TCustomComPort::TCustomComPort;
+  ~TComPort() override { CloseOnDestruction(); }
 };
 
 }  // namespace velmora::port

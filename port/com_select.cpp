@@ -2,10 +2,12 @@
 
 #include <utility>
 
-#include "port/ascii_case.h"
+#include "platform/ascii_case.h"
 #include "port/text_forms.h"
 
 namespace velmora::port {
+
+using platform::EqualIgnoringAsciiCase;
 
 namespace {
 

@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <vector>
 
-#include "port/ascii_case.h"
+#include "platform/ascii_case.h"
 #include "port/atomic_file.h"
 #include "port/text_forms.h"
 
 namespace velmora::port {
+
+using platform::EqualIgnoringAsciiCase;
 
 namespace {
 

@@ -4,11 +4,14 @@
 #include <cctype>
 #include <system_error>
 
-#include "port/ascii_case.h"
+#include "platform/ascii_case.h"
 #include "port/atomic_file.h"
 #include "port/ecomport.h"
 
 namespace velmora::port {
+
+using platform::AsciiLower;
+using platform::EqualIgnoringAsciiCase;
 
 namespace {
 

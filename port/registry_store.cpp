@@ -6,10 +6,13 @@
 #include <system_error>
 #include <vector>
 
-#include "port/ascii_case.h"
+#include "platform/ascii_case.h"
 #include "port/atomic_file.h"
 
 namespace velmora::port {
+
+using platform::AsciiLower;
+using platform::EqualIgnoringAsciiCase;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "port/ascii_case.h"
+#include "platform/ascii_case.h"
 #include "port/com_port.h"
 #include "port/ecomport.h"
 #include "port/ini_file.h"
@@ -14,6 +14,8 @@
 #include "port/text_forms.h"
 
 namespace velmora::port {
+
+using platform::AsciiUpper;
 
 namespace {
 

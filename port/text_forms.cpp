@@ -3,9 +3,11 @@
 #include <array>
 #include <cstddef>
 
-#include "port/ascii_case.h"
+#include "platform/ascii_case.h"
 
 namespace velmora::port {
+
+using platform::EqualIgnoringAsciiCase;
 
 namespace {
 

@@ -110,6 +110,10 @@ TtyLineDriver::Opened TtyLineDriver::Open(const std::string& path) {
 
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return fail(-1, errno);
+  // Before any lock or line ioctl: the node opened is a character device and a terminal.
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0) return fail(fd, errno);
+  if (!S_ISCHR(opened.st_mode) || !::isatty(fd)) return fail(fd, ENOTTY);
   // The lock first (a few microseconds): when someone else holds the device, a refused open must
   // not touch their lines. TIOCEXCL alone is not enough: root ignores it, and a second TIOCEXCL
   // in the same process succeeds.

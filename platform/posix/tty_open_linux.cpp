@@ -11,11 +11,15 @@
 namespace velmora::platform {
 
 OpenResult OpenSystemDevice(const std::string& path) {
+  // Only a character device can be a serial port: anything else is refused before it is opened.
+  // A path that cannot be looked at is left to the open, which says why.
+  struct stat st {};
+  const bool found = ::stat(path.c_str(), &st) == 0;
+  if (found && !S_ISCHR(st.st_mode)) return {nullptr, ENOTTY, path + " is not a serial device"};
   // Who else has the device is asked before it is opened: opening raises DTR and RTS, and the
   // driver then drops them, on a line that would be someone else's.
   std::unique_ptr<posix::UucpLock> lock;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && posix::IsTerminalDevice(st.st_rdev)) {
+  if (found && posix::IsTerminalDevice(st.st_rdev)) {
     posix::UucpLock::Acquired acquired = posix::UucpLock::Acquire(path);
     if (acquired.error != 0) return {nullptr, acquired.error, std::move(acquired.detail)};
     lock = std::move(acquired.lock);

@@ -272,6 +272,29 @@ class TestPortSettings : public QObject {
     QVERIFY(!window.Port().Connected());
     QVERIFY(QFile::exists(f.SettingsPath()));
   }
+
+  // The device takes its lines from the settings when they change (RTS down): a transmission
+  // keyed until Enter goes on keyed, after the keying delay again, and nothing is sent unkeyed.
+  void okDuringAKeyedTransmissionKeepsTheRadioKeyed() {
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    window.Options().keyingDelayMs = 50;
+    window.Options().lineEnding = 1;
+    f.Type("a");
+    QTRY_COMPARE(QByteArray::fromStdString(f.radio->Heard()), QByteArray("a"));
+    WhenShown<ParametersDialog>([](ParametersDialog& d) {
+      auto& baud = Child<port::TComComboBox>(d, "CBBaud");
+      baud.setFocus();
+      QTest::keyClick(&baud, Qt::Key_Down);
+      ClickOk(d);
+    });
+    f.Child<QAction>("N8")->trigger();
+    QCOMPARE(window.Port().BaudRate(), port::br14400);
+    f.Type("b\r");
+    QTRY_VERIFY(!window.RtsRaised());
+    QTRY_COMPARE(QByteArray::fromStdString(f.radio->Heard()), QByteArray("ab\r\n"));
+    QCOMPARE(f.radio->LostWhileUnkeyed(), size_t(0));
+  }
 };
 
 QTEST_MAIN(TestPortSettings)

@@ -499,6 +499,21 @@ class TestTransmitReceive : public QObject {
     QTRY_COMPARE(f.ReceivedText(), QString("41.42.43."));
   }
 
+  // Output held by flow control (DSR off) past the write timeout: the character never left,
+  // so it is not counted as sent.
+  void aWriteThatTimesOutCountsNothing() {
+    WindowFixture f;
+    auto loopback = platform::sim::LoopbackPlug::Create();
+    MainWindow& window = f.Start(loopback->Endpoint());
+    window.Options().rtsCtsMode = 1;
+    window.Port().Timeouts().SetWriteTotalMultiplier(0);
+    window.Port().Timeouts().SetWriteTotalConstant(50);
+    window.Port().FlowControl().SetOutDSRFlow(true);  // DTR is down at start: DSR too
+    f.Type("a");
+    QCOMPARE(window.CounterFigures().TxCount, 0);
+    QCOMPARE(window.PanelText(StatusPanel::Tx), QString("Tx: 0"));
+  }
+
   void receivePaneEmptiesPastTwoThousandLines() {
     WindowFixture f;
     MainWindow& window = f.StartOnRadio();

@@ -12,10 +12,10 @@ namespace velmora::port {
 namespace {
 
 TEST(EComPortTest, WithSystemNumberAppendsItToTheTableText) {
-  const EComPort error(kErrOpen, 5);
-  EXPECT_STREQ(error.what(), "Unable to open com port (win error code: 5)");
-  EXPECT_EQ(error.ErrorNumber(), 1);
-  EXPECT_EQ(error.WinErrorCode(), 5);
+  const EComPort error(kErrOpen, EIO);
+  EXPECT_EQ(std::string(error.what()), "Unable to open com port (win error code: " + std::to_string(EIO) + ")");
+  EXPECT_EQ(error.ErrorNumber(), kErrOpen);
+  EXPECT_EQ(error.WinErrorCode(), EIO);
 }
 
 TEST(EComPortTest, SystemNumberZeroStillGivesTheSuffix) {
@@ -27,7 +27,7 @@ TEST(EComPortTest, SystemNumberZeroStillGivesTheSuffix) {
 TEST(EComPortTest, WithoutSystemNumberTheMessageIsTheTableTextAndTheCodeIsMinusOne) {
   const EComPort error(kErrConnected);
   EXPECT_STREQ(error.what(), "Cannot set property while connected");
-  EXPECT_EQ(error.ErrorNumber(), 14);
+  EXPECT_EQ(error.ErrorNumber(), kErrConnected);
   EXPECT_EQ(error.WinErrorCode(), -1);
   EXPECT_EQ(error.Detail(), "");
 }
@@ -40,25 +40,31 @@ TEST(EComPortTest, DetailTravelsBesideAnUnchangedMessage) {
 
 TEST(EComPortTest, IsCaughtAsAStandardException) {
   try {
-    throw EComPort(kErrPurge, 9);
+    throw EComPort(kErrPurge, EBADF);
   } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "PurgeComm function failed (win error code: 9)");
+    EXPECT_EQ(std::string(e.what()), "PurgeComm function failed (win error code: " + std::to_string(EBADF) + ")");
   }
 }
 
 TEST(EComPortTest, TableKeepsEveryEntryInItsPlace) {
   // Spot checks across the table: first, the unused entries in between, the last.
-  EXPECT_STREQ(ComErrorText(1), "Unable to open com port");
-  EXPECT_STREQ(ComErrorText(4), "Invalid Async parameter");
-  EXPECT_STREQ(ComErrorText(6), "Unable to get async status");
-  EXPECT_STREQ(ComErrorText(8), "SetCommTimeouts failed");
-  EXPECT_STREQ(ComErrorText(13), "TransmitCommChar function failed");
-  EXPECT_STREQ(ComErrorText(17), "Failed to load settings");
-  EXPECT_STREQ(ComErrorText(19), "Cannot change led state if ComPort is selected");
-  EXPECT_STREQ(ComErrorText(22), "A component is linked to OnRxBuf event");
-  EXPECT_STREQ(ComErrorText(23), "Registry error");
+  // The numbers themselves are the table's places, so they are checked here as numbers.
+  EXPECT_EQ(kErrOpen, 1);
+  EXPECT_EQ(kErrInvalidAsync, 4);
+  EXPECT_EQ(kErrSetTimeouts, 8);
+  EXPECT_EQ(kErrConnected, 14);
+  EXPECT_EQ(kErrRegistry, 23);
+  EXPECT_STREQ(ComErrorText(kErrOpen), "Unable to open com port");
+  EXPECT_STREQ(ComErrorText(kErrInvalidAsync), "Invalid Async parameter");
+  EXPECT_STREQ(ComErrorText(kErrAsyncStatus), "Unable to get async status");
+  EXPECT_STREQ(ComErrorText(kErrSetTimeouts), "SetCommTimeouts failed");
+  EXPECT_STREQ(ComErrorText(kErrTransmitChar), "TransmitCommChar function failed");
+  EXPECT_STREQ(ComErrorText(kErrLoadSettings), "Failed to load settings");
+  EXPECT_STREQ(ComErrorText(kErrLedState), "Cannot change led state if ComPort is selected");
+  EXPECT_STREQ(ComErrorText(kErrHasLink), "A component is linked to OnRxBuf event");
+  EXPECT_STREQ(ComErrorText(kErrRegistry), "Registry error");
   EXPECT_STREQ(ComErrorText(0), "");
-  EXPECT_STREQ(ComErrorText(24), "");
+  EXPECT_STREQ(ComErrorText(kComErrorCount + 1), "");
   for (int n = 1; n <= kComErrorCount; ++n) {
     EXPECT_STRNE(ComErrorText(n), "") << n;
     EXPECT_EQ(std::string(ComErrorText(n)).find('%'), std::string::npos) << n;
@@ -72,7 +78,7 @@ TEST(ErrorDisplayTest, ShowsThroughTheInstalledDisplayAndRestoresThePrevious) {
     test::ErrorDisplayRecorder recorder;
     ShowError("first");
     try {
-      throw EComPort(kErrOpen, 2);
+      throw EComPort(kErrOpen, ENOENT);
     } catch (...) {
       ShowCurrentException();
     }
@@ -82,7 +88,8 @@ TEST(ErrorDisplayTest, ShowsThroughTheInstalledDisplayAndRestoresThePrevious) {
       ShowCurrentException();
     }
     EXPECT_EQ(recorder.Messages(),
-              (std::vector<std::string>{"first", "Unable to open com port (win error code: 2)", "unknown error"}));
+              (std::vector<std::string>{"first", "Unable to open com port (win error code: " + std::to_string(ENOENT) + ")",
+                                        "unknown error"}));
   }
   ShowError("back");
   EXPECT_EQ(outer, std::vector<std::string>{"back"});

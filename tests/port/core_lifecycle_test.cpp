@@ -1,8 +1,11 @@
 #include "port/com_port.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +13,8 @@
 #include "platform/comm_types.h"
 #include "port/ecomport.h"
 #include "tests/port/core_fixture.h"
+#include "tests/support/com_error_expect.h"
+#include "tests/support/temp_folder.h"
 
 namespace velmora::port {
 namespace {
@@ -87,7 +92,12 @@ TEST_F(LifecycleTest, MissingOrBusyDeviceRaisesOneWithTheSystemNumberAndLeavesTh
     const char* name;
     std::string port;
     int error;
-  } cases[] = {{"busy", test::kRecordingName, EBUSY}, {"missing", "NO_SUCH_PORT_HERE", ENOENT}};
+  } cases[] = {{"busy", test::kRecordingName, EBUSY},
+               {"missing", "NO_SUCH_PORT_HERE", ENOENT},
+               {"a bare name out of /dev", "../tmp/x", EINVAL},
+               {"a bare name with a folder", "serial/by-id", EINVAL},
+               {"not a character device", "/tmp", ENOTTY},
+               {"a character device but no terminal", "/dev/null", ENOTTY}};
   for (const auto& c : cases) {
     port.SetPort(c.port);
     try {
@@ -183,6 +193,51 @@ TEST(PortDestructionTest, AFailedCloseIsShownAndTheDeviceReleasedAllTheSame) {
   }
   EXPECT_FALSE(device->IsOpen());
   EXPECT_EQ(display.Messages(), Names{"PurgeComm function failed (win error code: " + std::to_string(EIO) + ")"});
+}
+
+TEST(SystemDeviceTest, AFileThatIsNoDeviceIsNeverOpened) {
+  velmora::test::TempFolder folder;
+  const std::filesystem::path file = folder / "not-a-port";
+  velmora::test::WriteFileBytes(file, "keep");
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, file.c_str(), IN_OPEN), 0);
+  TComPort port("ComPort1");
+  port.SetDeviceDirectory(std::make_shared<platform::DeviceDirectory>());
+  port.SetPort(file.string());
+  velmora::test::ExpectComError([&] { port.OpenPort(); }, kErrOpen, ENOTTY);
+  char event[256];
+  EXPECT_LT(::read(watch, event, sizeof event), 0) << "the file was opened";
+  ::close(watch);
+}
+
+// A subclass that overrides close operations closes in its own destructor, while its overrides
+// still exist.
+class ClosingOnDestructionPort : public TComPort {
+ public:
+  explicit ClosingOnDestructionPort(Names& log) : TComPort("ComPort1"), log_(log) {}
+  ~ClosingOnDestructionPort() override { CloseOnDestruction(); }
+  void CloseDeviceHandle() override {
+    log_.push_back("CloseDeviceHandle");
+    TComPort::CloseDeviceHandle();
+  }
+  void EmitAfterClose() override { log_.push_back("EmitAfterClose"); }
+
+ private:
+  Names& log_;
+};
+
+TEST(PortDestructionTest, TheMostDerivedCloseOperationsRun) {
+  test::RecordedPort rec;
+  Names log;
+  {
+    ClosingOnDestructionPort port(log);
+    port.SetDeviceDirectory(rec.directory);
+    port.SetPort(test::kRecordingName);
+    port.OpenPort();
+  }
+  EXPECT_EQ(log, (Names{"CloseDeviceHandle", "EmitAfterClose"}));
+  EXPECT_FALSE(rec.device->IsOpen());
 }
 
 // Every caller goes through the virtual entry: a subclass sees each step.

@@ -234,7 +234,8 @@ TEST_F(MonitorTest, AHandlerErrorEndsTheThreadOnceAndIsShownButThePortStaysUsabl
     port.OpenPort();
     scripted->QueueEvents(EV_TXEMPTY);
     EXPECT_TRUE(Serve([&] { return !shown.Entries().empty(); }));
-    EXPECT_EQ(shown.Entries(), std::vector<std::string>{"WriteFile function failed (win error code: 5)"});
+    EXPECT_EQ(shown.Entries(),
+              std::vector<std::string>{"WriteFile function failed (win error code: " + std::to_string(EIO) + ")"});
     const int waits = scripted->WaitsStarted();
     scripted->QueueEvents(EV_TXEMPTY);  // nobody waits any more
     Serve([] { return false; }, 50ms);
@@ -279,7 +280,8 @@ TEST_F(MonitorTest, AWaitThatCannotStartReleasesThePortWithOneReport) {
   EXPECT_TRUE(Serve([&] { return !shown.Entries().empty(); }));
   Serve([] { return false; }, 100ms);
   EXPECT_EQ(shown.Entries(), std::vector<std::string>{"The device SCRIPT is gone (unplugged, or its far end closed); "
-                                                      "the port is closed: WaitForEvent method failed (win error code: 5)"});
+                                                      "the port is closed: WaitForEvent method failed (win error code: " +
+                                                      std::to_string(EIO) + ")"});
   EXPECT_FALSE(port.Connected());
   scripted->ClearFailures();
   port.OpenPort();
@@ -495,7 +497,7 @@ TEST_F(MonitorTest, ALostDeviceReleasesThePortOnceAndItOpensAgain) {
   EXPECT_TRUE(Serve([&] { return !shown.Entries().empty(); }));
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(calls.Entries(), (std::vector<std::string>{"CTS-", "DSR-", "RLSD-", "AfterClose", "DeviceLost"}));
-  EXPECT_EQ(reason, "WaitForEvent method failed (win error code: 5)");
+  EXPECT_EQ(reason, "WaitForEvent method failed (win error code: " + std::to_string(EIO) + ")");
   ASSERT_EQ(shown.Entries().size(), 1u);
   EXPECT_NE(shown.Entries()[0].find("The device " + pty.SlavePath() + " is gone"), std::string::npos)
       << shown.Entries()[0];

@@ -1,11 +1,12 @@
 #pragma once
-// Letter case of ASCII text only: names in settings files and stores compare this way, and
-// bytes of other code pages are left as they are.
+// Letter case of ASCII text only, whatever the locale: names of simulated devices, of settings
+// files' sections and keys, and of stores compare this way, and bytes of other code pages are
+// left as they are.
 
 #include <string>
 #include <string_view>
 
-namespace velmora::port {
+namespace velmora::platform {
 
 constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -23,4 +24,4 @@ constexpr bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-}  // namespace velmora::port
+}  // namespace velmora::platform
