@@ -1,7 +1,8 @@
 // The receive pane alone, and the transmit pane's line limit: what one received event costs in
 // the hex view with the pane nearly full, at the cadence of a real line (a 58-byte chunk every
-// 5 ms, the pane shown about thirty times a second), and what a paste of 300 000 lines costs
-// with the line limit against a bare pane. Offscreen; CPU time of this thread.
+// 5 ms, the pane shown about thirty times a second), what a small chunk costs while a frame is
+// late, and what a paste of 300 000 lines costs with the line limit against a bare pane.
+// Offscreen; CPU time of this thread.
 //
 //   bench_receive_pane [events]
 
@@ -78,6 +79,25 @@ constexpr int kEventsPerFrame = 7;
                      "-");
 }
 
+// Small chunks that wait for a frame that comes late (a busy thread): each append must cost the
+// same however much already waits.
+[[gnu::noinline]] void LateFrameAppendCost() {
+  console::ReceiveTextView view;
+  console::ReceivePane pane(&view);
+  view.resize(640, 480);
+  const QString chunk = QStringLiteral("41.");
+  int chunks = 0;
+  const double t0 = ThreadMicroseconds();
+  while (pane.LineCount() < console::ReceivePane::kLineLimit) {
+    pane.Append(chunk);
+    ++chunks;
+  }
+  const double t1 = ThreadMicroseconds();
+  pane.Flush();
+  bench::PrintFigure("3-byte chunk while a paneful waits for a late frame",
+                     (t1 - t0) / chunks, "us", "<= 1 us");
+}
+
 // A paste of `lines` lines into a pane, with or without the limit; CPU milliseconds.
 double PasteCost(int lines, bool limited) {
   QPlainTextEdit view;
@@ -99,6 +119,7 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   const int events = argc > 1 ? std::atoi(argv[1]) : 20000;
   HexEventCost(events);
+  LateFrameAppendCost();
   const double bare = PasteCost(300000, false);
   const double limited = PasteCost(300000, true);
   char reference[64];

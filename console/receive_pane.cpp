@@ -103,8 +103,8 @@ void ReceivePane::Append(const QString& chunk) {
   }
   lastWasCr_ = text.back() == u'\r';
   Count(text);
-  // Line breaks as one LF each, so that showing the text need not look at pairs again.
-  pending_.reserve(pending_.size() + text.size());
+  // Line breaks as one LF each, so that showing the text need not look at pairs again. No
+  // reserve here: an exact one per chunk would copy all that waits on every small chunk.
   for (qsizetype i = 0; i < text.size(); ++i) {
     const QChar c = text[i];
     if (c == u'\r') {
