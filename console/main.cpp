@@ -33,6 +33,10 @@ int main(int argc, char* argv[]) {
   int result = 0;
   {
     velmora::console::MainWindow window;
+    // The toolkit ends the loop when its last window closes, but not while a box without an
+    // owner (an error shown while no window was active) is still going away: end it with ours.
+    QObject::connect(&window, &velmora::console::MainWindow::Closed, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     stopOnSignal.Attach(&window);
     if (!stopOnSignal.StopRequested()) {
       window.show();

@@ -119,6 +119,7 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
   Guarded([&] { RunCloseSequence(); });
   event->accept();  // the close is never refused
+  emit Closed();
 }
 
 void MainWindow::RunCloseSequence() {

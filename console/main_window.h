@@ -156,6 +156,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void OnDeviceLost();
   void OnDeviceReturned();
 
+ signals:
+  // The close sequence has run and the window is going; the program ends with it.
+  void Closed();
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
