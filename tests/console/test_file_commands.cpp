@@ -17,6 +17,8 @@
 using namespace velmora;
 using console::MainWindow;
 using console::StatusPanel;
+using console::testing::Heard;
+using console::testing::RtsHistory;
 using console::testing::WindowFixture;
 using platform::sim::LineChange;
 
@@ -33,16 +35,6 @@ void WriteFile(const QString& path, const QByteArray& content) {
   QCOMPARE(file.write(content), content.size());
 }
 
-QString RtsHistory(const platform::sim::RadioLink& radio) {
-  QString history;
-  for (const LineChange& change : radio.LineLog())
-    if (change.line == LineChange::Rts) history += change.on ? u'+' : u'-';
-  return history;
-}
-
-QByteArray Heard(const platform::sim::RadioLink& radio) {
-  return QByteArray::fromStdString(radio.Heard());
-}
 
 QColor PaneColour(QPlainTextEdit* pane) { return pane->palette().color(QPalette::Base); }
 

@@ -15,22 +15,13 @@
 using namespace velmora;
 using console::MainWindow;
 using console::StatusPanel;
+using console::testing::Heard;
+using console::testing::RtsHistory;
 using console::testing::WindowFixture;
 using platform::sim::LineChange;
 
 namespace {
 
-// The RTS changes the modem saw, as "+" and "-".
-QString RtsHistory(const platform::sim::RadioLink& radio) {
-  QString history;
-  for (const LineChange& change : radio.LineLog())
-    if (change.line == LineChange::Rts) history += change.on ? u'+' : u'-';
-  return history;
-}
-
-QByteArray Heard(const platform::sim::RadioLink& radio) {
-  return QByteArray::fromStdString(radio.Heard());
-}
 
 }  // namespace
 

@@ -129,4 +129,17 @@ class WindowFixture {
   port::ErrorDisplay previousDisplay_;
 };
 
+// The RTS changes the simulated radio modem saw, as "+" and "-".
+inline QString RtsHistory(const platform::sim::RadioLink& radio) {
+  QString history;
+  for (const platform::sim::LineChange& change : radio.LineLog())
+    if (change.line == platform::sim::LineChange::Rts) history += change.on ? u'+' : u'-';
+  return history;
+}
+
+// What the radio's far station heard.
+inline QByteArray Heard(const platform::sim::RadioLink& radio) {
+  return QByteArray::fromStdString(radio.Heard());
+}
+
 }  // namespace velmora::console::testing
