@@ -126,9 +126,15 @@ UucpLock::Acquired UucpLock::Acquire(const std::string& devicePath, const std::s
       result = {nullptr, EBUSY, devicePath + " is in use by " + DescribeHolder(holder) + " (lock file " + lockPath + ")"};
       break;
     }
-    // Written by a process that has ended (or unreadable): nobody holds the device.
+    // Written by a process that has ended (or unreadable): nobody holds the device. One this
+    // user may not remove (another user's, in a sticky folder) is passed over like a folder it
+    // may not write: nobody holds the device, so it is no reason to refuse it.
     if (::unlink(lockPath.c_str()) != 0 && errno != ENOENT) {
       const int error = errno;
+      if (LockingUnavailable(error)) {
+        result = {};
+        break;
+      }
       result = {nullptr, error,
                 "the lock file " + lockPath + " is left by an ended program and cannot be removed: " +
                     SystemMessage(error)};

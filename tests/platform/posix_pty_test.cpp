@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <chrono>
 #include <functional>
@@ -19,6 +20,7 @@
 
 #include "platform/posix/termios_translate_linux.h"
 #include "platform/posix/tty_line_driver_linux.h"
+#include "platform/posix/uucp_lock.h"
 #include "platform/sim/sim_devices.h"
 #include "tests/support/device_io.h"
 #include "tests/support/process_cpu.h"
@@ -417,8 +419,20 @@ TEST(PosixOpen, FailuresCarryTheSystemNumberAndWhatToDo) {
   const group* owner = ::getgrgid(st.st_gid);
   ASSERT_NE(owner, nullptr);
   const std::string groupName = owner->gr_name;
+  // A stale lock file of root's, which nobody may not remove from the sticky lock folder, is
+  // passed over: the reason given is still the device's own.
+  const std::string lockFile = std::string(velmora::platform::posix::kUucpLockFolder) + "/" +
+                               velmora::platform::posix::UucpLock::FileName(pair.SlavePath());
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+  if (FILE* stale = std::fopen(lockFile.c_str(), "w")) {
+    std::fprintf(stale, "%10d\n", static_cast<int>(ended));
+    std::fclose(stale);
+  }
   OpenResult denied;
   AsNobody([&] { denied = OpenSystemDevice(pair.SlavePath()); });
+  ::unlink(lockFile.c_str());
   EXPECT_EQ(denied.error, EACCES);
   EXPECT_NE(denied.detail.find("'" + groupName + "'"), std::string::npos) << denied.detail;
   EXPECT_NE(denied.detail.find("not in it"), std::string::npos) << denied.detail;
