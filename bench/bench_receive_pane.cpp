@@ -47,7 +47,10 @@ constexpr int kEventsPerFrame = 7;
     const QString chunk = console::DecodeCp1251(console::ToHexText(bytes));
     while (pane.LineCount() < console::ReceivePane::kLineLimit - 20) pane.Append(chunk);
     pane.Flush();
-    view.viewport()->repaint();
+    // Everything the refill changed is painted before the clock runs again: the scroll bar
+    // too, whose range the refill moved.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
   };
   fill();
   double total = 0, worstFrame = 0, appendOnly = 0;

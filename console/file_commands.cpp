@@ -14,6 +14,7 @@
 #include "console/file_dialogs.h"
 #include "console/main_window.h"
 #include "console/receive_pane.h"
+#include "console/receive_view.h"
 #include "console/status_panels.h"
 #include "console/transmit_pane.h"
 #include "dialogs/launcher.h"
@@ -194,7 +195,7 @@ void MainWindow::UpdateReceiveButtons() {
     button->setEnabled(enabled);
 }
 
-void MainWindow::ShowTakenOver(QPlainTextEdit* pane, bool taken) {
+void MainWindow::ShowTakenOver(QAbstractScrollArea* pane, bool taken) {
   // A pane that a running operation has taken over has the colour of a button's face.
   QPalette colours = pane->palette();
   const QPalette scheme = QPalette();

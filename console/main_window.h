@@ -49,6 +49,7 @@
 #include "port/com_port.h"
 #include "port/qt_port_binding.h"
 
+class QAbstractScrollArea;
 class QAction;
 class QKeyEvent;
 class QPlainTextEdit;
@@ -62,6 +63,7 @@ namespace velmora::console {
 
 class PaneLineLimit;
 class ReceivePane;
+class ReceiveTextView;
 class TransmitPane;
 
 class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
@@ -197,7 +199,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void EndCapture();
   void WriteCapture(const std::string& shown);
   void UpdateReceiveButtons();
-  void ShowTakenOver(QPlainTextEdit* pane, bool taken);
+  void ShowTakenOver(QAbstractScrollArea* pane, bool taken);
 
   port::TComPort port_{"ComPort1"};  // the name is the settings file's section
   ConsoleOptions options_;
@@ -231,7 +233,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   QWidget* receivePanel_ = nullptr;
   QSplitter* splitter_ = nullptr;
   TransmitPane* transmitPane_ = nullptr;
-  QPlainTextEdit* receiveView_ = nullptr;
+  ReceiveTextView* receiveView_ = nullptr;
   QPushButton* clearTransmitButton_ = nullptr;
   QPushButton* sendFileButton_ = nullptr;
   QPushButton* clearReceiveButton_ = nullptr;

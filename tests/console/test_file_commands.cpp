@@ -36,7 +36,7 @@ void WriteFile(const QString& path, const QByteArray& content) {
 }
 
 
-QColor PaneColour(QPlainTextEdit* pane) { return pane->palette().color(QPalette::Base); }
+QColor PaneColour(QAbstractScrollArea* pane) { return pane->palette().color(QPalette::Base); }
 
 // The radio link with its far station silent, on a clock that moves only when told: every
 // transmit-empty event is one the test caused.

@@ -21,6 +21,7 @@
 #include "console/main_window.h"
 #include "console/message_presenter.h"
 #include "console/receive_pane.h"
+#include "console/receive_view.h"
 #include "console/status_panels.h"
 #include "platform/device_directory.h"
 #include "platform/sim/sim_devices.h"
@@ -103,7 +104,7 @@ class WindowFixture {
     return child;
   }
   QPlainTextEdit* TransmitPane() const { return Child<QPlainTextEdit>("Memo1"); }
-  QPlainTextEdit* ReceiveView() const { return Child<QPlainTextEdit>("Memo2"); }
+  ReceiveTextView* ReceiveView() const { return Child<ReceiveTextView>("Memo2"); }
   QTimer* KeyingDelay() const { return Child<QTimer>("Timer1"); }
   StatusPanels* StatusBar() const { return Child<StatusPanels>("SB1"); }
   // What the receive pane holds as it arrived (without the pane's own wrapping), everything

@@ -1,0 +1,534 @@
+#include "console/receive_view.h"
+
+#include <algorithm>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTextLayout>
+
+#include "console/cp1251.h"
+
+namespace velmora::console {
+
+namespace {
+
+// Stand-ins from Unicode's control pictures and neighbours: none of them can arrive, since the
+// view gets Windows-1251 text, so each maps back to its character without doubt.
+constexpr char16_t kDeleteShown = u'\u2421';
+constexpr char16_t kC1ControlShown = u'\u2426';  // U+0098, the code page's one C1 control
+constexpr char16_t kSoftHyphenShown = u'\u2010';
+
+// While a drag stands outside the view, the view scrolls a line this often.
+constexpr int kDragScrollIntervalMs = 50;
+
+// The character the view can show whose glyph reaches furthest past its column: the last glyph
+// of a line must stay inside the width, so this one decides how many fit.
+QChar FurthestReaching(const QFont& font) {
+  const QFontMetricsF metrics(font);
+  QChar furthest = u'0';
+  qreal least = metrics.rightBearing(furthest);
+  for (int byte = 0; byte < 256; ++byte) {
+    const QChar shown =
+        ReceiveTextView::Shown(QChar(Cp1251ToUnicode(static_cast<uint8_t>(byte))));
+    const qreal bearing = metrics.rightBearing(shown);
+    if (bearing < least) {
+      least = bearing;
+      furthest = shown;
+    }
+  }
+  return furthest;
+}
+
+// A scroll bar repainted only where what it shows changes: following the end changes its range
+// and value at every frame, while the slider of a full pane moves a few pixels at most.
+class QuietScrollBar final : public QScrollBar {
+ public:
+  using QScrollBar::QScrollBar;
+
+ protected:
+  void sliderChange(SliderChange /*change*/) override {
+    // Decided once the caller's changes are all made: following the end moves the range first
+    // and the value after it, and the state between them is never seen.
+    if (checkPending_) return;
+    checkPending_ = true;
+    QMetaObject::invokeMethod(this, &QuietScrollBar::RepaintChanged, Qt::QueuedConnection);
+  }
+
+ private:
+  void RepaintChanged() {
+    checkPending_ = false;
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    const Look look{
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() == minimum(), value() == maximum(), minimum() == maximum()};
+    if (look == shown_) return;
+    const bool onlyMoved = look.atStart == shown_.atStart && look.atEnd == shown_.atEnd &&
+                           look.empty == shown_.empty && look.slider.size() == shown_.slider.size();
+    const QRect moved = look.slider | shown_.slider;
+    shown_ = look;
+    // A slider that only moved repaints where it was and where it is, not the whole groove.
+    if (onlyMoved)
+      update(moved);
+    else
+      update();
+  }
+
+  struct Look {
+    QRect slider;
+    bool atStart = false;
+    bool atEnd = false;
+    bool empty = false;
+    bool operator==(const Look&) const = default;
+  };
+  Look shown_;
+  bool checkPending_ = false;
+};
+
+bool IsWordCharacter(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
+
+}  // namespace
+
+QChar ReceiveTextView::Shown(QChar c) {
+  const char16_t u = c.unicode();
+  if (u < 0x20) return QChar(char16_t(0x2400 + u));
+  if (u == 0x7F) return QChar(kDeleteShown);
+  if (u == 0x98) return QChar(kC1ControlShown);
+  if (u == 0xAD) return QChar(kSoftHyphenShown);
+  return c;
+}
+
+QChar ReceiveTextView::Arrived(QChar shown) {
+  const char16_t u = shown.unicode();
+  if (u >= 0x2400 && u < 0x2420) return QChar(char16_t(u - 0x2400));
+  if (u == kDeleteShown) return QChar(char16_t(0x7F));
+  if (u == kC1ControlShown) return QChar(char16_t(0x98));
+  if (u == kSoftHyphenShown) return QChar(char16_t(0xAD));
+  return shown;
+}
+
+ReceiveTextView::ReceiveTextView(QWidget* parent) : QAbstractScrollArea(parent) {
+  setVerticalScrollBar(new QuietScrollBar(Qt::Vertical, this));
+  viewport()->setCursor(Qt::IBeamCursor);
+  // The view paints its background itself, a line's height at a time: the raster engine hands
+  // a taller fill to its thread pool, and waking those threads costs more than the fill.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  viewport()->setAutoFillBackground(false);
+  verticalScrollBar()->setSingleStep(1);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // the view wraps instead
+  dragScroll_.setInterval(kDragScrollIntervalMs);
+  connect(&dragScroll_, &QTimer::timeout, this, &ReceiveTextView::FollowDrag);
+  Measure();
+}
+
+void ReceiveTextView::Append(QStringView text) {
+  if (text.isEmpty()) return;
+  QScrollBar* bar = verticalScrollBar();
+  const bool follow = bar->value() == bar->maximum();
+  const int firstChanged = LineCount() - 1;
+  for (const QChar c : text) {
+    if (c == u'\n') {
+      lines_.back().continues = false;
+      lines_.emplace_back();
+      continue;
+    }
+    if (lines_.back().shown.size() == columns_) {
+      lines_.back().continues = true;
+      lines_.emplace_back();
+    }
+    QString& shown = lines_.back().shown;
+    // Whole lines at once rather than growing a character at a time.
+    if (shown.isEmpty()) shown.reserve(columns_);
+    shown.append(Shown(c));
+  }
+  UpdateScrollRange();
+  // Following the end moves what is painted, so only the lines that come into view are painted
+  // anew, besides the ones that changed.
+  if (follow) bar->setValue(bar->maximum());
+  const QRect changed = LinesRect(firstChanged, LineCount() - 1) & viewport()->rect();
+  if (!changed.isEmpty()) viewport()->update(changed);
+}
+
+void ReceiveTextView::Clear() {
+  lines_.clear();
+  lines_.emplace_back();
+  anchor_ = caret_ = Place{};
+  UpdateScrollRange();
+  viewport()->update();
+}
+
+QString ReceiveTextView::toPlainText() const { return TextBetween(Place{}, EndPlace()); }
+
+QString ReceiveTextView::SelectedText() const {
+  return TextBetween(std::min(anchor_, caret_), std::max(anchor_, caret_));
+}
+
+void ReceiveTextView::SelectAll() {
+  const Place oldStart = std::min(anchor_, caret_);
+  const Place oldEnd = std::max(anchor_, caret_);
+  anchor_ = Place{};
+  caret_ = EndPlace();
+  RepaintSelectionChange(oldStart, oldEnd);
+}
+
+void ReceiveTextView::Select(int fromLine, int fromColumn, int toLine, int toColumn) {
+  MoveCaret(Place{fromLine, fromColumn}, false);
+  MoveCaret(Place{toLine, toColumn}, true);
+}
+
+void ReceiveTextView::Copy() const {
+  if (HasSelection()) QApplication::clipboard()->setText(SelectedText());
+}
+
+// --- layout -----------------------------------------------------------------------------------
+
+void ReceiveTextView::Measure() {
+  const QFontMetricsF metrics(font());
+  lineHeight_ = std::max(1, qRound(metrics.height()));
+  ascent_ = qRound(metrics.ascent());
+  const int width = viewport()->width() - 2 * kMargin;
+  if (width == measuredWidth_) {
+    UpdateScrollRange();
+    return;
+  }
+  measuredWidth_ = width;
+  // Asked of the text layout itself rather than worked out from the glyph width, so bearings and
+  // rounding come out as the painter will lay the text out.
+  QTextLayout layout(QString(1000, FurthestReaching(font())), font());
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAnywhere);
+  layout.setTextOption(option);
+  layout.beginLayout();
+  QTextLine line = layout.createLine();
+  line.setLineWidth(width > 0 ? width : 1);
+  const int columns = std::max(1, line.textLength());
+  layout.endLayout();
+  if (columns == columns_) {
+    UpdateScrollRange();
+    return;
+  }
+  // What is shown wraps anew at the new width: a change of size or font, not of data.
+  const QString text = toPlainText();
+  const bool follow = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+  columns_ = columns;
+  Clear();
+  Append(text);
+  if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  emit ColumnsChanged();
+}
+
+int ReceiveTextView::FullyVisibleLines() const {
+  return std::max(1, (viewport()->height() - kMargin) / lineHeight_);
+}
+
+void ReceiveTextView::UpdateScrollRange() {
+  QScrollBar* bar = verticalScrollBar();
+  bar->setPageStep(FullyVisibleLines());
+  bar->setRange(0, std::max(0, LineCount() - FullyVisibleLines()));
+}
+
+int ReceiveTextView::FirstShownLine() const { return verticalScrollBar()->value(); }
+
+int ReceiveTextView::LineTop(int line) const {
+  return kMargin + (line - FirstShownLine()) * lineHeight_;
+}
+
+QRect ReceiveTextView::LinesRect(int first, int last) const {
+  return QRect(0, LineTop(first), viewport()->width(), (last - first + 1) * lineHeight_);
+}
+
+void ReceiveTextView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  Measure();
+}
+
+void ReceiveTextView::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange) {
+    measuredWidth_ = -1;
+    columns_ = -1;  // measured anew even if the count stays
+    Measure();
+    viewport()->update();
+  }
+}
+
+void ReceiveTextView::scrollContentsBy(int /*dx*/, int dy) {
+  if (std::abs(dy) >= FullyVisibleLines()) {
+    viewport()->update();
+    return;
+  }
+  // The top margin stays blank: only the lines' area moves.
+  const QRect lines(0, kMargin, viewport()->width(), viewport()->height() - kMargin);
+  viewport()->scroll(0, dy * lineHeight_, lines);
+}
+
+// --- painting ---------------------------------------------------------------------------------
+
+qreal ReceiveTextView::ColumnX(const QString& shown, int column) const {
+  return kMargin + QFontMetricsF(font()).horizontalAdvance(shown.left(column));
+}
+
+void ReceiveTextView::paintEvent(QPaintEvent* event) {
+  QPainter painter(viewport());
+  painter.setFont(font());
+  const QRect area = event->rect();
+  const int first = FirstShownLine() + std::max(0, (area.top() - kMargin) / lineHeight_);
+  const int last = std::min(LineCount() - 1,
+                            FirstShownLine() + std::max(0, (area.bottom() - kMargin) / lineHeight_));
+  const Place start = std::min(anchor_, caret_);
+  const Place end = std::max(anchor_, caret_);
+  const QPalette& colours = palette();
+  for (int y = area.top(); y <= area.bottom();) {
+    // Bands that end where lines end, so that no band is taller than a line.
+    const int lineEnd = y < kMargin ? kMargin
+                                    : kMargin + ((y - kMargin) / lineHeight_ + 1) * lineHeight_;
+    const int bottom = std::min(area.bottom() + 1, lineEnd);
+    painter.fillRect(QRect(area.left(), y, area.width(), bottom - y), colours.brush(QPalette::Base));
+    y = bottom;
+  }
+  for (int i = first; i <= last; ++i) {
+    const Line& line = lines_[static_cast<size_t>(i)];
+    const int top = LineTop(i);
+    const QPointF baseline(kMargin, top + ascent_);
+    painter.setPen(colours.color(QPalette::Text));
+    painter.drawText(baseline, line.shown);
+    if (start == end || i < start.line || i > end.line) continue;
+    const int from = i == start.line ? start.column : 0;
+    const int to = i == end.line ? end.column : static_cast<int>(line.shown.size());
+    qreal left = ColumnX(line.shown, from);
+    qreal right = ColumnX(line.shown, to);
+    // A selected line break shows as a little room after the line, as in a text edit.
+    if (i < end.line && !line.continues) right += QFontMetricsF(font()).averageCharWidth() / 2;
+    if (right <= left) continue;
+    const QRectF selected(left, top, right - left, lineHeight_);
+    painter.save();
+    painter.setClipRect(selected, Qt::IntersectClip);
+    painter.fillRect(selected, colours.brush(QPalette::Highlight));
+    painter.setPen(colours.color(QPalette::HighlightedText));
+    painter.drawText(baseline, line.shown);
+    painter.restore();
+  }
+}
+
+// --- selection --------------------------------------------------------------------------------
+
+ReceiveTextView::Place ReceiveTextView::EndPlace() const {
+  return Place{LineCount() - 1, static_cast<int>(lines_.back().shown.size())};
+}
+
+ReceiveTextView::Place ReceiveTextView::Clamped(Place place) const {
+  if (place.line < 0) return Place{};
+  if (place.line >= LineCount()) return EndPlace();
+  const int length = static_cast<int>(lines_[static_cast<size_t>(place.line)].shown.size());
+  place.column = std::clamp(place.column, 0, length);
+  return place;
+}
+
+ReceiveTextView::Place ReceiveTextView::PlaceAt(QPoint point) const {
+  const int offset = point.y() - kMargin;
+  const int row = offset < 0 ? -1 : offset / lineHeight_;
+  const int line = std::clamp(FirstShownLine() + row, 0, LineCount() - 1);
+  const QString& shown = lines_[static_cast<size_t>(line)].shown;
+  const QFontMetricsF metrics(font());
+  qreal x = kMargin;
+  int column = 0;
+  // The nearer edge of the character under the pointer.
+  while (column < shown.size()) {
+    const qreal advance = metrics.horizontalAdvance(shown[column]);
+    if (point.x() < x + advance / 2) break;
+    x += advance;
+    ++column;
+  }
+  return Place{line, column};
+}
+
+void ReceiveTextView::MoveCaret(Place caret, bool keepAnchor) {
+  const Place oldStart = std::min(anchor_, caret_);
+  const Place oldEnd = std::max(anchor_, caret_);
+  caret_ = Clamped(caret);
+  if (!keepAnchor) anchor_ = caret_;
+  RepaintSelectionChange(oldStart, oldEnd);
+}
+
+void ReceiveTextView::RepaintSelectionChange(Place oldStart, Place oldEnd) {
+  const Place start = std::min(anchor_, caret_);
+  const Place end = std::max(anchor_, caret_);
+  if (oldStart == oldEnd && start == end) return;
+  const int first = oldStart == oldEnd ? start.line
+                    : start == end     ? oldStart.line
+                                       : std::min(oldStart.line, start.line);
+  const int last = oldStart == oldEnd ? end.line
+                   : start == end     ? oldEnd.line
+                                      : std::max(oldEnd.line, end.line);
+  const QRect changed = LinesRect(first, last) & viewport()->rect();
+  if (!changed.isEmpty()) viewport()->update(changed);
+}
+
+void ReceiveTextView::ScrollCaretIntoView() {
+  QScrollBar* bar = verticalScrollBar();
+  if (caret_.line < bar->value())
+    bar->setValue(caret_.line);
+  else if (caret_.line >= bar->value() + FullyVisibleLines())
+    bar->setValue(caret_.line - FullyVisibleLines() + 1);
+}
+
+QString ReceiveTextView::TextBetween(Place from, Place to) const {
+  QString text;
+  for (int i = from.line; i <= to.line && i < LineCount(); ++i) {
+    const Line& line = lines_[static_cast<size_t>(i)];
+    const int begin = i == from.line ? from.column : 0;
+    const int end = i == to.line ? to.column : static_cast<int>(line.shown.size());
+    for (int c = begin; c < end; ++c) text.append(Arrived(line.shown[c]));
+    if (i < to.line && !line.continues) text.append(u'\n');
+  }
+  return text;
+}
+
+void ReceiveTextView::CopyToSelectionClipboard() const {
+  QClipboard* clipboard = QApplication::clipboard();
+  if (HasSelection() && clipboard->supportsSelection())
+    clipboard->setText(SelectedText(), QClipboard::Selection);
+}
+
+// --- operator's input -------------------------------------------------------------------------
+
+void ReceiveTextView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QAbstractScrollArea::mousePressEvent(event);
+    return;
+  }
+  MoveCaret(PlaceAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+  dragging_ = true;
+  lastDragPoint_ = event->position().toPoint();
+}
+
+void ReceiveTextView::mouseMoveEvent(QMouseEvent* event) {
+  if (!dragging_ || !(event->buttons() & Qt::LeftButton)) return;
+  lastDragPoint_ = event->position().toPoint();
+  MoveCaret(PlaceAt(lastDragPoint_), true);
+  const bool outside = lastDragPoint_.y() < 0 || lastDragPoint_.y() >= viewport()->height();
+  if (outside && !dragScroll_.isActive())
+    dragScroll_.start();
+  else if (!outside)
+    dragScroll_.stop();
+}
+
+void ReceiveTextView::FollowDrag() {
+  QScrollBar* bar = verticalScrollBar();
+  if (lastDragPoint_.y() < 0)
+    bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  else if (lastDragPoint_.y() >= viewport()->height())
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  MoveCaret(PlaceAt(lastDragPoint_), true);
+}
+
+void ReceiveTextView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !dragging_) {
+    QAbstractScrollArea::mouseReleaseEvent(event);
+    return;
+  }
+  dragging_ = false;
+  dragScroll_.stop();
+  CopyToSelectionClipboard();
+}
+
+void ReceiveTextView::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
+    return;
+  }
+  const Place place = PlaceAt(event->position().toPoint());
+  const QString& shown = lines_[static_cast<size_t>(place.line)].shown;
+  int from = std::min(place.column, static_cast<int>(shown.size()) - 1);
+  if (from < 0) return;
+  int to = from + 1;
+  if (IsWordCharacter(shown[from])) {
+    while (from > 0 && IsWordCharacter(shown[from - 1])) --from;
+    while (to < shown.size() && IsWordCharacter(shown[to])) ++to;
+  }
+  Select(place.line, from, place.line, to);
+  CopyToSelectionClipboard();
+}
+
+void ReceiveTextView::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::SelectAll)) {
+    SelectAll();
+    return;
+  }
+  if (event->matches(QKeySequence::Copy)) {
+    Copy();
+    return;
+  }
+  const bool extend = event->modifiers() & Qt::ShiftModifier;
+  const bool far = event->modifiers() & Qt::ControlModifier;
+  QScrollBar* bar = verticalScrollBar();
+  if (extend) {
+    Place caret = caret_;
+    const auto lineLength = [this](int line) {
+      return static_cast<int>(lines_[static_cast<size_t>(line)].shown.size());
+    };
+    switch (event->key()) {
+      case Qt::Key_Left:
+        if (caret.column > 0)
+          --caret.column;
+        else if (caret.line > 0)
+          caret = Place{caret.line - 1, lineLength(caret.line - 1)};
+        break;
+      case Qt::Key_Right:
+        if (caret.column < lineLength(caret.line))
+          ++caret.column;
+        else if (caret.line + 1 < LineCount())
+          caret = Place{caret.line + 1, 0};
+        break;
+      case Qt::Key_Up: --caret.line; break;
+      case Qt::Key_Down: ++caret.line; break;
+      case Qt::Key_PageUp: caret.line -= FullyVisibleLines(); break;
+      case Qt::Key_PageDown: caret.line += FullyVisibleLines(); break;
+      case Qt::Key_Home: caret = far ? Place{} : Place{caret.line, 0}; break;
+      case Qt::Key_End: caret = far ? EndPlace() : Place{caret.line, lineLength(caret.line)}; break;
+      default: QAbstractScrollArea::keyPressEvent(event); return;
+    }
+    MoveCaret(caret, true);
+    ScrollCaretIntoView();
+    return;
+  }
+  switch (event->key()) {
+    case Qt::Key_Up: bar->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
+    case Qt::Key_Down: bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
+    case Qt::Key_PageUp: bar->triggerAction(QAbstractSlider::SliderPageStepSub); break;
+    case Qt::Key_PageDown: bar->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
+    case Qt::Key_Home: bar->triggerAction(QAbstractSlider::SliderToMinimum); break;
+    case Qt::Key_End: bar->triggerAction(QAbstractSlider::SliderToMaximum); break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+  }
+}
+
+void ReceiveTextView::contextMenuEvent(QContextMenuEvent* event) {
+  // Shown without a loop of its own, so received data and a closing window go on meanwhile.
+  auto* menu = new QMenu(this);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  // The texts a text edit's own menu has, in the interface's language.
+  QAction* copy = menu->addAction(QCoreApplication::translate("QWidgetTextControl", "&Copy"),
+                                  this, &ReceiveTextView::Copy);
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setEnabled(HasSelection());
+  menu->addSeparator();
+  QAction* all = menu->addAction(QCoreApplication::translate("QWidgetTextControl", "Select All"),
+                                 this, &ReceiveTextView::SelectAll);
+  all->setShortcut(QKeySequence::SelectAll);
+  all->setEnabled(EndPlace() != Place{});
+  menu->popup(event->globalPos());
+}
+
+}  // namespace velmora::console
