@@ -9,7 +9,9 @@ namespace velmora::console {
 
 namespace {
 
-constexpr int kRefreshIntervalMs = 15;  // about one display frame
+// As often as the receive pane shows new text: the counters change at every received chunk,
+// and a faster refresh repaints the bar without being seen.
+constexpr int kRefreshIntervalMs = 33;
 // The least the port summary shrinks to when the window is made narrow.
 constexpr int kSummaryMinimumWidth = 60;
 
