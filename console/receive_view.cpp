@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QGlyphRun>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
@@ -195,6 +196,11 @@ void ReceiveTextView::Copy() const {
 
 void ReceiveTextView::Measure() {
   const QFontMetricsF metrics(font());
+  if (rawFont_.isValid() == false || font() != measuredFont_) {
+    measuredFont_ = font();
+    rawFont_ = QRawFont::fromFont(font());
+    glyphTable_.clear();
+  }
   lineHeight_ = std::max(1, qRound(metrics.height()));
   ascent_ = qRound(metrics.ascent());
   const int width = viewport()->width() - 2 * kMargin;
@@ -240,8 +246,13 @@ void ReceiveTextView::UpdateScrollRange() {
 
 int ReceiveTextView::FirstShownLine() const { return verticalScrollBar()->value(); }
 
+int ReceiveTextView::TopOffset() const {
+  // As a plain text edit shows it: the margin above the first line only, none once scrolled.
+  return FirstShownLine() == 0 ? kMargin : 0;
+}
+
 int ReceiveTextView::LineTop(int line) const {
-  return kMargin + (line - FirstShownLine()) * lineHeight_;
+  return TopOffset() + (line - FirstShownLine()) * lineHeight_;
 }
 
 QRect ReceiveTextView::LinesRect(int first, int last) const {
@@ -264,13 +275,13 @@ void ReceiveTextView::changeEvent(QEvent* event) {
 }
 
 void ReceiveTextView::scrollContentsBy(int /*dx*/, int dy) {
-  if (std::abs(dy) >= FullyVisibleLines()) {
+  // Leaving or reaching the top moves the lines by the margin as well.
+  const bool marginChanged = FirstShownLine() == 0 || FirstShownLine() + dy == 0;
+  if (marginChanged || std::abs(dy) >= FullyVisibleLines()) {
     viewport()->update();
     return;
   }
-  // The top margin stays blank: only the lines' area moves.
-  const QRect lines(0, kMargin, viewport()->width(), viewport()->height() - kMargin);
-  viewport()->scroll(0, dy * lineHeight_, lines);
+  viewport()->scroll(0, dy * lineHeight_);
 }
 
 // --- painting ---------------------------------------------------------------------------------
@@ -279,30 +290,68 @@ qreal ReceiveTextView::ColumnX(const QString& shown, int column) const {
   return kMargin + QFontMetricsF(font()).horizontalAdvance(shown.left(column));
 }
 
+void ReceiveTextView::DrawLine(QPainter& painter, QPointF baseline, const QString& shown) {
+  // Glyphs placed side by side from the font's own table: a fixed-pitch line needs no shaping,
+  // which would cost more than drawing it. A line with a character the font lacks is laid out
+  // by the text engine, which finds it in another font.
+  glyphs_.resize(shown.size());
+  positions_.resize(shown.size());
+  qreal x = baseline.x();
+  for (qsizetype i = 0; i < shown.size(); ++i) {
+    const Glyph glyph = GlyphOf(shown[i]);
+    if (glyph.index == 0) {
+      painter.drawText(baseline, shown);
+      return;
+    }
+    glyphs_[i] = glyph.index;
+    positions_[i] = QPointF(x, baseline.y());
+    x += glyph.advance;
+  }
+  if (shown.isEmpty()) return;
+  QGlyphRun run;
+  run.setRawFont(rawFont_);
+  run.setGlyphIndexes(glyphs_);
+  run.setPositions(positions_);
+  painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
+ReceiveTextView::Glyph ReceiveTextView::GlyphOf(QChar c) {
+  const char16_t u = c.unicode();
+  if (u >= glyphTable_.size()) glyphTable_.resize(u + 1);
+  Glyph& glyph = glyphTable_[u];
+  if (!glyph.known) {
+    glyph.known = true;
+    const QList<quint32> indexes = rawFont_.glyphIndexesForString(QString(c));
+    glyph.index = indexes.isEmpty() ? 0 : indexes.front();
+    if (glyph.index != 0) glyph.advance = rawFont_.advancesForGlyphIndexes(indexes).front().x();
+  }
+  return glyph;
+}
+
 void ReceiveTextView::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   painter.setFont(font());
   const QRect area = event->rect();
-  const int first = FirstShownLine() + std::max(0, (area.top() - kMargin) / lineHeight_);
+  const int top = TopOffset();
+  const int first = FirstShownLine() + std::max(0, (area.top() - top) / lineHeight_);
   const int last = std::min(LineCount() - 1,
-                            FirstShownLine() + std::max(0, (area.bottom() - kMargin) / lineHeight_));
+                            FirstShownLine() + std::max(0, (area.bottom() - top) / lineHeight_));
   const Place start = std::min(anchor_, caret_);
   const Place end = std::max(anchor_, caret_);
   const QPalette& colours = palette();
   for (int y = area.top(); y <= area.bottom();) {
     // Bands that end where lines end, so that no band is taller than a line.
-    const int lineEnd = y < kMargin ? kMargin
-                                    : kMargin + ((y - kMargin) / lineHeight_ + 1) * lineHeight_;
+    const int lineEnd = y < top ? top : top + ((y - top) / lineHeight_ + 1) * lineHeight_;
     const int bottom = std::min(area.bottom() + 1, lineEnd);
     painter.fillRect(QRect(area.left(), y, area.width(), bottom - y), colours.brush(QPalette::Base));
     y = bottom;
   }
   for (int i = first; i <= last; ++i) {
     const Line& line = lines_[static_cast<size_t>(i)];
-    const int top = LineTop(i);
-    const QPointF baseline(kMargin, top + ascent_);
+    const int lineTop = LineTop(i);
+    const QPointF baseline(kMargin, lineTop + ascent_);
     painter.setPen(colours.color(QPalette::Text));
-    painter.drawText(baseline, line.shown);
+    DrawLine(painter, baseline, line.shown);
     if (start == end || i < start.line || i > end.line) continue;
     const int from = i == start.line ? start.column : 0;
     const int to = i == end.line ? end.column : static_cast<int>(line.shown.size());
@@ -311,12 +360,12 @@ void ReceiveTextView::paintEvent(QPaintEvent* event) {
     // A selected line break shows as a little room after the line, as in a text edit.
     if (i < end.line && !line.continues) right += QFontMetricsF(font()).averageCharWidth() / 2;
     if (right <= left) continue;
-    const QRectF selected(left, top, right - left, lineHeight_);
+    const QRectF selected(left, lineTop, right - left, lineHeight_);
     painter.save();
     painter.setClipRect(selected, Qt::IntersectClip);
     painter.fillRect(selected, colours.brush(QPalette::Highlight));
     painter.setPen(colours.color(QPalette::HighlightedText));
-    painter.drawText(baseline, line.shown);
+    DrawLine(painter, baseline, line.shown);
     painter.restore();
   }
 }
@@ -336,7 +385,7 @@ ReceiveTextView::Place ReceiveTextView::Clamped(Place place) const {
 }
 
 ReceiveTextView::Place ReceiveTextView::PlaceAt(QPoint point) const {
-  const int offset = point.y() - kMargin;
+  const int offset = point.y() - TopOffset();
   const int row = offset < 0 ? -1 : offset / lineHeight_;
   const int line = std::clamp(FirstShownLine() + row, 0, LineCount() - 1);
   const QString& shown = lines_[static_cast<size_t>(line)].shown;

@@ -22,11 +22,18 @@
 // and is announced by `ColumnsChanged`. Used on the user-interface thread only.
 
 #include <deque>
+#include <vector>
 
 #include <QAbstractScrollArea>
+#include <QFont>
+#include <QList>
+#include <QPointF>
+#include <QRawFont>
 #include <QString>
 #include <QStringView>
 #include <QTimer>
+
+class QPainter;
 
 namespace velmora::console {
 
@@ -95,6 +102,7 @@ class ReceiveTextView : public QAbstractScrollArea {
   void UpdateScrollRange();
   int FullyVisibleLines() const;
   int FirstShownLine() const;
+  int TopOffset() const;
   int LineTop(int line) const;
   QRect LinesRect(int first, int last) const;
   Place PlaceAt(QPoint point) const;
@@ -108,6 +116,14 @@ class ReceiveTextView : public QAbstractScrollArea {
   qreal ColumnX(const QString& shown, int column) const;
   void FollowDrag();
 
+  struct Glyph {
+    bool known = false;
+    quint32 index = 0;  // none in the font
+    qreal advance = 0;
+  };
+  Glyph GlyphOf(QChar c);
+  void DrawLine(QPainter& painter, QPointF baseline, const QString& shown);
+
   std::deque<Line> lines_{Line{}};
   int columns_ = 80;
   int lineHeight_ = 1;
@@ -118,6 +134,11 @@ class ReceiveTextView : public QAbstractScrollArea {
   bool dragging_ = false;
   QPoint lastDragPoint_;
   QTimer dragScroll_;
+  QFont measuredFont_;
+  QRawFont rawFont_;
+  std::vector<Glyph> glyphTable_;  // by character
+  QList<quint32> glyphs_;          // of the line being drawn
+  QList<QPointF> positions_;
 };
 
 }  // namespace velmora::console

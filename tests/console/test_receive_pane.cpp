@@ -157,10 +157,12 @@ class TestReceivePane : public QObject {
     int worst = 0;
     int chunks = 0;
     for (; shown.pane.LineCount() + 10 < ReceivePane::kLineLimit; ++chunks) {
+      // Leaving the top moves every line by the top margin: painted whole once.
+      const bool scrolled = shown.view.verticalScrollBar()->value() > 0;
       shown.pane.Append(chunk);
       shown.pane.Flush();
       QCoreApplication::processEvents();
-      if (chunks > 0) worst = std::max(worst, probe.TakeRows());
+      if (scrolled) worst = std::max(worst, probe.TakeRows());
       probe.TakeRows();
     }
     QVERIFY(shown.pane.LineCount() > ReceivePane::kLineLimit / 2);
