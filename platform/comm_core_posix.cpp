@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <array>
 #include <cerrno>
@@ -148,10 +149,11 @@ class CommCore final : public CommDevice {
     std::lock_guard lock(mutex_);
     if (lost_) return {IoStart::Failed, 0, lostError_};
     if (wait_ || mask_ == 0) return {IoStart::Failed, 0, EINVAL};
-    StartOverlapped(ov);
+    BeginOverlapped(ov);
     wait_ = PendingWait{&ov, mask};
     if (CompleteWaitLocked()) return {IoStart::Completed, 0, 0};
-    // The I/O thread may now have lines to look at.
+    SettleStart(ov);
+    // A driver that looks at the lines now and then may have to start looking.
     if (WatchModemLinesLocked()) wake_->Set();
     return {IoStart::Pending, 0, 0};
   }
@@ -161,7 +163,7 @@ class CommCore final : public CommDevice {
     std::lock_guard lock(mutex_);
     // What arrived before the device went away is still handed out.
     if (lost_ && (input_.Empty() || count == 0)) return {IoStart::Failed, 0, lostError_};
-    StartOverlapped(ov);
+    BeginOverlapped(ov);
     const bool wasFull = input_.Room() == 0;
     const bool wasHeld = inputHeld_;
     const TimePoint now = clock_.Now();
@@ -170,6 +172,7 @@ class CommCore final : public CommDevice {
     // The I/O thread must look again when there is room for input, a deadline to keep, or the
     // far end was just let go (an XON on its way).
     if (wasFull || wasHeld != inputHeld_ || !reads_.empty()) wake_->Set();
+    SettleStart(ov);
     if (ov.status.load(std::memory_order_relaxed) == Overlapped::kStatusPending) return {IoStart::Pending, 0, 0};
     return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
   }
@@ -178,7 +181,7 @@ class CommCore final : public CommDevice {
     if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
     std::lock_guard lock(mutex_);
     if (lost_) return {IoStart::Failed, 0, lostError_};
-    StartOverlapped(ov);
+    BeginOverlapped(ov);
     if (count == 0) {
       CompleteOverlapped(ov, 0, 0);
       return {IoStart::Completed, 0, 0};
@@ -188,10 +191,17 @@ class CommCore final : public CommDevice {
     w.deadline = DeadlineAfter(clock_.Now(), uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
                                                  timeouts_.WriteTotalTimeoutConstant);
     writes_.push_back(w);
+    // Fed here, on the caller's thread, behind every write queued before: an idle line starts
+    // at once, without waiting for the I/O thread to wake.
     FeedOutputLocked();
     CompleteSentWritesLocked();
-    // Bytes on their way mean a transmit-empty to watch for, and maybe the rest to feed.
-    wake_->Set();
+    // A line that has already sent everything (a pseudo-terminal's kernel took the bytes) reports
+    // its transmit-empty from here too.
+    if (!lost_) CheckTransmitterLocked();
+    // Bytes still on their way mean a transmit-empty to watch for, and maybe the rest to feed:
+    // only then has the I/O thread anything new to do.
+    if (!writes_.empty() || transmitting_ || outputBlocked_) wake_->Set();
+    SettleStart(ov);
     if (ov.status.load(std::memory_order_relaxed) != Overlapped::kStatusPending)
       return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
     return {IoStart::Pending, 0, 0};
@@ -276,6 +286,9 @@ class CommCore final : public CommDevice {
 
  private:
   void Run() {
+    // The line's timing rides on this thread's timed waits: the default slack of 50 us would
+    // be added to every transmit-empty, which a file send waits for once a character.
+    (void)::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::unique_lock lock(mutex_);
     while (!stopping_) {
       // Short of memory the device is given up, with the system's number; the process goes on.
@@ -321,6 +334,9 @@ class CommCore final : public CommDevice {
 
   // One pass of the I/O thread: time-driven work, input, lines, output, deadlines.
   void PassLocked() {
+    // Events found during the pass go out together at its end: a character received and the
+    // transmit-empty of the same moment are one batch, not two round trips through the monitor.
+    inPass_ = true;
     const TimePoint now = clock_.Now();
     if (!lost_) {
       driver_->Service();
@@ -332,19 +348,21 @@ class CommCore final : public CommDevice {
     ExpireWritesLocked(now);
     if (!lost_) CheckTransmitterLocked();
     ServeReadsLocked(now);
+    inPass_ = false;
     CompleteWaitLocked();
     (void)WatchModemLinesLocked();
   }
 
   // The lines matter while a wait for their events is pending or the block depends on DSR.
   // Returns whether that changed.
+  // Returns whether the I/O thread must look again because of it (a driver that looks at the
+  // lines at intervals has a new deadline); a driver told of changes needs no pass.
   bool WatchModemLinesLocked() {
     constexpr uint32_t kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
     const bool wanted = !lost_ && ((wait_ && (mask_ & kLineEvents)) || dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity);
     if (wanted == modemLinesWanted_) return false;
     modemLinesWanted_ = wanted;
-    driver_->SetModemLinesWanted(wanted);
-    return true;
+    return driver_->SetModemLinesWanted(wanted);
   }
 
   std::optional<TimePoint> NextDeadlineLocked() {
@@ -370,6 +388,11 @@ class CommCore final : public CommDevice {
         break;
       }
       AcceptInputLocked(chunk_.data(), r.count);
+      // The driver had no more: asking again would only cost a system call that finds nothing.
+      if (r.drained) {
+        sawNothing = true;
+        break;
+      }
     }
     // A hang-up with nothing left to read is the device going away; staying in the poll set
     // would wake us hundreds of thousands of times a second.
@@ -393,7 +416,7 @@ class CommCore final : public CommDevice {
 
   void RecordLocked(uint32_t events) {
     history_ |= events & mask_;
-    CompleteWaitLocked();
+    if (!inPass_) CompleteWaitLocked();
   }
 
   bool CompleteWaitLocked() {
@@ -594,6 +617,7 @@ class CommCore final : public CommDevice {
   bool lost_ = false;
   int lostError_ = 0;
   bool hangup_ = false;
+  bool inPass_ = false;
 
   Dcb dcb_{};
   CommTimeouts timeouts_{};

@@ -4,10 +4,14 @@
 // An `Event` is signalled or not; a manual-reset event stays signalled until `Reset`, an
 // auto-reset event is taken back by the one waiter that `WaitForAny` releases. Any thread may
 // set, reset or wait. On Linux an event is an eventfd, so it can also sit in a poll set
-// (`PollHandle`) or behind a toolkit socket notifier.
+// (`PollHandle`) or behind a toolkit socket notifier; nobody but the event reads or writes
+// that descriptor. The event knows its own state, so setting a set event, resetting a reset
+// one and asking either costs no system call (the event path does each many times a second).
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 
 #include "platform/comm_types.h"
@@ -29,12 +33,16 @@ class Event {
   int PollHandle() const { return fd_; }
 
  private:
-  Event(int fd, bool manualReset) : fd_(fd), manualReset_(manualReset) {}
+  Event(int fd, bool manualReset, bool signalled) : fd_(fd), manualReset_(manualReset), signalled_(signalled) {}
   friend struct WaitAccess;
   bool TryTake();  // auto-reset: true when this waiter took the signal
 
-  int fd_;
-  bool manualReset_;
+  const int fd_;
+  const bool manualReset_;
+  std::mutex mutex_;  // serialises the changes of the descriptor's counter
+  // Ahead of the descriptor: true before it becomes readable, so a waiter that poll() has just
+  // released never finds it false.
+  std::atomic<bool> signalled_ = false;
 };
 
 struct WaitOutcome {

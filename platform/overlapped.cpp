@@ -11,6 +11,15 @@ void StartOverlapped(Overlapped& ov) {
   ov.event->Reset();
 }
 
+void BeginOverlapped(Overlapped& ov) {
+  ov.transferred.store(0, std::memory_order_relaxed);
+  ov.status.store(Overlapped::kStatusPending, std::memory_order_relaxed);
+}
+
+void SettleStart(Overlapped& ov) {
+  if (ov.status.load(std::memory_order_relaxed) == Overlapped::kStatusPending) ov.event->Reset();
+}
+
 void CompleteOverlapped(Overlapped& ov, uint32_t transferred, int status) {
   ov.transferred.store(transferred, std::memory_order_relaxed);
   ov.event->Set();

@@ -11,6 +11,14 @@ namespace velmora::platform {
 // Marks the record pending and resets its event.
 void StartOverlapped(Overlapped& ov);
 
+// The same in two steps, for a device that may complete the operation before the call that
+// started it returns: `BeginOverlapped` marks the record pending, `SettleStart` (before any other
+// thread can complete it) resets the event only if it is still pending. An operation finished at
+// once leaves its event set, as it would end anyway, without the two system calls of a reset
+// and a set on the way.
+void BeginOverlapped(Overlapped& ov);
+void SettleStart(Overlapped& ov);
+
 // Sets the event, then publishes the result: a caller that sees the result may free the
 // event at once, so nothing touches it afterwards.
 void CompleteOverlapped(Overlapped& ov, uint32_t transferred, int status);
