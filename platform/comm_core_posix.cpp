@@ -345,7 +345,11 @@ class CommCore final : public CommDevice {
     }
     if (!lost_) FeedOutputLocked();
     CompleteSentWritesLocked();
-    ExpireWritesLocked(now);
+    // The write behind one that gave up goes on in this pass, not whenever the thread wakes next.
+    if (ExpireWritesLocked(now) && !lost_) {
+      FeedOutputLocked();
+      CompleteSentWritesLocked();
+    }
     if (!lost_) CheckTransmitterLocked();
     ServeReadsLocked(now);
     inPass_ = false;
@@ -554,7 +558,9 @@ class CommCore final : public CommDevice {
 
   // A write cut short by its timeout completes with the count the line took, and the rest is
   // abandoned: it must not go out later, when nobody expects it. Not an error.
-  void ExpireWritesLocked(TimePoint now) {
+  // Returns whether any write expired.
+  bool ExpireWritesLocked(TimePoint now) {
+    bool expired = false;
     while (!writes_.empty() && writes_.front().deadline && *writes_.front().deadline <= now) {
       PendingWrite& w = writes_.front();
       const uint32_t sent = SentOf(w);
@@ -562,7 +568,9 @@ class CommCore final : public CommDevice {
       writes_.pop_front();
       if (!lost_) DropUnsentOutputLocked();
       CompleteOverlapped(*ov, sent, 0);
+      expired = true;
     }
+    return expired;
   }
 
   void CheckTransmitterLocked() {
