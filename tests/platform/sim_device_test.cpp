@@ -503,7 +503,12 @@ TEST_F(LoopbackTest, AWriteBehindOneNotYetFedWholeKeepsItsPlace) {
     done = two.Done(20);
   }
   ASSERT_TRUE(done);
+  uint32_t n = 0;
+  EXPECT_TRUE(dev->GetOverlappedResult(two.ov, n, false));
+  EXPECT_EQ(n, 1u);
   ASSERT_TRUE(one.Done(0));
+  EXPECT_TRUE(dev->GetOverlappedResult(one.ov, n, false));
+  EXPECT_EQ(n, first.size());
   plug->CatchUp();
   EXPECT_EQ(plug->Sent(), first + "b");
 }
