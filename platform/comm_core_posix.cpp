@@ -160,6 +160,14 @@ class CommCore final : public CommDevice {
 
   IoStart ReadFile(void* buffer, uint32_t count, Overlapped& ov) override {
     if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
+    bool wake = false;
+    const IoStart start = BeginRead(buffer, count, ov, wake);
+    // Woken after the lock is let go: the I/O thread would only find it still held.
+    if (wake) wake_->Set();
+    return start;
+  }
+
+  IoStart BeginRead(void* buffer, uint32_t count, Overlapped& ov, bool& wake) {
     std::lock_guard lock(mutex_);
     // What arrived before the device went away is still handed out.
     if (lost_ && (input_.Empty() || count == 0)) return {IoStart::Failed, 0, lostError_};
@@ -171,7 +179,7 @@ class CommCore final : public CommDevice {
     ServeReadsLocked(now);
     // The I/O thread must look again when there is room for input, a deadline to keep, or the
     // far end was just let go (an XON on its way).
-    if (wasFull || wasHeld != inputHeld_ || !reads_.empty()) wake_->Set();
+    wake = wasFull || wasHeld != inputHeld_ || !reads_.empty();
     SettleStart(ov);
     if (ov.status.load(std::memory_order_relaxed) == Overlapped::kStatusPending) return {IoStart::Pending, 0, 0};
     return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
@@ -179,6 +187,14 @@ class CommCore final : public CommDevice {
 
   IoStart WriteFile(const void* buffer, uint32_t count, Overlapped& ov) override {
     if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
+    bool wake = false;
+    const IoStart start = BeginWrite(static_cast<const uint8_t*>(buffer), count, ov, wake);
+    // Woken after the lock is let go: the I/O thread would only find it still held.
+    if (wake) wake_->Set();
+    return start;
+  }
+
+  IoStart BeginWrite(const uint8_t* buffer, uint32_t count, Overlapped& ov, bool& wake) {
     std::lock_guard lock(mutex_);
     if (lost_) return {IoStart::Failed, 0, lostError_};
     BeginOverlapped(ov);
@@ -186,7 +202,7 @@ class CommCore final : public CommDevice {
       CompleteOverlapped(ov, 0, 0);
       return {IoStart::Completed, 0, 0};
     }
-    PendingWrite w{&ov, static_cast<const uint8_t*>(buffer), count, 0, 0, std::nullopt};
+    PendingWrite w{&ov, buffer, count, 0, 0, std::nullopt};
     // The total timeout covers the whole transfer, until the line has taken the last byte.
     w.deadline = DeadlineAfter(clock_.Now(), uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
                                                  timeouts_.WriteTotalTimeoutConstant);
@@ -200,7 +216,7 @@ class CommCore final : public CommDevice {
     if (!lost_) CheckTransmitterLocked();
     // Bytes still on their way mean a transmit-empty to watch for, and maybe the rest to feed:
     // only then has the I/O thread anything new to do.
-    if (!writes_.empty() || transmitting_ || outputBlocked_) wake_->Set();
+    wake = !writes_.empty() || transmitting_ || outputBlocked_;
     SettleStart(ov);
     if (ov.status.load(std::memory_order_relaxed) != Overlapped::kStatusPending)
       return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};

@@ -27,6 +27,11 @@ class Event {
   Event& operator=(const Event&) = delete;
 
   void Set();
+  // Stores `value` into `word`, then sets the event, both under the event's own lock: a thread
+  // that reads the value may destroy the event at once, because destruction waits for this
+  // call to end. An operation's result is published so, ahead of its event, so that the waiter
+  // the event releases always finds the result there.
+  void SetPublishing(std::atomic<int>& word, int value);
   void Reset();
   bool IsSet() const;  // does not take an auto-reset event back
   bool ManualReset() const { return manualReset_; }

@@ -24,7 +24,11 @@ std::unique_ptr<Event> Event::Create(bool manualReset, bool initiallySignalled, 
   return std::unique_ptr<Event>(new Event(fd, manualReset, initiallySignalled));
 }
 
-Event::~Event() { ::close(fd_); }
+Event::~Event() {
+  // A SetPublishing whose value its destroyer has read may still be on its way out.
+  { std::lock_guard lock(mutex_); }
+  ::close(fd_);
+}
 
 void Event::Set() {
   if (signalled_.load()) return;
@@ -32,6 +36,16 @@ void Event::Set() {
   if (signalled_.load()) return;
   signalled_.store(true);
   // The counter only ever holds 0 or 1.
+  uint64_t one = 1;
+  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void Event::SetPublishing(std::atomic<int>& word, int value) {
+  std::lock_guard lock(mutex_);
+  word.store(value, std::memory_order_release);
+  if (signalled_.load()) return;
+  signalled_.store(true);
   uint64_t one = 1;
   while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
   }

@@ -19,8 +19,9 @@ void StartOverlapped(Overlapped& ov);
 void BeginOverlapped(Overlapped& ov);
 void SettleStart(Overlapped& ov);
 
-// Sets the event, then publishes the result: a caller that sees the result may free the
-// event at once, so nothing touches it afterwards.
+// Publishes the result, then sets the event, both under the event's lock: the waiter the event
+// releases finds the result at once (no spinning while the completing thread is preempted between
+// the two), and a caller that sees the result may free the record at once.
 void CompleteOverlapped(Overlapped& ov, uint32_t transferred, int status);
 
 // The result of a completed operation. A pending one is waited for with `wait`; without it
