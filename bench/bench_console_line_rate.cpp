@@ -14,6 +14,7 @@
 #include <QApplication>
 
 #include "bench/console_harness.h"
+#include "console/caret_rest.h"
 
 namespace {
 
@@ -78,7 +79,8 @@ int main(int argc, char* argv[]) {
               pty.SlavePath().c_str());
 
   {
-    console.RunFor(seconds(1));  // start-up work settles
+    // Start-up work settles, and the caret stops blinking as it does when nobody types.
+    console.RunFor(velmora::console::CaretRest::kDefaultDelay + seconds(1));
     const long switches0 = ContextSwitches();
     const auto cpu0 = ProcessCpu();
     console.RunFor(seconds(10));

@@ -35,6 +35,7 @@
 
 #include <QFont>
 #include <QMainWindow>
+#include <QSocketNotifier>
 #include <QString>
 
 #include "console/capture_file.h"
@@ -45,6 +46,7 @@
 #include "console/port_reconnector.h"
 #include "console/status_panels.h"
 #include "dialogs/statistics_dialog.h"
+#include "platform/deadline_timer.h"
 #include "platform/device_directory.h"
 #include "port/com_port.h"
 #include "port/qt_port_binding.h"
@@ -122,6 +124,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void RekeyAfterReconfiguration();
   void StartKeyingDelay();
   void StopKeyingDelay();
+  void ArmKeyingDeadline();
 
   // --- receive path -----------------------------------------------------------------------
   // The display mode's form of received bytes.
@@ -216,6 +219,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   bool heldEnd_ = false;
   // The held bytes go out no earlier than this.
   std::chrono::steady_clock::time_point keyingDeadline_;
+  // Ends the keying delay on the microsecond (Timer1 rounds to whole milliseconds, late); the
+  // notifier goes before the timer whose descriptor it watches.
+  std::unique_ptr<platform::DeadlineTimer> keyingDeadlineTimer_;
+  std::unique_ptr<QSocketNotifier> keyingDeadlineNotifier_;
   bool fileTransferActive_ = false;
 
   // File send and capture state.

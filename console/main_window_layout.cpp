@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "console/caret_rest.h"
 #include "console/guarded.h"
 #include "console/main_window.h"
 #include "console/message_presenter.h"
@@ -98,6 +99,7 @@ MainWindow::MainWindow(std::shared_ptr<platform::DeviceDirectory> directory,
   const int gripRoom = style()->pixelMetric(QStyle::PM_SizeGripSize) + 2 * kStatusBarSpacing;
   resize(std::max(kDesignWidth, statusPanels_->sizeHint().width() + gripRoom), kDesignHeight);
   ConnectHandlers();
+  new CaretRest(this);  // an idle console wakes only for its state timer
   port_.SetDeviceDirectory(directory ? std::move(directory)
                                      : platform::DeviceDirectory::Standard());
   AttachPortHandlers();

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QPlainTextEdit>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "console/counter_arithmetic.h"
@@ -163,9 +164,29 @@ void MainWindow::StartKeyingDelay() {
       std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.keyingDelayMs);
   keyingDelay_->setInterval(options_.keyingDelayMs);
   keyingDelay_->start();
+  ArmKeyingDeadline();
 }
 
-void MainWindow::StopKeyingDelay() { keyingDelay_->stop(); }
+void MainWindow::ArmKeyingDeadline() {
+  // Timer1 stays the delay's state and its fallback; this ends the delay on time, as a radio's
+  // keying needs (Timer1 would go out up to a millisecond and more late).
+  if (!keyingDeadlineTimer_) {
+    keyingDeadlineTimer_ = platform::DeadlineTimer::Create();
+    if (!keyingDeadlineTimer_) return;  // no timer to be had: Timer1 alone, as precise as it is
+    keyingDeadlineNotifier_ = std::make_unique<QSocketNotifier>(keyingDeadlineTimer_->PollHandle(),
+                                                                QSocketNotifier::Read);
+    connect(keyingDeadlineNotifier_.get(), &QSocketNotifier::activated, this, [this] {
+      if (keyingDeadlineTimer_->TakeExpiry() && keyingDelay_->isActive())
+        Guarded([this] { OnKeyingDelayElapsed(); });
+    });
+  }
+  keyingDeadlineTimer_->ArmAt(keyingDeadline_);
+}
+
+void MainWindow::StopKeyingDelay() {
+  keyingDelay_->stop();
+  if (keyingDeadlineTimer_) keyingDeadlineTimer_->Disarm();
+}
 
 void MainWindow::SetRts(bool on) {
   port_.SetRTSState(on);

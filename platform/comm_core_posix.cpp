@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <array>
 #include <cerrno>
@@ -148,20 +149,29 @@ class CommCore final : public CommDevice {
     std::lock_guard lock(mutex_);
     if (lost_) return {IoStart::Failed, 0, lostError_};
     if (wait_ || mask_ == 0) return {IoStart::Failed, 0, EINVAL};
-    StartOverlapped(ov);
+    BeginOverlapped(ov);
     wait_ = PendingWait{&ov, mask};
     if (CompleteWaitLocked()) return {IoStart::Completed, 0, 0};
-    // The I/O thread may now have lines to look at.
+    SettleStart(ov);
+    // A driver that looks at the lines now and then may have to start looking.
     if (WatchModemLinesLocked()) wake_->Set();
     return {IoStart::Pending, 0, 0};
   }
 
   IoStart ReadFile(void* buffer, uint32_t count, Overlapped& ov) override {
     if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
+    bool wake = false;
+    const IoStart start = BeginRead(buffer, count, ov, wake);
+    // Woken after the lock is let go: the I/O thread would only find it still held.
+    if (wake) wake_->Set();
+    return start;
+  }
+
+  IoStart BeginRead(void* buffer, uint32_t count, Overlapped& ov, bool& wake) {
     std::lock_guard lock(mutex_);
     // What arrived before the device went away is still handed out.
     if (lost_ && (input_.Empty() || count == 0)) return {IoStart::Failed, 0, lostError_};
-    StartOverlapped(ov);
+    BeginOverlapped(ov);
     const bool wasFull = input_.Room() == 0;
     const bool wasHeld = inputHeld_;
     const TimePoint now = clock_.Now();
@@ -169,29 +179,45 @@ class CommCore final : public CommDevice {
     ServeReadsLocked(now);
     // The I/O thread must look again when there is room for input, a deadline to keep, or the
     // far end was just let go (an XON on its way).
-    if (wasFull || wasHeld != inputHeld_ || !reads_.empty()) wake_->Set();
+    wake = wasFull || wasHeld != inputHeld_ || !reads_.empty();
+    SettleStart(ov);
     if (ov.status.load(std::memory_order_relaxed) == Overlapped::kStatusPending) return {IoStart::Pending, 0, 0};
     return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
   }
 
   IoStart WriteFile(const void* buffer, uint32_t count, Overlapped& ov) override {
     if (!ov.event || (!buffer && count > 0)) return {IoStart::Failed, 0, EINVAL};
+    bool wake = false;
+    const IoStart start = BeginWrite(static_cast<const uint8_t*>(buffer), count, ov, wake);
+    // Woken after the lock is let go: the I/O thread would only find it still held.
+    if (wake) wake_->Set();
+    return start;
+  }
+
+  IoStart BeginWrite(const uint8_t* buffer, uint32_t count, Overlapped& ov, bool& wake) {
     std::lock_guard lock(mutex_);
     if (lost_) return {IoStart::Failed, 0, lostError_};
-    StartOverlapped(ov);
+    BeginOverlapped(ov);
     if (count == 0) {
       CompleteOverlapped(ov, 0, 0);
       return {IoStart::Completed, 0, 0};
     }
-    PendingWrite w{&ov, static_cast<const uint8_t*>(buffer), count, 0, 0, std::nullopt};
+    PendingWrite w{&ov, buffer, count, 0, 0, std::nullopt};
     // The total timeout covers the whole transfer, until the line has taken the last byte.
     w.deadline = DeadlineAfter(clock_.Now(), uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
                                                  timeouts_.WriteTotalTimeoutConstant);
     writes_.push_back(w);
+    // Fed here, on the caller's thread, behind every write queued before: an idle line starts
+    // at once, without waiting for the I/O thread to wake.
     FeedOutputLocked();
     CompleteSentWritesLocked();
-    // Bytes on their way mean a transmit-empty to watch for, and maybe the rest to feed.
-    wake_->Set();
+    // A line that has already sent everything (a pseudo-terminal's kernel took the bytes) reports
+    // its transmit-empty from here too.
+    if (!lost_) CheckTransmitterLocked();
+    // Bytes still on their way mean a transmit-empty to watch for, and maybe the rest to feed:
+    // only then has the I/O thread anything new to do.
+    wake = !writes_.empty() || transmitting_ || outputBlocked_;
+    SettleStart(ov);
     if (ov.status.load(std::memory_order_relaxed) != Overlapped::kStatusPending)
       return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
     return {IoStart::Pending, 0, 0};
@@ -276,6 +302,9 @@ class CommCore final : public CommDevice {
 
  private:
   void Run() {
+    // The line's timing rides on this thread's timed waits: the default slack of 50 us would
+    // be added to every transmit-empty, which a file send waits for once a character.
+    (void)::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::unique_lock lock(mutex_);
     while (!stopping_) {
       // Short of memory the device is given up, with the system's number; the process goes on.
@@ -321,6 +350,9 @@ class CommCore final : public CommDevice {
 
   // One pass of the I/O thread: time-driven work, input, lines, output, deadlines.
   void PassLocked() {
+    // Events found during the pass go out together at its end: a character received and the
+    // transmit-empty of the same moment are one batch, not two round trips through the monitor.
+    inPass_ = true;
     const TimePoint now = clock_.Now();
     if (!lost_) {
       driver_->Service();
@@ -329,22 +361,28 @@ class CommCore final : public CommDevice {
     }
     if (!lost_) FeedOutputLocked();
     CompleteSentWritesLocked();
-    ExpireWritesLocked(now);
+    // The write behind one that gave up goes on in this pass, not whenever the thread wakes next.
+    if (ExpireWritesLocked(now) && !lost_) {
+      FeedOutputLocked();
+      CompleteSentWritesLocked();
+    }
     if (!lost_) CheckTransmitterLocked();
     ServeReadsLocked(now);
+    inPass_ = false;
     CompleteWaitLocked();
     (void)WatchModemLinesLocked();
   }
 
   // The lines matter while a wait for their events is pending or the block depends on DSR.
   // Returns whether that changed.
+  // Returns whether the I/O thread must look again because of it (a driver that looks at the
+  // lines at intervals has a new deadline); a driver told of changes needs no pass.
   bool WatchModemLinesLocked() {
     constexpr uint32_t kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
     const bool wanted = !lost_ && ((wait_ && (mask_ & kLineEvents)) || dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity);
     if (wanted == modemLinesWanted_) return false;
     modemLinesWanted_ = wanted;
-    driver_->SetModemLinesWanted(wanted);
-    return true;
+    return driver_->SetModemLinesWanted(wanted);
   }
 
   std::optional<TimePoint> NextDeadlineLocked() {
@@ -370,6 +408,11 @@ class CommCore final : public CommDevice {
         break;
       }
       AcceptInputLocked(chunk_.data(), r.count);
+      // The driver had no more: asking again would only cost a system call that finds nothing.
+      if (r.drained) {
+        sawNothing = true;
+        break;
+      }
     }
     // A hang-up with nothing left to read is the device going away; staying in the poll set
     // would wake us hundreds of thousands of times a second.
@@ -393,7 +436,7 @@ class CommCore final : public CommDevice {
 
   void RecordLocked(uint32_t events) {
     history_ |= events & mask_;
-    CompleteWaitLocked();
+    if (!inPass_) CompleteWaitLocked();
   }
 
   bool CompleteWaitLocked() {
@@ -531,7 +574,9 @@ class CommCore final : public CommDevice {
 
   // A write cut short by its timeout completes with the count the line took, and the rest is
   // abandoned: it must not go out later, when nobody expects it. Not an error.
-  void ExpireWritesLocked(TimePoint now) {
+  // Returns whether any write expired.
+  bool ExpireWritesLocked(TimePoint now) {
+    bool expired = false;
     while (!writes_.empty() && writes_.front().deadline && *writes_.front().deadline <= now) {
       PendingWrite& w = writes_.front();
       const uint32_t sent = SentOf(w);
@@ -539,7 +584,9 @@ class CommCore final : public CommDevice {
       writes_.pop_front();
       if (!lost_) DropUnsentOutputLocked();
       CompleteOverlapped(*ov, sent, 0);
+      expired = true;
     }
+    return expired;
   }
 
   void CheckTransmitterLocked() {
@@ -594,6 +641,7 @@ class CommCore final : public CommDevice {
   bool lost_ = false;
   int lostError_ = 0;
   bool hangup_ = false;
+  bool inPass_ = false;
 
   Dcb dcb_{};
   CommTimeouts timeouts_{};

@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <vector>
@@ -20,39 +21,70 @@ std::unique_ptr<Event> Event::Create(bool manualReset, bool initiallySignalled, 
     if (error) *error = errno;
     return nullptr;
   }
-  return std::unique_ptr<Event>(new Event(fd, manualReset));
+  return std::unique_ptr<Event>(new Event(fd, manualReset, initiallySignalled));
 }
 
-Event::~Event() { ::close(fd_); }
+Event::~Event() {
+  // A SetPublishing whose value its destroyer has read may still be on its way out.
+  { std::lock_guard lock(mutex_); }
+  ::close(fd_);
+}
 
 void Event::Set() {
-  // The counter only ever needs to be non-zero; a write that would overflow it is harmless.
+  if (signalled_.load()) return;
+  std::lock_guard lock(mutex_);
+  if (signalled_.load()) return;
+  signalled_.store(true);
+  // The counter only ever holds 0 or 1.
+  uint64_t one = 1;
+  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void Event::SetPublishing(std::atomic<int>& word, int value) {
+  std::lock_guard lock(mutex_);
+  word.store(value, std::memory_order_release);
+  if (signalled_.load()) return;
+  signalled_.store(true);
   uint64_t one = 1;
   while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
 void Event::Reset() {
+  if (!signalled_.load()) return;
+  std::lock_guard lock(mutex_);
+  if (!signalled_.load()) return;
   uint64_t value;
   while (::read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
   }
+  signalled_ = false;
 }
 
-bool Event::IsSet() const {
-  pollfd p{fd_, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
-}
+bool Event::IsSet() const { return signalled_.load(); }
 
 bool Event::TryTake() {
+  std::lock_guard lock(mutex_);
+  if (!signalled_) return false;
   uint64_t value;
-  return ::read(fd_, &value, sizeof value) == sizeof value;
+  while (::read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
+  }
+  signalled_ = false;
+  return true;
 }
 
 WaitOutcome WaitForAny(std::span<Event* const> events, uint32_t timeoutMs) {
   using Clock = std::chrono::steady_clock;
   const bool infinite = timeoutMs == kInfinite;
   const auto deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs);
-  std::vector<pollfd> fds(events.size());
+  // Waits on a few events are the rule (a monitor waits on two for every batch): no allocation.
+  std::array<pollfd, 4> few{};
+  std::vector<pollfd> many;
+  std::span<pollfd> fds(few.data(), events.size());
+  if (events.size() > few.size()) {
+    many.resize(events.size());
+    fds = many;
+  }
   for (size_t i = 0; i < events.size(); ++i) fds[i] = {events[i]->PollHandle(), POLLIN, 0};
 
   for (;;) {

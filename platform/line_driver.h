@@ -40,6 +40,9 @@ struct ReadResult {
   size_t count = 0;   // 0: nothing now; the driver sets the wake event when more arrives
   bool lost = false;  // the device is gone; `error` holds the system's number
   int error = 0;
+  // The driver held nothing more when this read took its bytes: what arrives later sets the
+  // wake event (or makes the descriptor readable), so there is no need to read again now.
+  bool drained = false;
 };
 
 struct WriteResult {
@@ -95,8 +98,9 @@ class LineDriver {
 
   virtual ModemChange TakeModemChange() = 0;
   // Whether anyone waits for modem-line changes now. A driver that can only find changes by
-  // looking at the lines now and then looks only while they are wanted.
-  virtual void SetModemLinesWanted(bool /*wanted*/) {}
+  // looking at the lines now and then looks only while they are wanted; it returns true when
+  // its NextDeadline changed with this, so the I/O thread must look again.
+  virtual bool SetModemLinesWanted(bool /*wanted*/) { return false; }
   virtual Status SetDtr(bool on) = 0;
   virtual Status SetRts(bool on) = 0;
   virtual Status SetBreak(bool on) = 0;

@@ -11,10 +11,18 @@ void StartOverlapped(Overlapped& ov) {
   ov.event->Reset();
 }
 
+void BeginOverlapped(Overlapped& ov) {
+  ov.transferred.store(0, std::memory_order_relaxed);
+  ov.status.store(Overlapped::kStatusPending, std::memory_order_relaxed);
+}
+
+void SettleStart(Overlapped& ov) {
+  if (ov.status.load(std::memory_order_relaxed) == Overlapped::kStatusPending) ov.event->Reset();
+}
+
 void CompleteOverlapped(Overlapped& ov, uint32_t transferred, int status) {
   ov.transferred.store(transferred, std::memory_order_relaxed);
-  ov.event->Set();
-  ov.status.store(status, std::memory_order_release);
+  ov.event->SetPublishing(ov.status, status);
 }
 
 Status OverlappedResult(Overlapped& ov, uint32_t& transferred, bool wait) {
@@ -25,7 +33,7 @@ Status OverlappedResult(Overlapped& ov, uint32_t& transferred, bool wait) {
       WaitOutcome w = WaitForOne(*ov.event, kInfinite);
       if (w.kind == WaitOutcome::Failed) return Status::Failed(w.error);
     } else if (ov.event->IsSet()) {
-      std::this_thread::yield();  // the result follows the event in a moment
+      std::this_thread::yield();  // an operation being started on a record reused at once
     } else {
       return Status::Failed(EINPROGRESS);
     }

@@ -360,6 +360,7 @@ class TCustomComPort {
   TComSettingGroups storedGroups_{sgLine};
 
   std::shared_ptr<Synchronizer> sync_ = std::make_shared<Synchronizer>();
+  TPortOperationPool operations_;  // for the blocking reads and writes
   std::unique_ptr<TComThread> thread_;
   bool connected_ = false;
   bool threadCreated_ = false;

@@ -27,18 +27,22 @@ int StartResult(platform::IoStart start, int errorNumber) {
   return start.kind == platform::IoStart::Completed ? static_cast<int>(start.transferred) : 0;
 }
 
-// Runs `start` on a fresh record and waits for it; the record is released on every path. A
-// record the system gives no event for fails as the transfer would (`errorNumber`).
+// Runs `start` on a record of the port's pool and waits for it; the record goes back on every
+// path. A record the system gives no event for fails as the transfer would (`errorNumber`).
 template <typename Start>
-int StartAndWait(TCustomComPort& port, int errorNumber, Start start) {
-  PPortOperation operation;
+int StartAndWait(TCustomComPort& port, TPortOperationPool& pool, int errorNumber, Start start) {
+  struct Borrowed {
+    TPortOperationPool& pool;
+    PPortOperation operation;
+    ~Borrowed() { pool.Give(std::move(operation)); }
+  } borrowed{pool, nullptr};
   try {
-    operation = NewPortOperation();
+    borrowed.operation = pool.Take();
   } catch (const std::system_error& e) {
     throw EComPort(errorNumber, e.code().value());
   }
-  start(operation.get());
-  return port.WaitForCompletion(operation.get());
+  start(borrowed.operation.get());
+  return port.WaitForCompletion(borrowed.operation.get());
 }
 
 }  // namespace
@@ -106,7 +110,7 @@ int TCustomComPort::StartWriteText(const std::string& text, TPortOperation* oper
 }
 
 int TCustomComPort::WriteText(const std::string& text) {
-  return StartAndWait(*this, kErrWriteFile, [&](TPortOperation* operation) { StartWriteText(text, operation); });
+  return StartAndWait(*this, operations_, kErrWriteFile, [&](TPortOperation* operation) { StartWriteText(text, operation); });
 }
 
 int TCustomComPort::StartRead(void* buffer, int count, TPortOperation* operation) {
@@ -118,7 +122,7 @@ int TCustomComPort::StartRead(void* buffer, int count, TPortOperation* operation
 }
 
 int TCustomComPort::ReadBlock(void* buffer, int count) {
-  return StartAndWait(*this, kErrReadFile, [&](TPortOperation* operation) { StartRead(buffer, count, operation); });
+  return StartAndWait(*this, operations_, kErrReadFile, [&](TPortOperation* operation) { StartRead(buffer, count, operation); });
 }
 
 int TCustomComPort::StartReadText(std::string& text, int count, TPortOperation* operation) {
@@ -129,7 +133,7 @@ int TCustomComPort::StartReadText(std::string& text, int count, TPortOperation* 
 
 int TCustomComPort::ReadText(std::string& text, int count) {
   const int n =
-      StartAndWait(*this, kErrReadFile, [&](TPortOperation* operation) { StartReadText(text, count, operation); });
+      StartAndWait(*this, operations_, kErrReadFile, [&](TPortOperation* operation) { StartReadText(text, count, operation); });
   text.resize(static_cast<size_t>(n));
   return n;
 }

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "platform/comm_device.h"
 #include "platform/event.h"
@@ -30,5 +32,21 @@ PPortOperation NewPortOperation();
 void FreePortOperation(PPortOperation& operation);
 // The error number a failed completion raises: 2 for a write, 3 for a read.
 int OperationErrorCode(const TPortOperation& operation);
+
+// The records of one port's blocking operations, kept between calls: a key press or a received
+// chunk then makes and closes no event object of its own. Each call still holds a record of its
+// own while it runs, so calls from different threads share nothing. Any thread may take and give.
+class TPortOperationPool {
+ public:
+  // A record as fresh as NewPortOperation's; std::system_error when the system has no event.
+  PPortOperation Take();
+  // Back for the next call. A record whose operation is still pending is released instead: the
+  // device may yet write into it.
+  void Give(PPortOperation operation);
+
+ private:
+  std::mutex mutex_;
+  std::vector<PPortOperation> spare_;
+};
 
 }  // namespace velmora::port

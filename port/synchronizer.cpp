@@ -15,26 +15,36 @@ Synchronizer::Synchronizer() {
 
 Synchronizer::~Synchronizer() = default;
 
+// The event is set and the waiters are woken after the lock is let go, so that the thread woken
+// does not at once find the lock still held. A Drain that empties the queue between the push
+// and the Set only makes the next Drain find nothing.
 void Synchronizer::Send(std::function<void()> call, ReleaseWhen release) {
   Waiter waiter;
   std::unique_lock lock(mutex_);
   queue_.push_back({std::move(call), &waiter, release});
+  lock.unlock();
   pending_->Set();
+  lock.lock();
   released_.wait(lock, [&] { return waiter.finished; });
   if (waiter.failed) throw std::runtime_error(waiter.message);
 }
 
 void Synchronizer::Post(std::function<void()> call) {
-  std::lock_guard lock(mutex_);
-  queue_.push_back({std::move(call), nullptr, ReleaseWhen::Started});
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back({std::move(call), nullptr, ReleaseWhen::Started});
+  }
   pending_->Set();
 }
 
 void Synchronizer::Release(Waiter* waiter, bool failed, std::string message) {
-  std::lock_guard lock(mutex_);
-  waiter->failed = failed;
-  waiter->message = std::move(message);
-  waiter->finished = true;
+  {
+    std::lock_guard lock(mutex_);
+    waiter->failed = failed;
+    waiter->message = std::move(message);
+    waiter->finished = true;
+  }
+  // The condition variable is this object's, alive while Drain runs; the waiter may be gone.
   released_.notify_all();
 }
 

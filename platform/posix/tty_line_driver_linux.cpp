@@ -241,7 +241,9 @@ ReadResult TtyLineDriver::Read(uint8_t* buffer, size_t capacity, std::vector<RxM
     return {0, true, lostError_};
   }
 
-  if (!MarksLineErrors(applied_)) return {static_cast<size_t>(n), false, 0};
+  // A short read emptied the kernel's buffer; poll tells when more comes.
+  const bool drained = static_cast<size_t>(n) < capacity;
+  if (!MarksLineErrors(applied_)) return {static_cast<size_t>(n), false, 0, drained};
   const size_t firstMark = marks.size();
   size_t count = decoder_.Decode(buffer, static_cast<size_t>(n), marks);
   std::optional<LineErrorCounts> grown;
@@ -252,7 +254,7 @@ ReadResult TtyLineDriver::Read(uint8_t* buffer, size_t capacity, std::vector<RxM
     rxCounters_ = now;
   }
   count = decoder_.LabelMarks(buffer, count, marks, firstMark, grown);
-  return {count, false, 0};
+  return {count, false, 0, drained};
 }
 
 WriteResult TtyLineDriver::Write(const uint8_t* data, size_t count) {
@@ -272,7 +274,9 @@ WriteResult TtyLineDriver::Write(const uint8_t* data, size_t count) {
 }
 
 uint32_t TtyLineDriver::OutQueue() {
-  // A pseudo-terminal always says 0, which is also what it means: the kernel took the bytes.
+  // A pseudo-terminal always says 0, which is also what it means: the kernel took the bytes. It
+  // is not asked: every received event's queue query would pay a system call for that 0.
+  if (pseudoTerminal_) return 0;
   int queued = 0;
   if (lost_ || ::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
   return static_cast<uint32_t>(queued);

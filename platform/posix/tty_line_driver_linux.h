@@ -71,7 +71,11 @@ class TtyLineDriver final : public LineDriver {
   std::optional<Clock::TimePoint> NextDeadline() override;
   void Service() override;
   ModemChange TakeModemChange() override;
-  void SetModemLinesWanted(bool wanted) override { modemLinesWanted_ = wanted; }
+  bool SetModemLinesWanted(bool wanted) override {
+    modemLinesWanted_ = wanted;
+    // Only the checks at intervals (no TIOCMIWAIT here) depend on it.
+    return hasModemLines_ && !lost_ && modemWaitMissing_.load();
+  }
   Status SetDtr(bool on) override;
   Status SetRts(bool on) override;
   Status SetBreak(bool on) override;

@@ -86,8 +86,10 @@ class SimDriver final : public LineDriver {
       mark(RxMark::RxOver);
       u.rxLost = false;
     }
-    if (n == 0 && marks.empty()) u.rxArmed = true;
-    return {n, false, 0};
+    // Emptied: the next arrival wakes the I/O thread, which need not ask again meanwhile.
+    const bool drained = u.rx.empty();
+    if (drained) u.rxArmed = true;
+    return {n, false, 0, drained};
   }
 
   WriteResult Write(const uint8_t* data, size_t count) override {
@@ -122,7 +124,9 @@ class SimDriver final : public LineDriver {
 
   void Service() override {
     std::lock_guard lock(link_->mutex_);
+    link_->servicing_ = uart_;
     link_->AdvanceLocked(link_->clock_->Now());
+    link_->servicing_.reset();
   }
 
   ModemChange TakeModemChange() override {
@@ -293,7 +297,7 @@ void SimLink::DeliverLocked(size_t to, RxItem item) {
   }
   if (u.wake && u.rxArmed) {
     u.rxArmed = false;
-    u.wake->Set();
+    if (servicing_ != to) u.wake->Set();
   }
 }
 
@@ -373,7 +377,7 @@ void SimLink::RefreshInputLinesLocked(TimePoint now) {
     if (status != u.status) {
       u.changed |= status ^ u.status;
       u.status = status;
-      if (u.wake) u.wake->Set();
+      if (u.wake && servicing_ != i) u.wake->Set();
     }
     // A transmitter held by CTS or XOFF may go on now.
     StartNextCharacterLocked(i, now);

@@ -137,6 +137,9 @@ class SimLink : public std::enable_shared_from_this<SimLink> {
 
   std::shared_ptr<Clock> clock_;
   std::vector<Uart> uarts_;
+  // The UART whose own I/O thread is moving the line now: it takes input and looks at the lines
+  // right after, so what this brings it needs no wake-up (one more pass of that thread).
+  std::optional<size_t> servicing_;
 };
 
 // One openable UART of a link.

@@ -106,7 +106,8 @@ class StatisticsDialogTest : public QObject {
       size = dialog->size();
       place = dialog->pos();
       screenArea = dialog->screen()->availableGeometry();
-      focused = QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "";
+      // The dialog's own focus child: the application's waits for the window to be activated.
+      focused = dialog->focusWidget() ? dialog->focusWidget()->objectName() : "";
       dialog->reject();
     });
     ExecuteStatForm(&owner_, counters);

@@ -1,8 +1,11 @@
 #include "platform/event.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
+#include <memory>
 #include <thread>
+#include <vector>
 
 namespace velmora::platform {
 namespace {
@@ -44,6 +47,39 @@ TEST(Events, AnotherThreadWakesAnInfiniteWait) {
   setter.join();
   EXPECT_EQ(w.kind, WaitOutcome::Signalled);
   EXPECT_EQ(w.index, 1u);
+}
+
+TEST(Events, WaitForAnyOnMoreEventsThanUsual) {
+  std::vector<std::unique_ptr<Event>> owned;
+  std::vector<Event*> all;
+  for (int i = 0; i < 6; ++i) {
+    owned.push_back(Event::Create(true, i == 5));
+    all.push_back(owned.back().get());
+  }
+  WaitOutcome w = WaitForAny(all, 0);
+  EXPECT_EQ(w.kind, WaitOutcome::Signalled);
+  EXPECT_EQ(w.index, 5u);
+}
+
+bool DescriptorReadable(const Event& e) {
+  pollfd p{e.PollHandle(), POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1;
+}
+
+// The event keeps its state beside the descriptor: after any race of sets and resets the two
+// must still agree, or a poll set would spin on a reset event or sleep through a set one.
+TEST(Events, StateAndDescriptorAgreeAfterRacingSetsAndResets) {
+  auto e = Event::Create(true, false);
+  std::thread setter([&] {
+    for (int i = 0; i < 20000; ++i) e->Set();
+  });
+  for (int i = 0; i < 20000; ++i) e->Reset();
+  setter.join();
+  EXPECT_EQ(DescriptorReadable(*e), e->IsSet());
+  e->Reset();
+  EXPECT_FALSE(DescriptorReadable(*e));
+  e->Set();
+  EXPECT_TRUE(DescriptorReadable(*e));
 }
 
 }  // namespace

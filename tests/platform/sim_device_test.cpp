@@ -478,6 +478,41 @@ TEST_F(LoopbackTest, TransmitEmptyComesAfterTheLastCharactersTime) {
   EXPECT_EQ(plug->SentLog()[1].at - plug->SentLog()[0].at, plug->CharacterTime(0));
 }
 
+// A file send waits for one of each per character: two waits would be two round trips.
+TEST_F(LoopbackTest, TheEchoAndTheTransmitEmptyOfOneMomentEndOneWait) {
+  ASSERT_TRUE(dev->SetCommMask(EV_RXCHAR | EV_TXEMPTY));
+  EventWait wait(*dev);
+  ASSERT_EQ(wait.Start().kind, IoStart::Pending);
+  ASSERT_TRUE(WriteAll(*dev, "x").completed);
+  Run(plug->CharacterTime(0));
+  EXPECT_EQ(wait.WaitMask(), static_cast<uint32_t>(EV_RXCHAR | EV_TXEMPTY));
+  EXPECT_EQ(ReadUpTo(*dev, 10).data, "x");
+}
+
+// A write on an idle line is fed by the calling thread; one queued behind a write the driver
+// could not take whole still waits its turn.
+TEST_F(LoopbackTest, AWriteBehindOneNotYetFedWholeKeepsItsPlace) {
+  const std::string first(sim::kSimBufferSize + 100, 'a');
+  PendingOp one(0), two(0);
+  ASSERT_EQ(dev->WriteFile(first.data(), static_cast<uint32_t>(first.size()), one.ov).kind, IoStart::Pending);
+  ASSERT_EQ(dev->WriteFile("b", 1, two.ov).kind, IoStart::Pending);
+  // The rest of the first write is fed as the line takes it: time moves in steps, as it does.
+  bool done = false;
+  for (int step = 0; step < 500 && !done; ++step) {
+    Run(100ms);
+    done = two.Done(20);
+  }
+  ASSERT_TRUE(done);
+  uint32_t n = 0;
+  EXPECT_TRUE(dev->GetOverlappedResult(two.ov, n, false));
+  EXPECT_EQ(n, 1u);
+  ASSERT_TRUE(one.Done(0));
+  EXPECT_TRUE(dev->GetOverlappedResult(one.ov, n, false));
+  EXPECT_EQ(n, first.size());
+  plug->CatchUp();
+  EXPECT_EQ(plug->Sent(), first + "b");
+}
+
 TEST(SimRealTime, PacesTheLineOnTheSteadyClockWithoutOutsideWakeups) {
   auto plug = LoopbackPlug::Create();
   auto dev = Open(*plug->Endpoint(), test::Line(115200));

@@ -31,6 +31,9 @@ struct Case {
   const char* name;
 };
 
+// The row's name, where a failure or the test list shows the parameter.
+void PrintTo(const Case& row, std::ostream* os) { *os << row.name; }
+
 class CloseInDeliveryTest : public ::testing::TestWithParam<Case> {
  protected:
   CloseInDeliveryTest() {

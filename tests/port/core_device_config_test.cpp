@@ -36,6 +36,9 @@ struct DcbCase {
   std::function<void(Dcb&)> expected;  // changes from DefaultDcb()
 };
 
+// The row's name, where a failure or the test list shows the parameter.
+void PrintTo(const DcbCase& row, std::ostream* os) { *os << row.name; }
+
 class DcbTable : public ::testing::TestWithParam<DcbCase> {};
 
 // The same settings made through the port's setters.

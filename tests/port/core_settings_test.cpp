@@ -70,6 +70,9 @@ struct SetterCase {
   Names expected;
 };
 
+// The row's name, where a failure or the test list shows the parameter.
+void PrintTo(const SetterCase& row, std::ostream* os) { *os << row.name; }
+
 const Names kLine{"SetCommState"};
 const Names kTimeouts{"SetCommTimeouts"};
 const Names kBuffer{"SetupComm"};
