@@ -219,8 +219,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   bool heldEnd_ = false;
   // The held bytes go out no earlier than this.
   std::chrono::steady_clock::time_point keyingDeadline_;
-  // Ends the keying delay on the microsecond (Timer1 rounds to whole milliseconds, late); the
-  // notifier goes before the timer whose descriptor it watches.
+  // Ends the keying delay on the microsecond (the Qt timer rounds to whole milliseconds, late);
+  // the notifier goes before the timer whose descriptor it watches.
   std::unique_ptr<platform::DeadlineTimer> keyingDeadlineTimer_;
   std::unique_ptr<QSocketNotifier> keyingDeadlineNotifier_;
   bool fileTransferActive_ = false;

@@ -168,11 +168,11 @@ void MainWindow::StartKeyingDelay() {
 }
 
 void MainWindow::ArmKeyingDeadline() {
-  // Timer1 stays the delay's state and its fallback; this ends the delay on time, as a radio's
-  // keying needs (Timer1 would go out up to a millisecond and more late).
+  // The Qt timer stays the delay's state and its fallback; this ends the delay on time, as a
+  // radio's keying needs (the Qt timer would go out up to a millisecond and more late).
   if (!keyingDeadlineTimer_) {
     keyingDeadlineTimer_ = platform::DeadlineTimer::Create();
-    if (!keyingDeadlineTimer_) return;  // no timer to be had: Timer1 alone, as precise as it is
+    if (!keyingDeadlineTimer_) return;  // no timer to be had: the Qt timer alone
     keyingDeadlineNotifier_ = std::make_unique<QSocketNotifier>(keyingDeadlineTimer_->PollHandle(),
                                                                 QSocketNotifier::Read);
     connect(keyingDeadlineNotifier_.get(), &QSocketNotifier::activated, this, [this] {
