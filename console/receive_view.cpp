@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDrag>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -457,12 +459,30 @@ void ReceiveTextView::mousePressEvent(QMouseEvent* event) {
     QAbstractScrollArea::mousePressEvent(event);
     return;
   }
-  MoveCaret(PlaceAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
-  dragging_ = true;
+  const Place place = PlaceAt(event->position().toPoint());
   lastDragPoint_ = event->position().toPoint();
+  // A press inside the selection may start dragging the selected text out, as in a text edit.
+  if (!(event->modifiers() & Qt::ShiftModifier) && HasSelection() &&
+      std::min(anchor_, caret_) <= place && place < std::max(anchor_, caret_)) {
+    pressedInSelection_ = true;
+    return;
+  }
+  MoveCaret(place, event->modifiers() & Qt::ShiftModifier);
+  dragging_ = true;
 }
 
 void ReceiveTextView::mouseMoveEvent(QMouseEvent* event) {
+  if (pressedInSelection_ && (event->buttons() & Qt::LeftButton)) {
+    if ((event->position().toPoint() - lastDragPoint_).manhattanLength() < QApplication::startDragDistance())
+      return;
+    pressedInSelection_ = false;
+    auto* drag = new QDrag(this);
+    auto* selection = new QMimeData;
+    selection->setText(SelectedText());  // what arrived, as a copy gives it
+    drag->setMimeData(selection);
+    drag->exec(Qt::CopyAction);
+    return;
+  }
   if (!dragging_ || !(event->buttons() & Qt::LeftButton)) return;
   lastDragPoint_ = event->position().toPoint();
   MoveCaret(PlaceAt(lastDragPoint_), true);
@@ -483,6 +503,12 @@ void ReceiveTextView::FollowDrag() {
 }
 
 void ReceiveTextView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && pressedInSelection_) {
+    // A click in the selection that did not drag places the caret there.
+    pressedInSelection_ = false;
+    MoveCaret(PlaceAt(event->position().toPoint()), false);
+    return;
+  }
   if (event->button() != Qt::LeftButton || !dragging_) {
     QAbstractScrollArea::mouseReleaseEvent(event);
     return;

@@ -131,7 +131,8 @@ class ReceiveTextView : public QAbstractScrollArea {
   int measuredWidth_ = -1;
   Place anchor_;
   Place caret_;
-  bool dragging_ = false;
+  bool dragging_ = false;            // selecting with the mouse
+  bool pressedInSelection_ = false;  // may become a drag of the selected text
   QPoint lastDragPoint_;
   QTimer dragScroll_;
   QFont measuredFont_;
