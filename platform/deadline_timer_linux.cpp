@@ -22,11 +22,11 @@ DeadlineTimer::~DeadlineTimer() { ::close(fd_); }
 
 void DeadlineTimer::ArmAt(std::chrono::steady_clock::time_point at) {
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
-  itimerspec spec{};
+  itimerspec expiry{};
   // An all-zero expiry would disarm: the earliest real time point stands in for it.
-  spec.it_value.tv_sec = static_cast<time_t>(ns > 0 ? ns / 1'000'000'000 : 0);
-  spec.it_value.tv_nsec = static_cast<long>(ns > 0 ? ns % 1'000'000'000 : 1);
-  (void)::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  expiry.it_value.tv_sec = static_cast<time_t>(ns > 0 ? ns / 1'000'000'000 : 0);
+  expiry.it_value.tv_nsec = static_cast<long>(ns > 0 ? ns % 1'000'000'000 : 1);
+  (void)::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &expiry, nullptr);
 }
 
 void DeadlineTimer::Disarm() {
