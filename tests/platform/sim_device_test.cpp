@@ -78,6 +78,16 @@ class LoopbackTest : public ::testing::Test {
 
   // Runs the line for `time` in steps, as a steady clock would.
   void Run(Clock::Duration time) { clock->Advance(time); }
+
+  // Moves time on in `step`s until `op` ends (it may be fed on the device's own thread only after
+  // a step), at most `steps` times; whether it ended.
+  bool RunUntilDone(PendingOp& op, int steps, Clock::Duration step, uint32_t waitMs) {
+    for (int i = 0; i < steps; ++i) {
+      Run(step);
+      if (op.Done(waitMs)) return true;
+    }
+    return false;
+  }
 };
 
 TEST_F(LoopbackTest, DataComesBackByteForByteAtTheLineRate) {
@@ -377,12 +387,7 @@ TEST_F(LoopbackTest, AWriteQueuedBehindOneThatTimesOutGoesOutWhole) {
   ASSERT_LT(n, 40u);
   // The second write is fed again once the first has given up, on the device's own thread and
   // maybe only after this point: time moves in steps until it is out, as a real clock would.
-  bool secondDone = false;
-  for (int step = 0; step < 100 && !secondDone; ++step) {
-    Run(20ms);
-    secondDone = two.Done(50);
-  }
-  ASSERT_TRUE(secondDone);
+  ASSERT_TRUE(RunUntilDone(two, 100, 20ms, 50));
   uint32_t m = 0;
   EXPECT_TRUE(dev->GetOverlappedResult(two.ov, m, false));
   EXPECT_EQ(m, 20u);
@@ -497,12 +502,7 @@ TEST_F(LoopbackTest, AWriteBehindOneNotYetFedWholeKeepsItsPlace) {
   ASSERT_EQ(dev->WriteFile(first.data(), static_cast<uint32_t>(first.size()), one.ov).kind, IoStart::Pending);
   ASSERT_EQ(dev->WriteFile("b", 1, two.ov).kind, IoStart::Pending);
   // The rest of the first write is fed as the line takes it: time moves in steps, as it does.
-  bool done = false;
-  for (int step = 0; step < 500 && !done; ++step) {
-    Run(100ms);
-    done = two.Done(20);
-  }
-  ASSERT_TRUE(done);
+  ASSERT_TRUE(RunUntilDone(two, 500, 100ms, 20));
   uint32_t n = 0;
   EXPECT_TRUE(dev->GetOverlappedResult(two.ov, n, false));
   EXPECT_EQ(n, 1u);
