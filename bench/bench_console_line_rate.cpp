@@ -7,9 +7,11 @@
 //
 // The console's CPU time is the process's less the writer thread's own.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <QApplication>
 
@@ -22,28 +24,33 @@ using namespace velmora::bench;
 using std::chrono::duration;
 using std::chrono::seconds;
 
-struct Share {
-  double percent;
-  double mibShown;
+struct LineRun {
+  std::vector<double> shares;  // of one core, per slice
+  double switchesPerChunk = 0;  // the console's threads' context switches per chunk written
 };
 
-// Runs the paced line for `total`, printing the share over each `slice` when asked.
-std::vector<double> ShareBySlices(ConsoleUnderTest& console, velmora::test::PtyPair& pty,
-                                  int baud, const std::string& pattern, Clock::duration total,
-                                  Clock::duration slice) {
-  std::vector<double> shares;
+// Runs the paced line for `total`, measuring the share over each `slice`.
+LineRun RunLine(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int baud,
+                const std::string& pattern, Clock::duration total, Clock::duration slice) {
+  LineRun run;
   PacedWriter writer(pty, baud, pattern);
+  const long switches0 = ContextSwitches() - writer.OwnSwitches();
+  const uint64_t written0 = writer.Written();
   for (auto done = Clock::duration::zero(); done < total; done += slice) {
     const auto cpu0 = ProcessCpu() - writer.OwnCpu();
     const auto t0 = Clock::now();
     console.RunFor(slice);
     const auto cpu1 = ProcessCpu() - writer.OwnCpu();
     const double wall = duration<double>(Clock::now() - t0).count();
-    shares.push_back(100.0 * duration<double>(cpu1 - cpu0).count() / wall);
+    run.shares.push_back(100.0 * duration<double>(cpu1 - cpu0).count() / wall);
   }
+  const double chunks =
+      static_cast<double>(writer.Written() - written0) / static_cast<double>(writer.BytesPerStep());
+  run.switchesPerChunk =
+      static_cast<double>(ContextSwitches() - writer.OwnSwitches() - switches0) / std::max(1.0, chunks);
   writer.Stop();
   console.RunFor(std::chrono::milliseconds(200));
-  return shares;
+  return run;
 }
 
 double Mean(const std::vector<double>& v) {
@@ -93,25 +100,28 @@ int main(int argc, char* argv[]) {
 
   console.SelectHexView();
   {
-    const auto slices = ShareBySlices(console, pty, 115200, binary, seconds(longSeconds),
-                                      seconds(std::max(1, std::min(10, longSeconds / 3))));
+    const LineRun run = RunLine(console, pty, 115200, binary, seconds(longSeconds),
+                                seconds(std::max(1, std::min(10, longSeconds / 3))));
+    const std::vector<double>& slices = run.shares;
     PrintFigure("115 200 baud, hex view: CPU, whole run", Mean(slices), "%", "<= 3 %",
                 "cat " + Percent(catHex115));
     PrintFigure("115 200 baud, hex view: CPU, first slice", slices.front(), "%",
                 "<= 3 %, same as the last");
     PrintFigure("115 200 baud, hex view: CPU, last slice", slices.back(), "%",
                 "<= 3 %, same as the first");
+    PrintFigure("115 200 baud, hex view: context switches per chunk (all the console's threads)",
+                run.switchesPerChunk, "", "as few as the event path allows");
   }
   {
     const auto slices =
-        ShareBySlices(console, pty, 921600, binary, seconds(shortSeconds), seconds(shortSeconds));
+        RunLine(console, pty, 921600, binary, seconds(shortSeconds), seconds(shortSeconds)).shares;
     PrintFigure("921 600 baud, hex view: CPU", Mean(slices), "%", "<= 15 %",
                 "cat " + Percent(catHex921));
   }
   console.SelectTextView();
   {
     const auto slices =
-        ShareBySlices(console, pty, 115200, text, seconds(shortSeconds), seconds(shortSeconds));
+        RunLine(console, pty, 115200, text, seconds(shortSeconds), seconds(shortSeconds)).shares;
     PrintFigure("115 200 baud, text view (CR LF lines): CPU", Mean(slices), "%", "<= 3 %",
                 "cat " + Percent(catText115));
   }

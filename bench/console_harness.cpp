@@ -121,6 +121,8 @@ void PacedWriter::Loop() {
     }
     std::this_thread::sleep_until(next);
     cpuUs_ = ThreadCpu().count();
+    rusage usage{};
+    if (::getrusage(RUSAGE_THREAD, &usage) == 0) ownSwitches_ = usage.ru_nvcsw + usage.ru_nivcsw;
   }
 }
 

@@ -63,6 +63,8 @@ class PacedWriter {
   void Stop();
   uint64_t Written() const { return written_; }
   std::chrono::microseconds OwnCpu() const { return std::chrono::microseconds(cpuUs_.load()); }
+  // The writer thread's own context switches, to be taken off the process's.
+  long OwnSwitches() const { return ownSwitches_; }
   size_t BytesPerStep() const { return bytesPerStep_; }
 
  private:
@@ -73,6 +75,7 @@ class PacedWriter {
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> written_{0};
   std::atomic<int64_t> cpuUs_{0};
+  std::atomic<long> ownSwitches_{0};
   std::thread thread_;
 };
 

@@ -9,9 +9,9 @@ namespace velmora::console {
 
 namespace {
 
-// As often as the receive pane shows new text: the counters change at every received chunk,
-// and a faster refresh repaints the bar without being seen.
-constexpr int kRefreshIntervalMs = 33;
+// Ten times a second: the counters change at every received chunk, and a number that changes
+// faster cannot be read anyway, while each refresh lays out and repaints the panels it changes.
+constexpr int kRefreshIntervalMs = 100;
 // The least the port summary shrinks to when the window is made narrow.
 constexpr int kSummaryMinimumWidth = 60;
 
@@ -37,6 +37,8 @@ class PanelLabel final : public QLabel {
   }
 
   void SetWholeText(const QString& text) {
+    // Eliding lays the text out: a panel whose text stayed is left alone.
+    if (text == whole_) return;
     whole_ = text;
     ShowFitting();
   }

@@ -9,7 +9,7 @@
 // /dev/serial/by-id/... port name) is cut short with "…" and shown whole as its tooltip.
 //
 // A panel's text changes at once (PanelText reads it back); the labels on screen take the new
-// texts at most once per display frame, because the counters change at every received chunk and
+// texts at most ten times a second, because the counters change at every received chunk and
 // repainting the bar for each would cost more than the chunk itself. User-interface thread only.
 
 #include <array>

@@ -55,13 +55,22 @@ struct TComThread::Shared : std::enable_shared_from_this<TComThread::Shared> {
   std::unique_ptr<platform::Event> stop = NewEvent(false);
   std::unique_ptr<platform::Event> ended = NewEvent(false);
   std::unique_ptr<platform::Event> overlappedEvent = NewEvent(true);
+  // The wait in progress: started by the monitor, or by the owning thread after a delivery.
+  platform::Overlapped ov;
+  uint32_t mask = 0;
   std::atomic<bool> abandoned{false};
+  // Set on the owning thread while it runs a handed-over batch's handlers.
+  std::atomic<bool> delivering{false};
+  // What the owning thread tells the monitor when it wakes it without an event.
+  std::atomic<bool> deliveryFailed{false};
+  std::atomic<int> rearmError{0};
   TComEvents pendingEvents;
 
   bool Stopped() const { return stop->IsSet(); }
   void Execute();
   bool DeliverGuarded();  // false when the delivery raised (reported)
   void DeliverEvents();
+  void DeliverAndWaitAgain();
   void FireEvents();
   void SendEventMessages();
   void HandOverLostDevice(int error);
@@ -109,6 +118,8 @@ TComThread::~TComThread() {
   // Keep running the deliveries the thread queued for this thread, or it could never end.
   shared_->sync->WaitServing(*shared_->ended);
   thread_.join();
+  // A batch the thread handed over and nobody has run yet is delivered before the port closes.
+  shared_->sync->Drain();
 }
 
 void TComThread::SignalStop() {
@@ -118,7 +129,8 @@ void TComThread::SignalStop() {
 
 bool TComThread::CanBeAwaitedHere() const {
   if (thread_.get_id() == std::this_thread::get_id()) return false;
-  return !(shared_->syncMethod == smThreadSync && shared_->sync->ServingBlockedSender());
+  if (shared_->syncMethod != smThreadSync) return true;
+  return !shared_->delivering && !shared_->sync->ServingBlockedSender();
 }
 
 void TComThread::Abandon() {
@@ -134,20 +146,29 @@ void TComThread::Abandon() {
 TComEvents TComThread::PendingEvents() const { return shared_->pendingEvents; }
 
 void TComThread::Shared::Execute() {
-  platform::Overlapped ov;
   ov.event = overlappedEvent.get();
-  uint32_t mask = 0;
   platform::Event* waitList[] = {stop.get(), overlappedEvent.get()};
+  // Whether the owning thread starts the next wait, after the handlers of the batch it was
+  // handed: the monitor then sleeps until that wait ends rather than being woken to start it.
+  bool handedOver = false;
 
   for (;;) {
-    platform::IoStart start = device->WaitCommEvent(&mask, ov);
-    if (start.kind == platform::IoStart::Failed) {
-      // A wait that cannot even start will not start next time either: the device is gone.
-      HandOverLostDevice(start.error);
-      break;
+    if (!handedOver) {
+      platform::IoStart start = device->WaitCommEvent(&mask, ov);
+      if (start.kind == platform::IoStart::Failed) {
+        // A wait that cannot even start will not start next time either: the device is gone.
+        HandOverLostDevice(start.error);
+        break;
+      }
     }
+    handedOver = false;
     platform::WaitOutcome r = platform::WaitForAny(waitList, platform::kInfinite);
     if (r.kind != platform::WaitOutcome::Signalled || r.index != 1) break;
+    if (deliveryFailed) break;  // reported by the owning thread
+    if (const int error = rearmError.exchange(0); error != 0) {
+      HandOverLostDevice(error);
+      break;
+    }
     uint32_t transferred = 0;
     platform::Status result = device->GetOverlappedResult(ov, transferred, false);
     if (!result) {
@@ -157,12 +178,48 @@ void TComThread::Shared::Execute() {
       break;
     }
     pendingEvents = MaskToEvents(mask);
+    if (syncMethod == smThreadSync) {
+      // Nobody sets the event again until the owning thread starts the next wait.
+      overlappedEvent->Reset();
+      handedOver = true;
+      sync->Post([self = shared_from_this()] { self->DeliverAndWaitAgain(); });
+      continue;
+    }
     if (!DeliverGuarded() || Stopped()) break;
   }
 
   if (abandoned) return;  // the port and the device may be gone already
   (void)device->SetCommMask(0);
   (void)device->PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
+}
+
+void TComThread::Shared::DeliverAndWaitAgain() {
+  // A batch handed over before a close still reaches the handlers, as a close runs what is
+  // queued; only a monitor let go means the port may be gone.
+  if (abandoned) return;
+  bool failed = false;
+  delivering = true;
+  try {
+    FireEvents();
+  } catch (const std::exception& e) {
+    ReportOnce(e.what());
+    failed = true;
+  } catch (...) {
+    ReportOnce("unknown error in a port event handler");
+    failed = true;
+  }
+  delivering = false;
+  if (abandoned || Stopped()) return;
+  if (failed) {
+    deliveryFailed = true;
+    overlappedEvent->Set();
+    return;
+  }
+  platform::IoStart start = device->WaitCommEvent(&mask, ov);
+  if (start.kind == platform::IoStart::Failed) {
+    rearmError = start.error != 0 ? start.error : EIO;
+    overlappedEvent->Set();
+  }
 }
 
 bool TComThread::Shared::DeliverGuarded() {

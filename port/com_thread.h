@@ -4,8 +4,13 @@
 // It sets the device's event mask once, from the port's Events, then sleeps in one wait on its
 // stop event and the overlapped event of a WaitCommEvent, and hands each completed batch of
 // events to the port by the port's SyncMethod: on the owning thread through the port's
-// synchroniser (smThreadSync waits for the handlers; smWindowSync is let go as each event's
-// handler starts), or directly on this thread (smNone). The handlers run in a fixed order.
+// synchroniser (smThreadSync; smWindowSync is let go as each event's handler starts), or
+// directly on this thread (smNone). The handlers run in a fixed order.
+//
+// In smThreadSync the owning thread, once the batch's handlers have run, starts the next wait
+// itself, so no event of the next batch is reported before the handlers of this one end, and
+// the monitor sleeps from one batch to the next instead of waking only to start waiting again
+// (at a line rate that is a wake-up of two threads per received chunk saved).
 //
 // The thread never polls. It ends when told to stop, when a delivery raises (the message goes
 // once to the application's error display), or when its wait fails (the device is gone): then it
@@ -14,9 +19,10 @@
 // both queues.
 //
 // Stopping. Made and destroyed on the owning thread; destruction returns once the thread has
-// ended and keeps serving the port's synchroniser meanwhile. A handler may close (or destroy)
-// the port from inside a delivery, where that wait could never end: the thread waits for this
-// very delivery (smThreadSync), or it is the thread itself (smNone). `Abandon` is for those
+// ended, keeps serving the port's synchroniser meanwhile, and delivers a batch handed over but not
+// yet run. A handler may close (or destroy) the port from inside a delivery, where the batch's
+// remaining handlers and the next wait must not go on (smThreadSync), or where that wait could
+// never end: it is the thread itself (smNone). `Abandon` is for those
 // cases: it clears the mask and discards the queues itself, tells the thread to stop and lets it
 // go; once the delivery has unwound the thread ends without touching the port or the device
 // again, so both may be closed and destroyed at once. Once stopped, the thread calls no handler.

@@ -161,6 +161,27 @@ TEST_F(MonitorTest, OneBatchOfEveryEventRunsTheHandlersInTheFixedOrderInEveryDel
   }
 }
 
+// The owning thread starts the next wait itself once the handlers are done: events raised while
+// a handler runs wait for it and come as the next batch, never into the middle of this one.
+TEST_F(MonitorTest, InThreadDeliveryTheNextWaitStartsOnlyOnceTheHandlersHaveRun) {
+  port.SetPort("SCRIPT");
+  port.OpenPort();
+  calls.Clear();
+  int waitsDuringHandler = -1;
+  port.OnTxEmpty = [&](TCustomComPort&) {
+    calls.Add("TxEmpty");
+    waitsDuringHandler = scripted->WaitsStarted();
+    scripted->QueueEvents(EV_BREAK | EV_RING);
+    std::this_thread::sleep_for(20ms);  // room for a monitor that would go on meanwhile
+    calls.Add("TxEmpty ends");
+  };
+  ASSERT_TRUE(Serve([&] { return scripted->WaitsStarted() == 1; }));
+  scripted->QueueEvents(EV_TXEMPTY);
+  EXPECT_TRUE(Serve([&] { return calls.Count("Ring") == 1; }));
+  EXPECT_EQ(waitsDuringHandler, 1);
+  EXPECT_EQ(calls.Entries(), (std::vector<std::string>{"TxEmpty", "TxEmpty ends", "Break", "Ring"}));
+}
+
 TEST_F(MonitorTest, NothingIsCalledForAnEmptyQueueOrAnEmptyErrorSet) {
   port.SetPort("SCRIPT");
   port.OpenPort();
