@@ -1,6 +1,6 @@
 // The receive pane alone, and the transmit pane's line limit: what one received event costs in
 // the hex view with the pane nearly full, at the cadence of a real line (a 58-byte chunk every
-// 5 ms, the pane shown about thirty times a second), what a small chunk costs while a frame is
+// 5 ms, the pane shown twenty times a second), what a small chunk costs while a frame is
 // late, and what a paste of 300 000 lines costs with the line limit against a bare pane.
 // Offscreen; CPU time of this thread.
 //
@@ -33,7 +33,7 @@ double ThreadMicroseconds() {
 }
 
 // Events between two frames of the pane at 5 ms a chunk.
-constexpr int kEventsPerFrame = 7;
+constexpr int kEventsPerFrame = 10;
 
 [[gnu::noinline]] void HexEventCost(int events) {
   console::ReceiveTextView view;

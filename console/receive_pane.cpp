@@ -9,9 +9,10 @@ namespace velmora::console {
 
 namespace {
 
-// Thirty frames a second: scrolling text looks smooth at that rate, and every frame repaints
-// the lines that came into view and the scroll bar, so a faster one costs without being seen.
-constexpr int kFlushIntervalMs = 33;
+// Twenty frames a second: scrolling text reads well at that rate, an echo still looks immediate,
+// and every frame costs a repaint and, on X11, a round trip to the display server, so a faster
+// one costs without being seen.
+constexpr int kFlushIntervalMs = 50;
 
 }  // namespace
 
