@@ -41,6 +41,8 @@ class Event {
   Event(int fd, bool manualReset, bool signalled) : fd_(fd), manualReset_(manualReset), signalled_(signalled) {}
   friend struct WaitAccess;
   bool TryTake();  // auto-reset: true when this waiter took the signal
+  void Signal();   // the write that makes the descriptor readable, outside the lock
+  void TakeCounterLocked();
 
   const int fd_;
   const bool manualReset_;
@@ -48,6 +50,7 @@ class Event {
   // Ahead of the descriptor: true before it becomes readable, so a waiter that poll() has just
   // released never finds it false.
   std::atomic<bool> signalled_ = false;
+  std::atomic<int> writing_ = 0;  // sets whose write is on its way
 };
 
 struct WaitOutcome {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace velmora::platform {
@@ -25,29 +26,54 @@ std::unique_ptr<Event> Event::Create(bool manualReset, bool initiallySignalled, 
 }
 
 Event::~Event() {
-  // A SetPublishing whose value its destroyer has read may still be on its way out.
+  // A Set or SetPublishing whose effect its destroyer has seen may still be on its way out.
   { std::lock_guard lock(mutex_); }
+  while (writing_.load() != 0) std::this_thread::yield();
   ::close(fd_);
 }
 
+// The write that wakes a waiter is made after the lock is let go: the thread it wakes often runs
+// at once, on this very processor, and would otherwise find the lock still held when it resets
+// the event.
 void Event::Set() {
   if (signalled_.load()) return;
-  std::lock_guard lock(mutex_);
-  if (signalled_.load()) return;
-  signalled_.store(true);
+  {
+    std::lock_guard lock(mutex_);
+    if (signalled_.load()) return;
+    signalled_.store(true);
+    writing_.fetch_add(1);
+  }
+  Signal();
+}
+
+void Event::SetPublishing(std::atomic<int>& word, int value) {
+  {
+    std::lock_guard lock(mutex_);
+    word.store(value, std::memory_order_release);
+    if (signalled_.load()) return;
+    signalled_.store(true);
+    writing_.fetch_add(1);
+  }
+  Signal();
+}
+
+void Event::Signal() {
   // The counter only ever holds 0 or 1.
   uint64_t one = 1;
   while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
   }
+  writing_.fetch_sub(1);
 }
 
-void Event::SetPublishing(std::atomic<int>& word, int value) {
-  std::lock_guard lock(mutex_);
-  word.store(value, std::memory_order_release);
-  if (signalled_.load()) return;
-  signalled_.store(true);
-  uint64_t one = 1;
-  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+void Event::TakeCounterLocked() {
+  uint64_t value;
+  for (;;) {
+    if (::read(fd_, &value, sizeof value) >= 0) return;
+    if (errno == EINTR) continue;
+    // The set that made the event signalled has not written yet: its write comes, so wait for
+    // it rather than leave the descriptor readable behind a reset event.
+    pollfd pending{fd_, POLLIN, 0};
+    (void)::poll(&pending, 1, -1);
   }
 }
 
@@ -55,9 +81,7 @@ void Event::Reset() {
   if (!signalled_.load()) return;
   std::lock_guard lock(mutex_);
   if (!signalled_.load()) return;
-  uint64_t value;
-  while (::read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
-  }
+  TakeCounterLocked();
   signalled_ = false;
 }
 
@@ -66,9 +90,7 @@ bool Event::IsSet() const { return signalled_.load(); }
 bool Event::TryTake() {
   std::lock_guard lock(mutex_);
   if (!signalled_) return false;
-  uint64_t value;
-  while (::read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
-  }
+  TakeCounterLocked();
   signalled_ = false;
   return true;
 }
