@@ -13,6 +13,9 @@ namespace {
 // and every frame costs a repaint and, on X11, a round trip to the display server, so a faster
 // one costs without being seen.
 constexpr int kFlushIntervalMs = 50;
+// Ten a second while each frame brings more than the view shows: every frame is then a new
+// screenful that nobody reads line by line, and painting it is the pane's whole cost.
+constexpr int kFloodIntervalMs = 100;
 
 }  // namespace
 
@@ -63,6 +66,7 @@ void ReceivePane::Clear() {
   lastWasCr_ = false;
   completeLines_ = 0;
   tailLength_ = 0;
+  linesAtLastFlush_ = 0;
   // At once: a clear is what the operator or the limit asked for, not a stream to batch.
   view_->Clear();
 }
@@ -96,6 +100,10 @@ void ReceivePane::Flush() {
   if (pending_.isEmpty()) return;
   view_->Append(pending_);
   pending_.clear();
+  const int64_t lines = LineCount();
+  const bool screenfulPerFrame = lines - linesAtLastFlush_ > view_->PageLines();
+  linesAtLastFlush_ = lines;
+  flushTimer_.setInterval(screenfulPerFrame ? kFloodIntervalMs : kFlushIntervalMs);
 }
 
 QString ReceivePane::Text() const {
@@ -108,6 +116,7 @@ void ReceivePane::Recount() {
   completeLines_ = 0;
   tailLength_ = 0;
   Count(Text());
+  linesAtLastFlush_ = LineCount();
 }
 
 PaneLineLimit::PaneLineLimit(QPlainTextEdit* view, int limit)

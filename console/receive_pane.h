@@ -9,8 +9,8 @@
 // Cost: the pane's view (ReceiveTextView) wraps text itself at its number of fixed-pitch
 // columns, so the line count is plain arithmetic and a chunk changes only the last shown line
 // and adds new ones; nothing already shown is laid out again, whatever the pane holds. The text
-// reaches the view at most once per display frame; the view follows the end while it stands at
-// the end.
+// reaches the view at most once per display frame (twenty a second, ten while each frame brings
+// more than a screenful); the view follows the end while it stands at the end.
 //
 // What the operator selects and copies is what arrived (see ReceiveTextView).
 //
@@ -47,6 +47,8 @@ class ReceivePane : public QObject {
   int Columns() const { return view_->Columns(); }
   // Puts what waits into the widget now.
   void Flush();
+  // How long text waits for the next frame: longer while every frame brings a screenful.
+  int FrameIntervalMs() const { return flushTimer_.interval(); }
 
   // What the pane holds as it arrived (line breaks as LF).
   QString Text() const;
@@ -62,6 +64,7 @@ class ReceivePane : public QObject {
   bool lastWasCr_ = false;
   int64_t completeLines_ = 0;  // lines of every logical line but the last
   int64_t tailLength_ = 0;     // characters in the last logical line
+  int64_t linesAtLastFlush_ = 0;
 };
 
 // Empties a plain text pane completely after any change that leaves it with more than `limit`

@@ -59,6 +59,8 @@ class ReceiveTextView : public QAbstractScrollArea {
   int LineCount() const { return static_cast<int>(lines_.size()); }
   QString ShownLine(int index) const { return lines_.at(static_cast<size_t>(index)).shown; }
   int LineHeight() const { return lineHeight_; }
+  // Lines the view shows whole at its present height.
+  int PageLines() const { return FullyVisibleLines(); }
 
   // What the view holds, and the part the operator selected, as it arrived.
   QString toPlainText() const;

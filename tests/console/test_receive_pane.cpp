@@ -249,6 +249,24 @@ class TestReceivePane : public QObject {
     QCOMPARE(bar->value(), 3);
   }
 
+  // A frame that brings more than the view shows makes the next one wait longer; a frame that
+  // brings a few lines, as a reader can follow them, makes it come sooner again.
+  void framesSlowDownOnlyWhileEachBringsAScreenful() {
+    ShownPane shown(300, 120);
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    const int everyFrame = shown.pane.FrameIntervalMs();
+    const int page = shown.view.PageLines();
+    for (int i = 0; i < page; ++i) shown.pane.Append(QString("line %1\n").arg(i));
+    shown.pane.Flush();
+    QCOMPARE(shown.pane.FrameIntervalMs(), everyFrame);
+    for (int i = 0; i <= page; ++i) shown.pane.Append(QString("line %1\n").arg(i));
+    shown.pane.Flush();
+    QVERIFY(shown.pane.FrameIntervalMs() > everyFrame);
+    shown.pane.Append("one more line\n");
+    shown.pane.Flush();
+    QCOMPARE(shown.pane.FrameIntervalMs(), everyFrame);
+  }
+
   void transmitPaneEmptiesPastItsLimit_data() {
     QTest::addColumn<int>("lines");
     QTest::addColumn<bool>("kept");
