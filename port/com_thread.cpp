@@ -68,7 +68,10 @@ struct TComThread::Shared : std::enable_shared_from_this<TComThread::Shared> {
 
   bool Stopped() const { return stop->IsSet(); }
   void Execute();
-  bool DeliverGuarded();  // false when the delivery raised (reported)
+  bool DeliverGuarded() { return Guarded([this] { DeliverEvents(); }); }
+  // Runs `call`; false when it raised, the message reported once.
+  template <typename Call>
+  bool Guarded(Call call);
   void DeliverEvents();
   void DeliverAndWaitAgain();
   void FireEvents();
@@ -197,20 +200,11 @@ void TComThread::Shared::DeliverAndWaitAgain() {
   // A batch handed over before a close still reaches the handlers, as a close runs what is
   // queued; only a monitor let go means the port may be gone.
   if (abandoned) return;
-  bool failed = false;
   delivering = true;
-  try {
-    FireEvents();
-  } catch (const std::exception& e) {
-    ReportOnce(e.what());
-    failed = true;
-  } catch (...) {
-    ReportOnce("unknown error in a port event handler");
-    failed = true;
-  }
+  const bool delivered = Guarded([this] { FireEvents(); });
   delivering = false;
   if (abandoned || Stopped()) return;
-  if (failed) {
+  if (!delivered) {
     deliveryFailed = true;
     overlappedEvent->Set();
     return;
@@ -222,9 +216,10 @@ void TComThread::Shared::DeliverAndWaitAgain() {
   }
 }
 
-bool TComThread::Shared::DeliverGuarded() {
+template <typename Call>
+bool TComThread::Shared::Guarded(Call call) {
   try {
-    DeliverEvents();
+    call();
     return true;
   } catch (const std::exception& e) {
     ReportOnce(e.what());

@@ -4,10 +4,16 @@
 # durations their figures are defined for; the rest run as they are.
 set -euo pipefail
 dir=$1
+# `window` runs a benchmark in a real window on a virtual X server, where there is one.
+window=()
+if command -v xvfb-run > /dev/null; then
+  window=(xvfb-run -a -s "-screen 0 1280x1024x24" env QT_QPA_PLATFORM=xcb)
+fi
 run() {
   echo "== $*"
-  "$dir/bench/$1" "${@:2}" 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
+  "${launch[@]}" "$dir/bench/$1" "${@:2}" 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
 }
+launch=()
 for b in "$dir"/bench/bench_*; do
   [ -f "$b" ] && [ -x "$b" ] || continue
   case "$(basename "$b")" in
@@ -16,14 +22,10 @@ for b in "$dir"/bench/bench_*; do
       run bench_console_receive 0 100   # resident memory after 100 MiB in the hex view
       ;;
     bench_console_line_rate)
-      # Its figures include painting: a real window on a virtual X server where there is one.
-      if command -v xvfb-run > /dev/null; then
-        echo "== bench_console_line_rate 60 20 (a real window: Xvfb)"
-        xvfb-run -a -s "-screen 0 1280x1024x24" env QT_QPA_PLATFORM=xcb \
-          "$dir/bench/bench_console_line_rate" 60 20 2> >(grep -v -e propagateSizeHints -e XDG_RUNTIME_DIR >&2)
-      else
-        run bench_console_line_rate 60 20
-      fi
+      # Its figures include painting; it prints the platform it ran on.
+      launch=("${window[@]}")
+      run bench_console_line_rate 60 20
+      launch=()
       ;;
     bench_console_keying) run bench_console_keying 200 1000 ;;
     bench_receive_pane) run bench_receive_pane 20000 ;;
