@@ -224,7 +224,9 @@ std::optional<std::string> IniFile::Content(int* error) const {
 
 int IniFile::ReadError() const {
   int error = 0;
-  if (Content(&error) || error == ENOENT) return 0;
+  // Nothing there (a part of the path that is a file is no folder either) reads as empty by
+  // rule, not by failure.
+  if (Content(&error) || error == ENOENT || error == ENOTDIR) return 0;
   return error;
 }
 

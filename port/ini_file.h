@@ -50,7 +50,7 @@ class IniFile {
   // The default also when the text is not a whole number; "0x" introduces hexadecimal.
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;
   bool ValueExists(std::string_view section, std::string_view key) const;
-  // 0 when the file reads (or is absent), else why it reads as empty: the system's error
+  // 0 when the file reads (or is absent, its folder included), else why it reads as empty: the system's error
   // number, EFBIG beyond kLargestIniFile, EINVAL for what is no regular file, EISDIR.
   int ReadError() const;
 
