@@ -273,7 +273,10 @@ class TestPortSettings : public QObject {
     });
     bool boundReached = false;
     QTimer::singleShot(0, &window, [&] { f.Child<QAction>("N8")->trigger(); });
-    QTimer::singleShot(5000, qApp, [&] {
+    // The bound ends with this test: on qApp it would fire in a later test, into this one's
+    // gone locals.
+    QObject bound;
+    QTimer::singleShot(5000, &bound, [&] {
       boundReached = true;
       if (auto* open = QApplication::activeModalWidget()) open->close();
       QCoreApplication::quit();
