@@ -36,8 +36,9 @@ class IniFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Far above any settings file; a file this large was not written as one.
-inline constexpr std::uintmax_t kLargestIniFile = 1024 * 1024;
+// A hundred times any settings file the console writes: a larger file was not written as one.
+// Every key read scans the file, so the bound also bounds the time a load takes.
+inline constexpr std::uintmax_t kLargestIniFile = 64 * 1024;
 
 class IniFile {
  public:

@@ -391,7 +391,7 @@ class TestPortSettings : public QObject {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
     QTest::newRow("fifo") << "fifo" << "это не обычный файл (канал или устройство)";
-    QTest::newRow("megabytes") << "large" << "файл больше 1024 КиБ, это не файл настроек";
+    QTest::newRow("megabytes") << "large" << "файл больше 64 КиБ, это не файл настроек";
   }
   void whatIsNoSettingsFileIsToldAndLeftAlone() {
     QFETCH(QString, kind);
