@@ -32,7 +32,7 @@ QString MainWindow::SettingsFilePath() const {
 void MainWindow::LoadSettingsFile() {
   const std::string path = FileSystemName(SettingsFilePath());
   const port::IniFile ini(path);
-  // A FIFO, a device or a file of megabytes in its place is not read (every key then reads as
+  // A FIFO, a device or a file far too large in its place is not read (every key then reads as
   // absent) and never written over; the operator learns why at once.
   if (const int unread = ini.ReadError()) {
     ShowSettingsFileError(QStringLiteral("Файл ") + SettingsFilePath() + QStringLiteral(" не прочитан"),
