@@ -36,10 +36,13 @@ test: setup
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # Built as Debian builds its packages: its compiler and linker flags (hardened, without
-# debugging information, which a stripped package would drop anyway), and no tests.
+# debugging information, which a stripped package would drop anyway), and no tests. Debian 12's
+# dpkg-buildflags lacks two protections its later releases add to every hardened build: the
+# control-flow marks (indirect-branch tracking, shadow stack) and stack-clash probing.
 DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g dpkg-buildflags --get
+HARDENING_EXTRA = -fcf-protection -fstack-clash-protection
 build/package/CMakeCache.txt: | setup
-	CXXFLAGS="$$($(DEB_FLAGS) CXXFLAGS) $$($(DEB_FLAGS) CPPFLAGS)" LDFLAGS="$$($(DEB_FLAGS) LDFLAGS)" \
+	CXXFLAGS="$$($(DEB_FLAGS) CXXFLAGS) $$($(DEB_FLAGS) CPPFLAGS) $(HARDENING_EXTRA)" LDFLAGS="$$($(DEB_FLAGS) LDFLAGS)" \
 	  cmake -S . -B build/package -DCMAKE_BUILD_TYPE=None -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF $(CMAKE_FLAGS)
 
 package: build/package/CMakeCache.txt

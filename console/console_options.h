@@ -1,7 +1,8 @@
 #pragma once
 // The console's own options, kept in the settings file's section "Velmora" and edited by the
-// parameters dialog. Values are taken as they stand: no range check, so a stored value outside
-// the ones listed behaves as the transmit path says (an unknown line ending sends nothing).
+// parameters dialog. Loading brings a stored value outside what the dialog offers into its
+// range (settings_values.h); a value set otherwise behaves as the transmit path says (an unknown
+// line ending sends nothing).
 
 #include <cstdint>
 

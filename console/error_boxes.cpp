@@ -31,9 +31,10 @@ void MainWindow::ShowLinkError(const std::exception& error) {
   ShowLinkError(DecodeCp1251(error.what()), reason);
 }
 
-void MainWindow::ShowSettingsFileError(const QString& message) {
-  presenter_->ShowErrorBox(this, QStringLiteral("Ошибка конфигурационного файла: \"") + message +
-                                     QStringLiteral("\""));
+void MainWindow::ShowSettingsFileError(const QString& message, const QString& details) {
+  QString text = QStringLiteral("Ошибка конфигурационного файла: \"") + message + QStringLiteral("\"");
+  if (!details.isEmpty()) text += QStringLiteral("\n\n") + details;
+  presenter_->ShowErrorBox(this, text);
   ShowState(QStringLiteral("ОШИБКА"));
 }
 

@@ -30,6 +30,11 @@ const QString kDesktopOpener = QStringLiteral("xdg-open");
 // A file to send is counted in a 32-bit signed number of characters.
 constexpr int64_t kLargestFileToSend = INT32_MAX;
 
+// Nothing goes and the button stays down; only the operator knows now why nothing happens.
+QString EmptyFileLine(const QString& path) {
+  return QStringLiteral("Файл ") + path + QStringLiteral(" пуст: передавать нечего");
+}
+
 }  // namespace
 
 // --- file send ---------------------------------------------------------------------------
@@ -55,6 +60,7 @@ void MainWindow::StartFileSend() {
   // stays down, and the next press ends the send that never began.
   const uint64_t size = dialogs::FileSize64(path);
   if (size == 0) {
+    AppendMarkerLine(EmptyFileLine(path));
     FocusTransmitPane();
     return;
   }
@@ -64,6 +70,7 @@ void MainWindow::StartFileSend() {
     return;
   }
   if (fileSend_.content.empty()) {  // emptied since its size was taken
+    AppendMarkerLine(EmptyFileLine(path));
     FocusTransmitPane();
     return;
   }
@@ -113,6 +120,20 @@ void MainWindow::StepFileSend() {
 }
 
 void MainWindow::EndFileSend() {
+  // Whatever ended it (the last character, the operator, a lost device), the operator sees how
+  // the send came out beside the line that began it; the progress panel alone keeps only a
+  // percentage that looks the same for a finished send and for one still running.
+  if (fileSend_.Size() > 0) {
+    const QString size = QString::number(fileSend_.Size());
+    if (fileSend_.Complete())
+      AppendMarkerLine(QStringLiteral("Файл ") + sendFileName_ + QStringLiteral(" передан (") + size +
+                       QStringLiteral(" байт)"));
+    else
+      AppendMarkerLine(QStringLiteral("Передача файла ") + sendFileName_ +
+                       QStringLiteral(" остановлена: передано ") +
+                       QString::number(fileSend_.nextIndex) + QStringLiteral(" из ") + size +
+                       QStringLiteral(" байт"));
+  }
   // A send still stepping stops here: the character in flight is the last.
   sendingFile_ = false;
   fileTransferActive_ = false;
@@ -164,7 +185,15 @@ void MainWindow::EndCapture() {
 }
 
 void MainWindow::WriteCapture(const std::string& shown) {
-  if (captureFile_.Write(shown) || captureWriteFailed_) return;
+  const CaptureFile::WriteResult result = captureFile_.Write(shown);
+  if (result == CaptureFile::WriteResult::kUnlinked) {
+    // The data still goes somewhere, but no one can open it: the operator should know now, not
+    // when the viewer finds no file.
+    receivePane_->AppendLine(QStringLiteral("Файл ") + captureFileName_ +
+                             QStringLiteral(" удален: принятые данные в него больше не попадают"));
+    return;
+  }
+  if (result == CaptureFile::WriteResult::kWritten || captureWriteFailed_) return;
   // Once per capture: the operator learns that the file is incomplete, and the capture goes on
   // (the medium may come back, and what arrives is not shown in the pane meanwhile either).
   captureWriteFailed_ = true;
@@ -177,8 +206,12 @@ void MainWindow::ViewCaptureFile() {
   if (!captureFileName_.isEmpty()) {
     const QFileInfo file(captureFileName_);
     const QString viewer = options_.viewerPath.isEmpty() ? kDesktopOpener : options_.viewerPath;
-    // The viewer gets the file's name as one argument, blanks and all, in the file's folder.
-    dialogs::TLauncher().Exec(viewer, file.fileName(), file.absolutePath());
+    // The viewer gets the file's name as one argument, blanks and all, in the file's folder. A
+    // name that starts like an option ("-R", "+!cmd" for vi) goes as "./name", which no viewer
+    // reads as anything but a file.
+    QString name = file.fileName();
+    if (name.startsWith(u'-') || name.startsWith(u'+')) name.prepend(QStringLiteral("./"));
+    dialogs::TLauncher().Exec(viewer, name, file.absolutePath());
   }
   FocusTransmitPane();
 }

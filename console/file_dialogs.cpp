@@ -1,6 +1,7 @@
 #include "console/file_dialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QPointer>
 
 namespace velmora::console {
@@ -22,6 +23,15 @@ QString Run(QFileDialog* dialog, const QString& start) {
   if (chosen && !dialog->selectedFiles().isEmpty()) path = dialog->selectedFiles().front();
   delete alive.data();
   return path;
+}
+
+// Qt's default suffix is added to any name typed without one, existing or not: "/dev/full"
+// would become a new file "/dev/full.txt". Only a name that is not there yet gets it.
+QString WithTextSuffix(const QString& path) {
+  if (path.isEmpty()) return path;
+  const QFileInfo file(path);
+  if (!file.suffix().isEmpty() || file.exists() || file.isSymLink()) return path;
+  return path + QStringLiteral(".txt");
 }
 
 }  // namespace
@@ -51,8 +61,7 @@ QString FileDialogs::ChooseCaptureFile(QWidget* owner, const QString& start) {
   dialog->setAcceptMode(QFileDialog::AcceptSave);
   dialog->setFileMode(QFileDialog::AnyFile);
   dialog->setOption(QFileDialog::DontConfirmOverwrite);  // a capture appends; nothing is lost
-  dialog->setDefaultSuffix(QStringLiteral("txt"));
-  return Run(dialog, start);
+  return WithTextSuffix(Run(dialog, start));
 }
 
 }  // namespace velmora::console

@@ -2,7 +2,8 @@
 // The two file dialogs of the main window: the open dialog that picks the file to send and the
 // save dialog that picks the capture file. Both list "*.txt" files or all files, accept a name
 // of a file that does not exist yet, and never ask before an existing file is chosen (a capture
-// appends to it). The save dialog adds ".txt" to a name typed without an extension; the open
+// appends to it). The save dialog adds ".txt" to a name typed without an extension when no
+// file of that name exists (an existing file or device is taken as named); the open
 // dialog takes a name as typed, so files without an extension can be sent.
 //
 // Tests and scripts answer the dialogs in advance ("next file name"): a queued answer is used

@@ -7,6 +7,12 @@
 
 namespace velmora::console {
 
+// The whole percentage of `sent` out of `size` characters, exactly: 53 of 100 is 53. 100 for
+// an empty file.
+inline int SendPercent(int64_t sent, int64_t size) {
+  return size > 0 ? static_cast<int>(sent * 100 / size) : 100;
+}
+
 struct FileSendProgress {
   std::string content;
   int64_t sentCount = 0;  // confirmed by transmit-empty events
@@ -14,8 +20,7 @@ struct FileSendProgress {
 
   int64_t Size() const { return static_cast<int64_t>(content.size()); }
   bool Complete() const { return sentCount >= Size(); }
-  // The whole percentage confirmed, exactly: 53 of 100 is 53.
-  int Percent() const { return Size() > 0 ? static_cast<int>(sentCount * 100 / Size()) : 100; }
+  int Percent() const { return SendPercent(sentCount, Size()); }
 };
 
 }  // namespace velmora::console

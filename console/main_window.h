@@ -104,7 +104,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // The same for an error caught while opening or closing the port: an engine error brings
   // the system's reason the device layer gave.
   void ShowLinkError(const std::exception& error);
-  void ShowSettingsFileError(const QString& message);
+  // `details`, when given, follow the quoted message after a blank line: which keys and values.
+  void ShowSettingsFileError(const QString& message, const QString& details = QString());
   void FocusTransmitPane();
 
   void LoadSettingsFile();

@@ -9,6 +9,7 @@
 #include "console/cp1251.h"
 
 #include "console/main_window.h"
+#include "console/settings_values.h"
 #include "port/ini_file.h"
 #include "port/text_forms.h"
 
@@ -17,20 +18,6 @@ namespace velmora::console {
 namespace {
 
 constexpr char kSection[] = "Velmora";
-
-// The message of a value that is not a whole number, as the integer conversion words it.
-class ConversionError : public std::runtime_error {
- public:
-  explicit ConversionError(const std::string& text)
-      : std::runtime_error("'" + text + "' is not a valid integer value") {}
-};
-
-int32_t ReadInteger(const port::IniFile& ini, const char* key, int32_t current) {
-  const std::string text = ini.ReadString(kSection, key, std::to_string(current));
-  const std::optional<int32_t> value = port::ParseWholeNumber(text);
-  if (!value) throw ConversionError(text);
-  return *value;
-}
 
 // A file name is the file system's, not text of the console: it keeps the system's encoding.
 std::string FileSystemName(const QString& path) { return QFile::encodeName(path).toStdString(); }
@@ -44,18 +31,36 @@ QString MainWindow::SettingsFilePath() const {
 
 void MainWindow::LoadSettingsFile() {
   const std::string path = FileSystemName(SettingsFilePath());
+  const port::IniFile ini(path);
+  // A FIFO, a device or a file far too large in its place is not read (every key then reads as
+  // absent) and never written over; the operator learns why at once.
+  if (const int unread = ini.ReadError()) {
+    ShowSettingsFileError(QStringLiteral("Файл ") + SettingsFilePath() + QStringLiteral(" не прочитан"),
+                          SettingsFileUnreadReason(unread) +
+                              QStringLiteral(". Действуют настройки по умолчанию; файл не будет перезаписан."));
+    ShowPortSummary();
+    return;
+  }
   try {
     port_.RestoreSettings(port::skIniFile, path);
+    // The port's parsers take any text and put their default in place of one they do not know.
+    const QStringList unknown = CheckLineSettings(ini, port_.Name());
+    if (!unknown.isEmpty())
+      ShowSettingsFileError(QStringLiteral("Нераспознанные значения в разделе [") +
+                                DecodeCp1251(port_.Name()) + u']',
+                            unknown.join(u'\n'));
   } catch (const std::exception& e) {
     ShowSettingsFileError(DecodeCp1251(e.what()));
   }
   try {
-    const port::IniFile ini(path);
-    options_.rtsCtsMode = ReadInteger(ini, "RTS/CTS", options_.rtsCtsMode);
-    options_.keyingDelayMs = ReadInteger(ini, "TxDelay", options_.keyingDelayMs);
-    options_.lineEnding = ReadInteger(ini, "CRLF", options_.lineEnding);
-    options_.viewerPath =
-        DecodeCp1251(ini.ReadString(kSection, "Editor", EncodeCp1251(options_.viewerPath)));
+    // Each option on its own: a bad one does not cost the ones after it.
+    const OptionsRead read = ReadConsoleOptions(ini, options_);
+    options_ = read.options;
+    if (!read.problems.isEmpty())
+      ShowSettingsFileError(read.conversionError.isEmpty()
+                                ? QStringLiteral("Недопустимые значения в разделе [Velmora]")
+                                : read.conversionError,
+                            read.problems.join(u'\n'));
   } catch (const std::exception& e) {
     ShowSettingsFileError(DecodeCp1251(e.what()));
   }

@@ -13,11 +13,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "console/cp1251.h"
 #include "dialogs/program_file_dialog.h"
 #include "port/com_combo_box.h"
 
@@ -365,7 +367,24 @@ void ParametersDialog::OnKeyingModeChosen() {
 void ParametersDialog::ChooseViewerProgram() {
   ProgramFileDialog files(this, viewerPath_);
   if (files.exec() != QDialog::Accepted || files.selectedFiles().isEmpty()) return;
-  viewerPath_ = files.selectedFiles().constFirst();
+  const QString chosen = files.selectedFiles().constFirst();
+  // The settings file holds the path in Windows-1251: a character the code page lacks would be
+  // stored as '?', and the next start would look for another program.
+  const bool storable = std::all_of(chosen.begin(), chosen.end(), [](QChar c) {
+    return console::UnicodeToCp1251(c.unicode()).has_value();
+  });
+  if (!storable) {
+    QMessageBox refusal(QMessageBox::Warning, QStringLiteral("Программа просмотра файлов"),
+                        QStringLiteral("Путь ") + chosen +
+                            QStringLiteral(" содержит знаки, которых нет в кодировке Windows-1251, и "
+                                           "не сохранится в файле настроек. Выберите программу, в пути "
+                                           "к которой только русские и латинские буквы, цифры и знаки."),
+                        QMessageBox::Ok, this);
+    refusal.setObjectName(QStringLiteral("ViewerPathRefused"));
+    refusal.exec();
+    return;
+  }
+  viewerPath_ = chosen;
   viewerPathField_->setText(viewerPath_);
 }
 

@@ -15,6 +15,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Beside the libraries: xdg-open opens the capture file when the operator chose no viewer, and
+# without Qt's translations the standard dialogs and context menus would speak English. CPack
+# puts the libraries' dependencies after these.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
 # The extended description; CPack puts the summary line above it and indents it.
 set(CPACK_PACKAGE_DESCRIPTION "\

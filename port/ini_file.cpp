@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <vector>
 
 #include "platform/ascii_case.h"
 #include "port/atomic_file.h"
@@ -26,28 +25,42 @@ std::string_view Trim(std::string_view s) {
 
 bool SameName(std::string_view a, std::string_view b) { return EqualIgnoringAsciiCase(a, b); }
 
-// One line of the file: its text and its own line end ("\r\n", "\n", or none on the last line),
-// so that untouched lines are written back byte for byte.
+// One line of the file: its text, its own line end ("\r\n", "\n", or none on the last line), and
+// where it starts in the file, so that untouched bytes are written back as they were.
 struct Line {
   std::string_view text;
   std::string_view end;
+  std::size_t offset = 0;
 };
 
-std::vector<Line> SplitLines(std::string_view content) {
-  std::vector<Line> lines;
-  while (!content.empty()) {
-    const std::size_t lf = content.find('\n');
+// The lines of a file one at a time: a file of a hundred million empty lines costs no more
+// memory than its bytes.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view content) : content_(content) {}
+  bool Next(Line& line) {
+    if (position_ >= content_.size()) return false;
+    const std::string_view rest = content_.substr(position_);
+    const std::size_t lf = rest.find('\n');
+    line.offset = position_;
     if (lf == std::string_view::npos) {
-      lines.push_back({content, {}});
-      break;
+      line.text = rest;
+      line.end = {};
+      position_ = content_.size();
+      return true;
     }
     std::size_t textEnd = lf;
-    if (textEnd > 0 && content[textEnd - 1] == '\r') --textEnd;
-    lines.push_back({content.substr(0, textEnd), content.substr(textEnd, lf + 1 - textEnd)});
-    content.remove_prefix(lf + 1);
+    if (textEnd > 0 && rest[textEnd - 1] == '\r') --textEnd;
+    line.text = rest.substr(0, textEnd);
+    line.end = rest.substr(textEnd, lf + 1 - textEnd);
+    position_ += lf + 1;
+    return true;
   }
-  return lines;
-}
+
+ private:
+  std::string_view content_;
+  std::size_t position_ = 0;
+};
 
 enum class LineKind { kOther, kSection, kKey };
 
@@ -91,46 +104,59 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
-// Where (section, key) is in the file: the key's line with its value, or failing that the line
-// after which a new key of the section goes; neither when the section is absent.
+// Where (section, key) is in the file: the key's value (its bytes' place in the file), or
+// failing that the line after which a new key of the section goes; neither when the section is
+// absent. Also the line end new lines get: the file's own (its first), LF for a file without.
 struct Location {
-  std::optional<std::size_t> keyLine;
-  std::size_t valueStart = 0;
+  std::optional<std::size_t> valueBegin;  // offset in the file; the value runs to its line's text end
+  std::size_t valueEnd = 0;
   std::string_view value;
-  std::optional<std::size_t> insertAfter;
+  std::optional<std::size_t> insertAt;  // offset just after the line a new key follows
+  bool insertNeedsLineEnd = false;      // that line is the last and has no line end
+  std::string_view lastLineText;
+  bool lastLineHasEnd = true;
+  std::string_view lineEnd = "\n";
 };
 
-Location Locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+Location Locate(std::string_view content, std::string_view section, std::string_view key) {
   Location where;
   bool inSection = false;
   bool inFirstSection = false;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const Parsed p = ParseLine(lines[i].text, i == 0);
+  bool lineEndSeen = false;
+  bool firstLine = true;
+  LineCursor lines(content);
+  Line line;
+  while (lines.Next(line)) {
+    if (!lineEndSeen && !line.end.empty()) {
+      where.lineEnd = line.end;
+      lineEndSeen = true;
+    }
+    where.lastLineText = line.text;
+    where.lastLineHasEnd = !line.end.empty();
+    const Parsed p = ParseLine(line.text, firstLine);
+    firstLine = false;
+    const auto markInsertPoint = [&] {
+      where.insertAt = line.offset + line.text.size() + line.end.size();
+      where.insertNeedsLineEnd = line.end.empty();
+    };
     if (p.kind == LineKind::kSection) {
       inSection = SameName(p.name, section);
-      inFirstSection = inSection && !where.insertAfter;
-      if (inFirstSection) where.insertAfter = i;
+      inFirstSection = inSection && !where.insertAt;
+      if (inFirstSection) markInsertPoint();
       continue;
     }
     if (!inSection || p.kind != LineKind::kKey) continue;
     if (SameName(p.name, key)) {
-      where.keyLine = i;
-      where.valueStart = p.valueStart;
+      where.valueBegin = line.offset + p.valueStart;
+      where.valueEnd = line.offset + line.text.size();
       where.value = Unquote(p.value);
       return where;
     }
     // A new key goes after the last key of the first section of the name, so that comments
     // and blank lines leading into the next section stay with that section.
-    if (inFirstSection) where.insertAfter = i;
+    if (inFirstSection) markInsertPoint();
   }
   return where;
-}
-
-// The line end new lines get: the file's own (the first line's), LF for a new file.
-std::string_view LineEndOf(const std::vector<Line>& lines) {
-  for (const Line& line : lines)
-    if (!line.end.empty()) return line.end;
-  return "\n";
 }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
@@ -139,8 +165,8 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::s
 
 std::optional<std::string> FindIniValue(std::string_view content, std::string_view section,
                                         std::string_view key) {
-  const Location where = Locate(SplitLines(content), section, key);
-  if (!where.keyLine) return std::nullopt;
+  const Location where = Locate(content, section, key);
+  if (!where.valueBegin) return std::nullopt;
   return std::string(where.value);
 }
 
@@ -158,45 +184,32 @@ bool IsWritableIniEntry(std::string_view section, std::string_view key, std::str
 
 std::string SetIniValue(std::string_view content, std::string_view section, std::string_view key,
                         std::string_view value) {
-  const std::vector<Line> lines = SplitLines(content);
-  const Location where = Locate(lines, section, key);
-  const std::string_view end = LineEndOf(lines);
+  const Location where = Locate(content, section, key);
+  const std::string_view end = where.lineEnd;
 
   std::string out;
   out.reserve(content.size() + section.size() + key.size() + value.size() + 8);
-  auto appendLine = [&](std::size_t i) {
-    out.append(lines[i].text);
-    out.append(lines[i].end);
-  };
 
-  if (where.keyLine) {
+  if (where.valueBegin) {
     // Keep the key as the file spells it (and any blanks before '='); replace what follows.
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (i != *where.keyLine) {
-        appendLine(i);
-        continue;
-      }
-      out.append(lines[i].text.substr(0, where.valueStart));
-      out.append(value);
-      out.append(lines[i].end);
-    }
+    out.append(content.substr(0, *where.valueBegin));
+    out.append(value);
+    out.append(content.substr(where.valueEnd));
     return out;
   }
 
-  if (where.insertAfter) {
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      appendLine(i);
-      if (i != *where.insertAfter) continue;
-      if (lines[i].end.empty()) out.append(end);
-      out.append(key).append("=").append(value).append(end);
-    }
+  if (where.insertAt) {
+    out.append(content.substr(0, *where.insertAt));
+    if (where.insertNeedsLineEnd) out.append(end);
+    out.append(key).append("=").append(value).append(end);
+    out.append(content.substr(*where.insertAt));
     return out;
   }
 
   out.append(content);
-  if (!lines.empty()) {
-    if (lines.back().end.empty()) out.append(end);
-    if (!Trim(lines.back().text).empty()) out.append(end);  // a blank line between sections
+  if (!content.empty()) {
+    if (!where.lastLineHasEnd) out.append(end);
+    if (!Trim(where.lastLineText).empty()) out.append(end);  // a blank line between sections
   }
   out.append("[").append(section).append("]").append(end);
   out.append(key).append("=").append(value).append(end);
@@ -205,9 +218,21 @@ std::string SetIniValue(std::string_view content, std::string_view section, std:
 
 IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {}
 
+std::optional<std::string> IniFile::Content(int* error) const {
+  return ReadWholeFile(path_, error, kLargestIniFile);
+}
+
+int IniFile::ReadError() const {
+  int error = 0;
+  // Nothing there (a part of the path that is a file is no folder either) reads as empty by
+  // rule, not by failure.
+  if (Content(&error) || error == ENOENT || error == ENOTDIR) return 0;
+  return error;
+}
+
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
-  const std::optional<std::string> content = ReadWholeFile(path_);
+  const std::optional<std::string> content = Content();
   if (!content) return std::string(defaultValue);
   std::optional<std::string> value = FindIniValue(*content, section, key);
   return value ? std::move(*value) : std::string(defaultValue);
@@ -220,7 +245,7 @@ int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
 }
 
 bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
-  const std::optional<std::string> content = ReadWholeFile(path_);
+  const std::optional<std::string> content = Content();
   return content && FindIniValue(*content, section, key).has_value();
 }
 
@@ -228,9 +253,9 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
   const std::string refused = "Unable to write to " + path_.string();
   if (!IsWritableIniEntry(section, key, value)) throw IniFileError(refused);
   int error = 0;
-  std::optional<std::string> content = ReadWholeFile(path_, &error);
-  // Only a missing file starts empty; a file that exists but cannot be read must not be
-  // replaced by one holding just this key.
+  std::optional<std::string> content = Content(&error);
+  // Only a missing file starts empty; a file that exists but cannot be read (a FIFO, one too
+  // large to be a settings file) must not be replaced by one holding just this key.
   if (!content && error != ENOENT) throw IniFileError(refused);
   const std::string updated = SetIniValue(content.value_or(std::string()), section, key, value);
   if (ReplaceFileContents(path_, updated) != 0) throw IniFileError(refused);

@@ -11,7 +11,9 @@
 // and "Parity.Check" are keys like any other.
 //
 // Reads never fail: an absent or unreadable file reads as empty, so every key gives its
-// default. A write that cannot be done throws IniFileError ("Unable to write to <file>") and
+// default. Only a regular file of at most kLargestIniFile bytes is read, opened without
+// blocking: a FIFO or a device in its place, or a file of megabytes, reads as empty too and is
+// never written over; ReadError tells why. A write that cannot be done throws IniFileError ("Unable to write to <file>") and
 // leaves the file as it was: the new content goes to a temporary file in the same folder, which
 // then replaces the old one in one rename. Texts that would change the file's structure (a line
 // break anywhere, '=' or a leading '[' or ';' in a key, ']' in a section name, empty names)
@@ -34,6 +36,10 @@ class IniFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A hundred times any settings file the console writes: a larger file was not written as one.
+// Every key read scans the file, so the bound also bounds the time a load takes.
+inline constexpr std::uintmax_t kLargestIniFile = 64 * 1024;
+
 class IniFile {
  public:
   explicit IniFile(std::filesystem::path path);
@@ -45,12 +51,17 @@ class IniFile {
   // The default also when the text is not a whole number; "0x" introduces hexadecimal.
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;
   bool ValueExists(std::string_view section, std::string_view key) const;
+  // 0 when the file reads (or is absent, its folder included), else why it reads as empty: the system's error
+  // number, EFBIG beyond kLargestIniFile, EINVAL for what is no regular file, EISDIR.
+  int ReadError() const;
 
   // Create the file, the section and the key as needed.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, int32_t value);
 
  private:
+  std::optional<std::string> Content(int* error = nullptr) const;
+
   std::filesystem::path path_;
 };
 

@@ -3,15 +3,23 @@
 // each step must be seen) or a pseudo-terminal as the far end.
 #include "console/main_window.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <climits>
 
+#include <QFileDialog>
 #include <QPushButton>
 #include <QtTest>
 
 #include "console/file_send.h"
 #include "platform/clock.h"
 #include "platform/sim/sim_devices.h"
+#include "tests/dialogs/modal_driver.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/watchdog.h"
 #include "window_fixture.h"
 
 using namespace velmora;
@@ -103,6 +111,8 @@ class TestFileCommands : public QObject {
     line.CharacterTime();
     QTRY_COMPARE(window.PanelText(StatusPanel::Progress), QString("100%"));
     QVERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QCOMPARE(f.TransmitPane()->toPlainText(), "typed\nИдет передача файла " + path +
+                                                  " (1 байт)\nФайл " + path + " передан (1 байт)\n");
     QCOMPARE(Heard(*f.radio), QByteArray("x"));
     QVERIFY(!window.RtsRaised());
     QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
@@ -146,10 +156,7 @@ class TestFileCommands : public QObject {
     QFETCH(qint64, sent);
     QFETCH(qint64, size);
     QFETCH(int, percent);
-    console::FileSendProgress progress;
-    progress.content.resize(static_cast<size_t>(size));
-    progress.sentCount = sent;
-    QCOMPARE(progress.Percent(), percent);
+    QCOMPARE(console::SendPercent(sent, size), percent);
   }
 
   void emptyFileSendsNothingAndTheNextPressRestores() {
@@ -162,10 +169,11 @@ class TestFileCommands : public QObject {
     auto* button = f.Child<QPushButton>("Button5");
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(button->isChecked());
-    QCOMPARE(f.TransmitPane()->toPlainText(), QString());
+    QCOMPARE(f.TransmitPane()->toPlainText(), "Файл " + path + " пуст: передавать нечего\n");
     QCOMPARE(window.CounterFigures().TxCount, 0);
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(!button->isChecked());
+    QCOMPARE(f.TransmitPane()->toPlainText(), "Файл " + path + " пуст: передавать нечего\n");
     QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
     QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
     QVERIFY(f.displayed.isEmpty());
@@ -188,6 +196,9 @@ class TestFileCommands : public QObject {
     QTest::qWait(50);
     QCOMPARE(Heard(*f.radio), QByteArray("0123"));
     QCOMPARE(window.PanelText(StatusPanel::Progress), QString("30%"));
+    QVERIFY2(f.TransmitPane()->toPlainText().endsWith(
+                 "\nПередача файла " + path + " остановлена: передано 4 из 10 байт\n"),
+             qPrintable(f.TransmitPane()->toPlainText()));
     QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
     // Enter is the operator's again: it sends the chosen line ending.
     f.Type("\r");
@@ -322,6 +333,8 @@ class TestFileCommands : public QObject {
     QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
     QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
     QVERIFY(window.PanelText(StatusPanel::Progress).endsWith('%'));
+    QVERIFY2(f.TransmitPane()->toPlainText().contains("Передача файла " + path + " остановлена: передано "),
+             qPrintable(f.TransmitPane()->toPlainText().right(200)));
   }
 
   // --- capture ----------------------------------------------------------------------------
@@ -418,7 +431,160 @@ class TestFileCommands : public QObject {
                                    path + "\n");
   }
 
+  // Run as root in a folder others may write, a capture must not append to whatever file a
+  // link someone else placed there leads to, nor create one through it. The operator's own link
+  // to a file is followed.
+  void captureFollowsOnlyTheOperatorsOwnLinksToFiles_data() {
+    QTest::addColumn<bool>("ownLink");
+    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("own link to a file") << true << true << true;
+    QTest::newRow("own link to nowhere") << true << false << false;
+    QTest::newRow("another user's link to a file") << false << true << false;
+    QTest::newRow("another user's link to nowhere") << false << false << false;
+  }
+  void captureFollowsOnlyTheOperatorsOwnLinksToFiles() {
+    QFETCH(bool, ownLink);
+    QFETCH(bool, targetExists);
+    QFETCH(bool, opens);
+    if (!ownLink && ::geteuid() != 0) QSKIP("only root can give a link to another user");
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
+    MainWindow& window = f.Start();
+    const QString target = Path("target.txt");
+    const QString link = Path("capture.txt");
+    if (targetExists) WriteFile(target, "kept\n");
+    QVERIFY(QFile::link(target, link));
+    if (!ownLink) QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
+
+    window.FileChoosers().AnswerNext(link);
+    auto* button = f.Child<QPushButton>("Button3");
+    QTest::mouseClick(button, Qt::LeftButton);
+    pty.Write("z");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 1);
+    QTest::mouseClick(button, Qt::LeftButton);
+    if (opens) {
+      QCOMPARE(f.ReceivedText(), "Идет запись принятой информации в файл " + link + "\n");
+      QCOMPARE(ReadFile(target), QByteArray("kept\nz"));
+    } else {
+      QVERIFY2(f.ReceivedText().startsWith("Ошибка при открытии файла " + link + "\n"),
+               qPrintable(f.ReceivedText()));
+      QCOMPARE(QFileInfo::exists(target), targetExists);
+      if (targetExists) QCOMPARE(ReadFile(target), QByteArray("kept\n"));
+    }
+    QVERIFY(QFileInfo(link).isSymLink());
+  }
+
+  // A FIFO pipes the capture into another program. With no program reading, the open fails at
+  // once instead of holding the window until one comes.
+  void captureIntoAFifoNeverHoldsTheWindow() {
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
+    MainWindow& window = f.Start();
+    const QString fifo = Path("pipe");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    auto* button = f.Child<QPushButton>("Button3");
+    {
+      const test::Watchdog bound(std::chrono::seconds(10), "a capture into a FIFO nobody reads");
+      window.FileChoosers().AnswerNext(fifo);
+      QTest::mouseClick(button, Qt::LeftButton);
+    }
+    QCOMPARE(f.ReceivedText(), "Ошибка при открытии файла " + fifo + "\n");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!button->isChecked());
+
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    window.FileChoosers().AnswerNext(fifo);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY2(f.ReceivedText().endsWith("Идет запись принятой информации в файл " + fifo + "\n"),
+             qPrintable(f.ReceivedText()));
+    pty.Write("abc");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 3);
+    char piped[8] = {};
+    QCOMPARE(::read(reader, piped, sizeof piped), ssize_t(3));
+    QCOMPARE(QByteArray(piped, 3), QByteArray("abc"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    ::close(reader);
+    QVERIFY(f.displayed.isEmpty());
+  }
+
+  // Deleted while the capture runs, the file would swallow everything that follows unseen.
+  void deletedCaptureFileIsToldOnce() {
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
+    MainWindow& window = f.Start();
+    const QString path = Path("capture.txt");
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    pty.Write("1");
+    QTRY_COMPARE(window.CounterFigures().RxCount, 1);
+    QVERIFY(QFile::remove(path));
+    for (int i = 2; i <= 4; ++i) {
+      pty.Write("x");
+      QTRY_COMPARE(window.CounterFigures().RxCount, i);
+    }
+    QCOMPARE(f.ReceivedText(), "Идет запись принятой информации в файл " + path + "\nФайл " + path +
+                                   " удален: принятые данные в него больше не попадают\n");
+    QVERIFY(f.Child<QPushButton>("Button3")->isChecked());  // the capture goes on
+    QVERIFY(f.displayed.isEmpty());
+  }
+
+  // The save dialog itself, as the operator fills it: ".txt" goes only to a name not there yet.
+  void captureDialogAddsTxtOnlyToANewName_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("chosen");
+    QTest::newRow("new name") << "fresh" << false << "fresh.txt";
+    QTest::newRow("existing file without suffix") << "log" << true << "log";
+    QTest::newRow("new name with a suffix") << "data.cap" << false << "data.cap";
+  }
+  void captureDialogAddsTxtOnlyToANewName() {
+    QFETCH(QString, typed);
+    QFETCH(bool, exists);
+    QFETCH(QString, chosen);
+    if (exists) WriteFile(Path(typed), "old\n");
+    WindowFixture f;
+    f.StartOnRadio();
+    dialogs::testing::WhenShown<QFileDialog>([&](QFileDialog& dialog) {
+      dialog.selectFile(Path(typed));
+      static_cast<QDialog&>(dialog).accept();  // QFileDialog's own, as its Save button
+    });
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QCOMPARE(f.ReceivedText(), "Идет запись принятой информации в файл " + Path(chosen) + "\n");
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QVERIFY(QFileInfo::exists(Path(chosen)));
+    if (exists) QCOMPARE(ReadFile(Path(chosen)), QByteArray("old\n"));
+  }
+
   // --- view -------------------------------------------------------------------------------
+
+  // A name that starts like an option reaches the viewer as a file all the same: "+cmd" would
+  // make vi run a command, "-" names read as the viewer's options.
+  void viewerNeverTakesTheNameForAnOption_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("argument");
+    QTest::newRow("dash") << "-R.txt" << "./-R.txt";
+    QTest::newRow("plus") << "+!touch x.txt" << "./+!touch x.txt";
+    QTest::newRow("plain") << "log.txt" << "log.txt";
+  }
+  void viewerNeverTakesTheNameForAnOption() {
+    QFETCH(QString, name);
+    QFETCH(QString, argument);
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    const QString record = Path("viewer record");
+    window.Options().viewerPath = RecordingProgram("viewer", record);
+    window.FileChoosers().AnswerNext(Path(name));
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.Child<QPushButton>("Button4"), Qt::LeftButton);
+    QTRY_VERIFY(QFile::exists(record));
+    QCOMPARE(ReadFile(record), QFile::encodeName(folder_->path()) + "\n[" + argument.toUtf8() + "]\n");
+  }
 
   void viewerGetsTheNameAsOneArgumentInTheFilesFolder() {
     WindowFixture f;

@@ -170,34 +170,6 @@ class TestMainWindow : public QObject {
     QVERIFY2(file.contains("BaudRate=19200"), file.constData());
   }
 
-  void badOptionValueShowsOneBoxAndKeepsTheKeysBefore_data() {
-    QTest::addColumn<QByteArray>("section");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("rtsCts");
-    QTest::addColumn<int>("txDelay");
-    QTest::addColumn<int>("crLf");
-    QTest::newRow("TxDelay letters") << QByteArray("RTS/CTS=1\nTxDelay=abc\nCRLF=2\nEditor=x\n")
-                                     << "'abc' is not a valid integer value" << 1 << 0 << 0;
-    QTest::newRow("RTS/CTS empty is no default")
-        << QByteArray("RTS/CTS=\nTxDelay=20\n") << "'' is not a valid integer value" << 0 << 0 << 0;
-    QTest::newRow("CRLF with a fraction") << QByteArray("RTS/CTS=1\nTxDelay=20\nCRLF=1.5\n")
-                                          << "'1.5' is not a valid integer value" << 1 << 20 << 0;
-  }
-  void badOptionValueShowsOneBoxAndKeepsTheKeysBefore() {
-    QFETCH(QByteArray, section);
-    QFETCH(QString, message);
-    WindowFixture f;
-    f.WriteSettings("[Velmora]\n" + section);
-    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
-    QCOMPARE(f.boxes, QStringList{ConfigBox(message)});
-    QTEST(int(window.Options().rtsCtsMode), "rtsCts");
-    QTEST(int(window.Options().keyingDelayMs), "txDelay");
-    QTEST(int(window.Options().lineEnding), "crLf");
-    QCOMPARE(window.Options().viewerPath, QString());
-    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
-    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОШИБКА"));
-  }
-
   void unwritableSettingsFolderReportsBothSectionsAtClose() {
     WindowFixture f;
     // The configuration "folder" is a file: nothing below it can be made or written.

@@ -3,11 +3,17 @@
 // with the system's reason.
 #include "console/main_window.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <optional>
 
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSpinBox>
 #include <QTimer>
 #include <QWindow>
@@ -20,6 +26,7 @@
 #include "tests/port/core_pty_termios.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/fake_device.h"
+#include "tests/support/watchdog.h"
 #include "window_fixture.h"
 
 using namespace velmora;
@@ -30,6 +37,11 @@ using dialogs::ParametersDialog;
 using dialogs::testing::WhenShown;
 
 namespace {
+
+QString ConfigBox(const QString& message, const QString& details = {}) {
+  return QStringLiteral("Ошибка конфигурационного файла: \"") + message + u'"' +
+         (details.isEmpty() ? QString() : "\n\n" + details);
+}
 
 const QString kLinkErrorPrefix = QStringLiteral("Ошибка связи: \"");
 const QString kLinkErrorSuffix = QStringLiteral("\". Выберите другой порт для подключения");
@@ -261,7 +273,10 @@ class TestPortSettings : public QObject {
     });
     bool boundReached = false;
     QTimer::singleShot(0, &window, [&] { f.Child<QAction>("N8")->trigger(); });
-    QTimer::singleShot(5000, qApp, [&] {
+    // The bound ends with this test: on qApp it would fire in a later test, into this one's
+    // gone locals.
+    QObject bound;
+    QTimer::singleShot(5000, &bound, [&] {
       boundReached = true;
       if (auto* open = QApplication::activeModalWidget()) open->close();
       QCoreApplication::quit();
@@ -294,6 +309,149 @@ class TestPortSettings : public QObject {
     QTRY_VERIFY(!window.RtsRaised());
     QTRY_COMPARE(QByteArray::fromStdString(f.radio->Heard()), QByteArray("ab\r\n"));
     QCOMPARE(f.radio->LostWhileUnkeyed(), size_t(0));
+  }
+
+  // --- the settings file as an operator or another program may have left it ------------------
+
+  // Every option is read whatever befell the others; the box names each key not taken as it
+  // stood and what was taken instead, and a value beyond what the dialog offers is brought into
+  // its range (a keying delay of 2 000 000 000 ms keyed the radio for 23 days).
+  void optionsAreReadEachOnItsOwnAndBroughtIntoRange_data() {
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("rtsCts");
+    QTest::addColumn<int>("txDelay");
+    QTest::addColumn<int>("crLf");
+    QTest::addColumn<QString>("editor");
+    QTest::newRow("as the dialog writes them")
+        << QByteArray("RTS/CTS=1\nTxDelay=35\nCRLF=2\nEditor=x\n") << QString() << 1 << 35 << 2 << "x";
+    QTest::newRow("TxDelay letters")
+        << QByteArray("RTS/CTS=1\nTxDelay=abc\nCRLF=2\nEditor=x\n")
+        << ConfigBox("'abc' is not a valid integer value",
+                     "Ключ TxDelay: значение «abc» не является целым числом; оставлено 0")
+        << 1 << 0 << 2 << "x";
+    QTest::newRow("RTS/CTS empty is no default")
+        << QByteArray("RTS/CTS=\nTxDelay=20\n")
+        << ConfigBox("'' is not a valid integer value",
+                     "Ключ RTS/CTS: значение «» не является целым числом; оставлено 0")
+        << 0 << 20 << 0 << "";
+    QTest::newRow("delay of weeks")
+        << QByteArray("TxDelay=2000000000\nCRLF=3\n")
+        << ConfigBox("Недопустимые значения в разделе [Velmora]",
+                     "Ключ TxDelay: значение «2000000000» вне пределов 0..100; принято 100")
+        << 0 << 100 << 3 << "";
+    QTest::newRow("every number out of range")
+        << QByteArray("RTS/CTS=-2\nTxDelay=-5\nCRLF=7\nEditor=v\n")
+        << ConfigBox("Недопустимые значения в разделе [Velmora]",
+                     "Ключ RTS/CTS: значение «-2» не 0 и не 1; принято 1\n"
+                     "Ключ TxDelay: значение «-5» вне пределов 0..100; принято 0\n"
+                     "Ключ CRLF: значение «7» вне пределов 0..3; принято 0")
+        << 1 << 0 << 0 << "v";
+    QTest::newRow("a fraction and a range")
+        << QByteArray("RTS/CTS=1\nTxDelay=1.5\nCRLF=9\n")
+        << ConfigBox("'1.5' is not a valid integer value",
+                     "Ключ TxDelay: значение «1.5» не является целым числом; оставлено 0\n"
+                     "Ключ CRLF: значение «9» вне пределов 0..3; принято 0")
+        << 1 << 0 << 0 << "";
+  }
+  void optionsAreReadEachOnItsOwnAndBroughtIntoRange() {
+    QFETCH(QByteArray, section);
+    QFETCH(QString, box);
+    WindowFixture f;
+    f.WriteSettings("[Velmora]\n" + section);
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    QCOMPARE(f.boxes, box.isEmpty() ? QStringList() : QStringList{box});
+    QTEST(int(window.Options().rtsCtsMode), "rtsCts");
+    QTEST(int(window.Options().keyingDelayMs), "txDelay");
+    QTEST(int(window.Options().lineEnding), "crLf");
+    QTEST(window.Options().viewerPath, "editor");
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
+    QCOMPARE(window.PanelText(StatusPanel::State) == "ОШИБКА", !box.isEmpty());
+  }
+
+  // The port's parsers put their default in place of a text they do not know; the operator is
+  // told which key held what, and what the port took.
+  void unknownLineSettingsAreNamed() {
+    WindowFixture f;
+    f.WriteSettings("[ComPort1]\nBaudRate=9601\nStopBits=1\nDataBits=8\nParity=Evn\n"
+                    "FlowControl=none\n[Velmora]\nTxDelay=10\n");
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    QCOMPARE(f.boxes, QStringList{ConfigBox("Нераспознанные значения в разделе [ComPort1]",
+                                            "Ключ BaudRate раздела [ComPort1]: значение «9601» не "
+                                            "распознано; принято 9600\n"
+                                            "Ключ Parity раздела [ComPort1]: значение «Evn» не "
+                                            "распознано; принято None")});
+    QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
+    QCOMPARE(window.Options().keyingDelayMs, 10);  // the options are read all the same
+  }
+
+  // What stands in the settings file's place and is no settings file is not read (a FIFO would
+  // hold the window in open() for ever) and never written over at close.
+  void whatIsNoSettingsFileIsToldAndLeftAlone_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("fifo") << "fifo" << "это не обычный файл (канал или устройство)";
+    QTest::newRow("megabytes") << "large" << "файл больше 64 КиБ, это не файл настроек";
+  }
+  void whatIsNoSettingsFileIsToldAndLeftAlone() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    WindowFixture f;
+    QByteArray large;
+    if (kind == "fifo") {
+      QVERIFY(QDir().mkpath(f.ConfigHome() + "/Velmora"));
+      QCOMPARE(::mkfifo(QFile::encodeName(f.SettingsPath()).constData(), 0600), 0);
+    } else {
+      large = "[Velmora]\nTxDelay=40\n" + QByteArray(2 * 1024 * 1024, ';');
+      f.WriteSettings(large);
+    }
+    {
+      const test::Watchdog bound(std::chrono::seconds(20), "starting on a settings file that is none");
+      MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+      QCOMPARE(f.boxes, QStringList{ConfigBox("Файл " + f.SettingsPath() + " не прочитан",
+                                              reason + ". Действуют настройки по умолчанию; файл "
+                                                       "не будет перезаписан.")});
+      QCOMPARE(window.Options().keyingDelayMs, 0);
+      window.close();
+    }
+    if (kind == "fifo")
+      QCOMPARE(QFileInfo(f.SettingsPath()).isFile(), false);
+    else
+      QCOMPARE(f.ReadSettings(), large);
+    QCOMPARE(QDir(f.ConfigHome() + "/Velmora").entryList(QDir::Files | QDir::System), QStringList{"ZORVA.INI"});
+  }
+
+  // A viewer path the settings file's code page cannot hold would come back from it as another
+  // path with '?' in it: the dialog refuses it and keeps the old one.
+  void viewerPathOutsideWindows1251IsRefusedInTheDialog() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString viewer = folder.filePath("viewer-\u4E2D");
+    QFile program(viewer);
+    QVERIFY(program.open(QIODevice::WriteOnly));
+    program.close();
+    program.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    WindowFixture f;
+    f.WriteSettings("[Velmora]\nEditor=/usr/bin/less\n");
+    MainWindow& window = f.Start(platform::sim::LoopbackPlug::Create()->Endpoint());
+    QString refusal;
+    WhenShown<ParametersDialog>([&](ParametersDialog& d) {
+      WhenShown<QFileDialog>([&](QFileDialog& files) {
+        WhenShown<QMessageBox>([&](QMessageBox& box) {
+          refusal = box.text();
+          box.accept();
+        });
+        files.selectFile(viewer);
+        static_cast<QDialog&>(files).accept();
+      });
+      QTest::mouseClick(&Child<QWidget>(d, "Button3"), Qt::LeftButton);
+      QCOMPARE(Child<QLineEdit>(d, "Edit1").text(), QString("/usr/bin/less"));
+      ClickOk(d);
+    });
+    f.Child<QAction>("N8")->trigger();
+    QVERIFY2(refusal.contains(viewer) && refusal.contains("Windows-1251"), qPrintable(refusal));
+    QCOMPARE(window.Options().viewerPath, QString("/usr/bin/less"));
+    QVERIFY2(f.ReadSettings().contains("\nEditor=/usr/bin/less\n"), f.ReadSettings().constData());
   }
 };
 

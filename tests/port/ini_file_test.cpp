@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <string>
 
 #include "tests/support/temp_folder.h"
+#include "tests/support/watchdog.h"
 
 namespace velmora::port {
 namespace {
@@ -157,6 +161,72 @@ TEST_F(IniFileTest, ReplacingKeepsPermissionsAndSymbolicLinks) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   // Nothing but the file and the link: the temporary file was renamed, not left behind.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path()), {}), 2);
+}
+
+// What stands in the file's place and is no settings file reads as empty at once and is never
+// written over: a FIFO (no writer: an open that waited for one would hold the window for ever),
+// a device that never ends, a file too large to be one.
+TEST_F(IniFileTest, WhatIsNoSettingsFileReadsAsEmptyAndIsNotReplaced) {
+  const struct {
+    const char* what;
+    int error;
+  } cases[] = {{"fifo", EINVAL}, {"device", EINVAL}, {"too large", EFBIG}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(path_);
+    const std::string what = c.what;
+    if (what == "fifo") {
+      ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    }
+    if (what == "device") std::filesystem::create_symlink("/dev/zero", path_);
+    const std::string large = "[S]\nK=big\n" + std::string(kLargestIniFile, ';');
+    if (what == "too large") WriteFileBytes(path_, large);
+    const velmora::test::Watchdog bound(std::chrono::seconds(10), "reading the settings file");
+    EXPECT_EQ(ini_.ReadString("S", "K", "default"), "default");
+    EXPECT_FALSE(ini_.ValueExists("S", "K"));
+    EXPECT_EQ(ini_.ReadError(), c.error);
+    EXPECT_THROW(ini_.WriteString("S", "K", "v"), IniFileError);
+    if (what == "too large") {
+      EXPECT_EQ(ReadFileBytes(path_), large);
+    }
+    if (what == "fifo") {
+      EXPECT_EQ(std::filesystem::status(path_).type(), std::filesystem::file_type::fifo);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path()), {}), 1);
+  }
+  std::filesystem::remove(path_);
+  WriteFileBytes(path_, "[S]\nK=v\n" + std::string(kLargestIniFile - 8, ';'));  // at the bound
+  EXPECT_EQ(ini_.ReadString("S", "K", ""), "v");
+  EXPECT_EQ(ini_.ReadError(), 0);
+}
+
+// The file's rules keep links: a link that leads nowhere yet is where the file is to be made.
+TEST_F(IniFileTest, DanglingLinkGetsItsFileMade) {
+  std::filesystem::create_directory(folder_ / "real");
+  std::filesystem::create_symlink("real/zorva.ini", path_);
+  ini_.WriteString("S", "K", "1");
+  EXPECT_TRUE(std::filesystem::is_symlink(path_));
+  EXPECT_EQ(ReadFileBytes(folder_ / "real" / "zorva.ini"), "[S]\nK=1\n");
+  EXPECT_EQ(ini_.ReadString("S", "K", ""), "1");
+  // A loop of links is refused, not followed round.
+  std::filesystem::remove(path_);
+  std::filesystem::create_symlink("ZORVA.INI", path_);
+  EXPECT_THROW(ini_.WriteString("S", "K", "2"), IniFileError);
+}
+
+// A save made as root (the console started with sudo) leaves the user's file the user's.
+TEST_F(IniFileTest, ReplacementKeepsOwnerAndGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+  WriteFileBytes(path_, "[S]\nK=1\n");
+  ::chmod(path_.c_str(), 0600);
+  ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+  ini_.WriteString("S", "K", "2");
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(ReadFileBytes(path_), "[S]\nK=2\n");
 }
 
 TEST(IniText, SetThenFindAgreeOnAwkwardContent) {
