@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -489,6 +490,64 @@ TEST(SystemDeviceOpen, ACharacterDeviceThatIsNoTerminalIsNeverOpened) {
     EXPECT_LT(::read(watch, events, sizeof events), 0) << "the node was opened";
   }
   ::close(watch);
+}
+
+// A file system that never answers: a FUSE mount whose server reads no request. Anything that
+// asks it (a stat) waits until the server goes, which `Abort` makes happen.
+class SilentFuseMount {
+ public:
+  explicit SilentFuseMount(const std::string& folder) : folder_(folder) {
+    fuse_ = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fuse_ < 0) return;
+    const std::string options = "fd=" + std::to_string(fuse_) + ",rootmode=40000,user_id=0,group_id=0";
+    mounted_ = ::mount("velmora-silent", folder_.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+  }
+  ~SilentFuseMount() {
+    Abort();
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return mounted_; }
+  void Abort() {
+    if (fuse_ >= 0) ::close(fuse_);
+    fuse_ = -1;
+  }
+
+ private:
+  std::string folder_;
+  int fuse_ = -1;
+  bool mounted_ = false;
+};
+
+TEST_F(HeldDevice, AnotherProgramsFileOnAFileSystemThatNeverAnswersDoesNotStallTheOpen) {
+  if (::geteuid() != 0) GTEST_SKIP() << "runs as root: it mounts a FUSE file system";
+  TempFolder folder;
+  const std::string mountPoint = folder.path().string() + "/silent";
+  ASSERT_EQ(::mkdir(mountPoint.c_str(), 0755), 0);
+  SilentFuseMount silent(mountPoint);
+  if (!silent.Mounted()) GTEST_SKIP() << "no FUSE here";
+  // The other program holds the mount's root; opening it as a path asks the server nothing.
+  ChildProcess holder({"/usr/bin/python3", "-c",
+                       "import os, sys, time\n"
+                       "fd = os.open(sys.argv[1], os.O_PATH)\n"
+                       "time.sleep(30)\n",
+                       mountPoint});
+  ASSERT_TRUE(holder.Started());
+  bool holding = false;
+  for (int i = 0; i < 500 && !holding; ++i) {
+    std::this_thread::sleep_for(10ms);
+    for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(holder.Pid()) + "/fd")) {
+      std::error_code ec;
+      holding = holding || std::filesystem::read_symlink(e.path(), ec).string() == mountPoint;
+    }
+  }
+  ASSERT_TRUE(holding);
+
+  auto done = std::async(std::launch::async, [&] { return OpenSystemDevice(pty_.SlavePath()); });
+  const bool answered = done.wait_for(5s) == std::future_status::ready;
+  silent.Abort();  // lets a stalled open go on, so that the test ends either way
+  EXPECT_TRUE(answered) << "the open waited for the silent file system";
+  OpenResult opened = done.get();
+  EXPECT_TRUE(opened.device) << opened.error << ": " << opened.detail;
 }
 
 TEST_F(HeldDevice, TheFarEndOfAPseudoTerminalIsNotAHolder) {
