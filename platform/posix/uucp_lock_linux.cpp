@@ -40,7 +40,6 @@ class Descriptor {
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
 
  private:
   int fd_;
@@ -52,13 +51,13 @@ std::string HolderText(pid_t pid) {
   return text;
 }
 
-const char* TemporaryPrefix = "LTMP.";
+constexpr const char* kPrivatePrefix = "LTMP.";
 
 // Writes this process's id into a private file beside the lock; returns its path, or "" with
 // errno set. The name carries the id, so that a file a killed process leaves can be told stale
 // without opening it.
 std::string WritePrivateFile(const std::string& folder) {
-  std::string path = folder + "/" + TemporaryPrefix + std::to_string(::getpid()) + ".XXXXXX";
+  std::string path = folder + "/" + kPrivatePrefix + std::to_string(::getpid()) + ".XXXXXX";
   const int fd = ::mkostemp(path.data(), O_CLOEXEC);
   if (fd < 0) return {};
   const std::string text = HolderText(::getpid());
@@ -80,9 +79,9 @@ std::string WritePrivateFile(const std::string& folder) {
 void RemoveLeftPrivateFiles(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return;
-  const size_t prefix = std::strlen(TemporaryPrefix);
+  const size_t prefix = std::strlen(kPrivatePrefix);
   while (dirent* e = ::readdir(dir)) {
-    if (std::strncmp(e->d_name, TemporaryPrefix, prefix) != 0) continue;
+    if (std::strncmp(e->d_name, kPrivatePrefix, prefix) != 0) continue;
     // The id is in the name (LTMP.<pid>.*, LTMP.<pid>) or, in older files, only inside.
     const std::string_view rest(e->d_name + prefix);
     const size_t digits = std::min(rest.find_first_not_of("0123456789"), rest.size());
