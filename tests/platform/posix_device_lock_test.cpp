@@ -466,6 +466,21 @@ TEST_F(HeldDevice, APathThroughALinkOpensAndLocksTheDeviceItself) {
   EXPECT_EQ(UucpLock::ReadHolder(LockFile()), ::getpid());
 }
 
+TEST(SystemDeviceOpen, TellsATerminalByItsNumberAlone) {
+  struct Case {
+    const char* what;
+    unsigned major, minor;
+    bool terminal;
+  } const cases[] = {
+      {"ttyS0", 4, 64, true},    {"tty", 5, 0, true},   {"pts/7", 136, 7, true},         {"pts/300", 137, 44, true},
+      {"null", 1, 3, false},     {"vcs", 7, 0, false},  {"watchdog", 10, 130, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(IsTerminalDevice(makedev(c.major, c.minor)), c.terminal);
+  }
+}
+
 // A character device that is not a terminal is refused without being opened: opening is what
 // arms a watchdog. Copies of harmless devices, made here, show whether anything opened them.
 TEST(SystemDeviceOpen, ACharacterDeviceThatIsNoTerminalIsNeverOpened) {
