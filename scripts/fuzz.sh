@@ -21,7 +21,9 @@ fi
 mkdir -p "$out"
 cmake -S . -B "$out" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON \
   -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF > "$out/configure.log" 2>&1 || { cat "$out/configure.log" >&2; exit 1; }
-mapfile -t targets < <(cmake --build "$out" --target help | sed -n 's/^\.\.\. \(.*_fuzz\)$/\1/p' | sort)
+# The targets the build defines (make prints "... name", ninja "name: phony").
+mapfile -t targets < <(cmake --build "$out" --target help | sed -n -e 's/^\.\.\. \([a-z_]*_fuzz\)$/\1/p' \
+  -e 's/^\([a-z_]*_fuzz\): .*/\1/p' | sort -u)
 if [ ${#targets[@]} -eq 0 ]; then
   echo "fuzz.sh: the build in $out has no fuzz targets" >&2
   exit 1
