@@ -1,5 +1,7 @@
 // Other programs that hold a serial device: UUCP lock files and plain opens found in /proc,
-// on pseudo-terminals made by the test and with real child processes as the other programs.
+// on pseudo-terminals made by the test and with real child processes as the other programs;
+// what a hostile lock folder or a hung file system can do to an open, several programs taking
+// over one stale lock at once, and character devices that must never be opened at all.
 #include "platform/posix/uucp_lock.h"
 
 #include <fcntl.h>
