@@ -7,13 +7,15 @@
 // `Acquire` creates the file atomically (a private file linked into place, so a reader never
 // sees it half-written). A file left by a process that no longer lives is replaced in one
 // rename while the old file is flocked, so of several programs taking over the same stale
-// lock at once exactly one gets it. One held by a living process (of any user) refuses with
-// EBUSY and names that process; one held by this process gives no lock and no refusal (the
-// device's exclusive open decides). Anything in the lock's place that is not a regular file (a
-// FIFO, a link, a folder) is never opened for reading in a way that can block or follow it: it
-// refuses the device with EBUSY and a text naming the file. Where the folder is missing or this
-// user may not write it, the lock is skipped rather than the device refused: the files are a
-// courtesy among programs, not a permission.
+// lock at once exactly one gets it; a file without a process id counts as left behind only
+// once it is a few seconds old (until then its program may still be writing it). One held by
+// a living process (of any user) refuses with EBUSY and names that process; one held by this
+// process gives no lock and no refusal (the device's exclusive open decides). Anything in the
+// lock's place that is not a regular file (a FIFO, a link, a folder) is never opened for
+// reading in a way that can block or follow it: it refuses the device with EBUSY and a text
+// naming the file. Where the folder is missing or this user may not write it, the lock is
+// skipped rather than the device refused: the files are a courtesy among programs, not a
+// permission.
 //
 // The private files (LTMP.<pid>.*) never outlive `Acquire`; those a killed process left behind
 // are removed by the next `Acquire` in the folder.

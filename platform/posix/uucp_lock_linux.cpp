@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,9 @@ namespace {
 
 // No process id reaches the kernel's PID_MAX_LIMIT (2^22 on 64-bit systems).
 constexpr long kProcessIdLimit = 4L * 1024 * 1024;
+
+// How long a lock file without a process id may still be being written by its program.
+constexpr long long kSettlingSeconds = 2;
 
 void (*pauseBeforeTakeover)() = nullptr;
 
@@ -93,6 +97,13 @@ void RemoveLeftPrivateFiles(const std::string& folder) {
     if (ProcessEnded(pid)) ::unlinkat(::dirfd(dir), e->d_name, 0);
   }
   ::closedir(dir);
+}
+
+bool WrittenJustNow(const struct stat& st) {
+  timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const long long age = static_cast<long long>(now.tv_sec) - static_cast<long long>(st.st_mtim.tv_sec);
+  return age < kSettlingSeconds && age > -kSettlingSeconds;
 }
 
 // Whether the folder refuses this user in a way that means "no locks kept here".
@@ -303,6 +314,9 @@ UucpLock::Acquired UucpLock::Acquire(const std::string& devicePath, const std::s
       return {nullptr, EBUSY,
               "устройство " + devicePath + " занято: им пользуется " + DescribeHolder(content.pid) +
                   " (файл блокировки " + lockPath + ")"};
+    // Programs that create the file first and write their id after it leave it empty for a
+    // moment: one without an id counts as left behind only once it has stood a while.
+    if (content.state == Reading::State::Unreadable && WrittenJustNow(now)) return beingTaken();
     // Written by a process that has ended, or holding no process id: nobody holds the device.
     // The new file takes the old one's place in one step, so the lock is never missing. One
     // this user may not replace (another user's, in a sticky folder) is passed over like a

@@ -56,6 +56,15 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+// Dates a file a minute back: left behind, not being written.
+void MakeOld(const std::string& path) {
+  timespec times[2] = {};
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= 60;
+  times[1] = times[0];
+  ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
 // The id of a process that has ended and been reaped.
 pid_t EndedProcessId() {
   ChildProcess child({"true"});
@@ -146,11 +155,25 @@ TEST(UucpLock, AFileLeftByAnEndedProcessIsRemovedAndTheLockTaken) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::ofstream(file, std::ios::binary) << c.content;
+    MakeOld(file);
     UucpLock::Acquired acquired = UucpLock::Acquire("/dev/ttyUSB7", folder.path().string());
     ASSERT_TRUE(acquired.lock) << acquired.detail;
     EXPECT_EQ(UucpLock::ReadHolder(file), ::getpid());
   }
   EXPECT_FALSE(Exists(file));
+}
+
+TEST(UucpLock, ALockFileWithoutAnIdJustMadeIsBeingWrittenNotLeftBehind) {
+  // Programs that create the file and then write their id leave it empty for a moment.
+  TempFolder folder;
+  const std::string file = folder.path().string() + "/LCK..ttyUSB7";
+  std::ofstream(file, std::ios::binary).flush();
+  UucpLock::Acquired acquired = UucpLock::Acquire("/dev/ttyUSB7", folder.path().string());
+  EXPECT_FALSE(acquired.lock);
+  EXPECT_EQ(acquired.error, EBUSY);
+  EXPECT_NE(acquired.detail.find(file), std::string::npos) << acquired.detail;
+  EXPECT_TRUE(Exists(file));
+  EXPECT_EQ(ReadAll(file), "");
 }
 
 TEST(UucpLock, ReadsTheHolderInEitherForm) {
