@@ -49,7 +49,8 @@ std::string SysfsEntry(dev_t device) {
 // The device's node as the kernel names it ("/dev/ttyUSB0", "/dev/pts/3"): what the link of a
 // descriptor opened on it reads. Empty when sysfs does not tell.
 std::string KernelNodePath(dev_t device) {
-  if (const std::optional<unsigned> index = PseudoTerminalIndex(device)) return "/dev/pts/" + std::to_string(*index);
+  if (const std::optional<unsigned> index = PseudoTerminalIndex(device))
+    return "/dev/pts/" + std::to_string(*index);
   std::ifstream in(SysfsEntry(device) + "/uevent");
   std::string line;
   while (std::getline(in, line))
@@ -70,7 +71,8 @@ std::optional<unsigned> MasterIndex(const std::string& fdinfoPath) {
   std::ifstream in(fdinfoPath);
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind("tty-index:", 0) == 0) return static_cast<unsigned>(std::strtoul(line.c_str() + 10, nullptr, 10));
+    if (line.rfind("tty-index:", 0) == 0)
+      return static_cast<unsigned>(std::strtoul(line.c_str() + 10, nullptr, 10));
   }
   return std::nullopt;
 }
@@ -213,7 +215,8 @@ std::string SystemErrorText(int error) {
     case EBUSY: return "устройство занято";
     case ELOOP: return "слишком много символических ссылок";
     case ENAMETOOLONG: return "слишком длинное имя";
-    default: return "системная ошибка " + std::to_string(error) + " (" + std::system_category().message(error) + ")";
+    default:
+      return "системная ошибка " + std::to_string(error) + " (" + std::system_category().message(error) + ")";
   }
 }
 

@@ -65,8 +65,9 @@ std::string PermissionDetail(const std::string& path) {
   std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
   if (!UserIsInGroup(st.st_gid)) {
     return "нет прав на открытие " + path + ": устройство принадлежит группе '" + groupName +
-           "', а пользователь " + UserName() + " в неё не входит; добавьте пользователя в эту группу (usermod -aG " +
-           groupName + " " + UserName() + ") и войдите в систему заново";
+           "', а пользователь " + UserName() +
+           " в неё не входит; добавьте пользователя в эту группу (usermod -aG " + groupName + " " +
+           UserName() + ") и войдите в систему заново";
   }
   return "нет прав на открытие " + path + ": пользователь входит в группу устройства '" + groupName +
          "', но права устройства " + mode + " не дают группе читать и писать";
@@ -78,11 +79,13 @@ std::string OpenFailureDetail(const std::string& path, int error) {
     case EACCES:
     case EPERM: return PermissionDetail(path);
     case EBUSY:
-    case EWOULDBLOCK: return "устройство " + path + " занято: его открыла другая программа или другой порт этой";
+    case EWOULDBLOCK:
+      return "устройство " + path + " занято: его открыла другая программа или другой порт этой программы";
     case ENOTTY: return path + " — не последовательное устройство";
     case EIO:
     case ENXIO:
-    case ENODEV: return "по адресу " + path + " не отвечает последовательный порт (он отключён, или за портом нет микросхемы)";
+    case ENODEV:
+      return "по адресу " + path + " не отвечает последовательный порт (он отключён, или за портом нет микросхемы)";
     default: return path + ": " + SystemErrorText(error);
   }
 }

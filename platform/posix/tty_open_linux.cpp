@@ -28,10 +28,10 @@ OpenResult OpenSystemDevice(const std::string& path) {
     lock = std::move(acquired.lock);
     // A scan cut short by its budget finds nobody more: the lock and the exclusive open guard.
     const std::vector<posix::DeviceHolder> holders = posix::ScanDeviceHolders(st.st_rdev).holders;
-    if (!holders.empty())
-      return {nullptr, EBUSY,
-              "устройство " + path + " занято: " + (holders.size() == 1 ? "им пользуется " : "им пользуются ") +
-                  posix::DescribeHolders(holders)};
+    if (!holders.empty()) {
+      const char* verb = holders.size() == 1 ? "им пользуется " : "им пользуются ";
+      return {nullptr, EBUSY, "устройство " + path + " занято: " + verb + posix::DescribeHolders(holders)};
+    }
   }
 
   posix::TtyLineDriver::Opened opened = posix::TtyLineDriver::Open(path);
@@ -41,7 +41,8 @@ OpenResult OpenSystemDevice(const std::string& path) {
   std::unique_ptr<CommDevice> device = MakeCommCore(std::move(opened.driver), &error);
   if (!device) {
     if (error == 0) error = ENOMEM;
-    return {nullptr, error, "устройство " + path + " открылось, но запустить его поток ввода-вывода не удалось"};
+    return {nullptr, error,
+            "устройство " + path + " открылось, но запустить его поток ввода-вывода не удалось"};
   }
   return {std::move(device), 0, {}};
 }

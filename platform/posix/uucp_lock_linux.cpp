@@ -177,7 +177,8 @@ UucpLock::Reading ReadOpenedLockFile(int fd) {
   return r;
 }
 
-std::string NotAFileText(const std::string& devicePath, const std::string& lockPath, const std::string& kind) {
+std::string NotAFileText(const std::string& devicePath, const std::string& lockPath,
+                         const std::string& kind) {
   return "на месте файла блокировки " + lockPath + " находится " + kind +
          ", а не файл с номером процесса: занято ли устройство " + devicePath +
          ", по нему не понять; если устройство свободно, удалите " + lockPath;
@@ -185,6 +186,10 @@ std::string NotAFileText(const std::string& devicePath, const std::string& lockP
 
 std::string CannotWriteText(const std::string& lockPath, int error) {
   return "не удаётся записать файл блокировки " + lockPath + ": " + SystemErrorText(error);
+}
+
+std::string CannotReadText(const std::string& lockPath, int error) {
+  return "не удаётся прочитать файл блокировки " + lockPath + ": " + SystemErrorText(error);
 }
 
 }  // namespace
@@ -206,7 +211,9 @@ std::string UucpLock::FileName(const std::string& devicePath) {
 }
 
 pid_t UucpLock::ParseHolder(std::string_view bytes) {
-  auto isText = [](char c) { return (c >= '0' && c <= '9') || c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  auto isText = [](char c) {
+    return (c >= '0' && c <= '9') || c == ' ' || c == '\t' || c == '\n' || c == '\r';
+  };
   bool allText = true;
   for (char c : bytes) allText = allText && isText(c);
   if (bytes.size() == 4 && !allText) {
@@ -260,10 +267,13 @@ UucpLock::Acquired UucpLock::Acquire(const std::string& devicePath, const std::s
     const int error = errno;
     return {nullptr, error, CannotWriteText(lockPath, error)};
   }
-  auto taken = [&] { return Acquired{std::unique_ptr<UucpLock>(new UucpLock(lockPath, mine.st_dev, mine.st_ino)), 0, {}}; };
+  auto taken = [&] {
+    return Acquired{std::unique_ptr<UucpLock>(new UucpLock(lockPath, mine.st_dev, mine.st_ino)), 0, {}};
+  };
   auto beingTaken = [&] {
     return Acquired{nullptr, EBUSY,
-                    "устройство " + devicePath + " сейчас занимает другая программа (файл блокировки " + lockPath + ")"};
+                    "устройство " + devicePath + " сейчас занимает другая программа (файл блокировки " +
+                        lockPath + ")"};
   };
 
   // A lock file that vanishes or is replaced between the steps is looked at again; three times
@@ -287,8 +297,7 @@ UucpLock::Acquired UucpLock::Acquire(const std::string& devicePath, const std::s
           // Another user's file this one may not read: like a folder it may not write, no
           // reason to refuse the device; its exclusive open still guards it.
           if (LockingUnavailable(opened.error)) return {};
-          return {nullptr, opened.error,
-                  "не удаётся прочитать файл блокировки " + lockPath + ": " + SystemErrorText(opened.error)};
+          return {nullptr, opened.error, CannotReadText(lockPath, opened.error)};
       }
     }
     Descriptor held(fd);
@@ -297,15 +306,15 @@ UucpLock::Acquired UucpLock::Acquire(const std::string& devicePath, const std::s
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno == EWOULDBLOCK) return beingTaken();
       const int error = errno;
-      return {nullptr, error, "не удаётся прочитать файл блокировки " + lockPath + ": " + SystemErrorText(error)};
+      return {nullptr, error, CannotReadText(lockPath, error)};
     }
     struct stat now {};
-    if (::lstat(lockPath.c_str(), &now) != 0 || now.st_dev != seen.st_dev || now.st_ino != seen.st_ino) continue;
+    if (::lstat(lockPath.c_str(), &now) != 0 || now.st_dev != seen.st_dev || now.st_ino != seen.st_ino)
+      continue;
 
     const Reading content = ReadOpenedLockFile(fd);
     if (content.state == Reading::State::Failed)
-      return {nullptr, content.error,
-              "не удаётся прочитать файл блокировки " + lockPath + ": " + SystemErrorText(content.error)};
+      return {nullptr, content.error, CannotReadText(lockPath, content.error)};
     if (content.pid == ::getpid()) {
       // Another port of this program: its own exclusive open decides, and its file stays.
       return {};
@@ -326,8 +335,8 @@ UucpLock::Acquired UucpLock::Acquire(const std::string& devicePath, const std::s
     const int error = errno;
     if (LockingUnavailable(error)) return {};
     return {nullptr, error,
-            "файл блокировки " + lockPath + " оставлен завершившейся программой, и его не удаётся заменить: " +
-                SystemErrorText(error)};
+            "файл блокировки " + lockPath +
+                " оставлен завершившейся программой, и его не удаётся заменить: " + SystemErrorText(error)};
   }
   return beingTaken();
 }

@@ -105,7 +105,8 @@ class TestPortSettings : public QObject {
 
   void okOnAPortThatStillFailsTriesOnceAndSavesAllTheSame() {
     WindowFixture f;
-    auto device = std::make_shared<RefusingDevice>(EBUSY, "устройство /dev/ttyUSB0 занято: его открыла другая программа или другой порт этой");
+    auto device = std::make_shared<RefusingDevice>(
+        EBUSY, "устройство /dev/ttyUSB0 занято: его открыла другая программа или другой порт этой программы");
     MainWindow& window = f.Start(device);
     QCOMPARE(device->opens, 1);
     WhenShown<ParametersDialog>([](ParametersDialog& d) {
