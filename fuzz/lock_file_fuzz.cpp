@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(pid >= 0 && pid < 4 * 1024 * 1024);
 
   bool allText = true;
-  for (char c : bytes) allText = allText && ((c >= '0' && c <= '9') || c == ' ' || c == '\t' || c == '\n' || c == '\r');
+  for (char c : bytes)
+    allText = allText && ((c >= '0' && c <= '9') || c == ' ' || c == '\t' || c == '\n' || c == '\r');
   if (allText && pid > 0) {
     // Text: the id is the first run of digits.
     std::string_view run = bytes.substr(bytes.find_first_of("0123456789"));

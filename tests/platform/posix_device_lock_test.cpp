@@ -249,7 +249,8 @@ TEST(UucpLock, SomethingOtherThanAFileInTheLocksPlaceRefusesNamingItAndStays) {
     std::function<int()> plant;
   } const cases[] = {
       {"FIFO", [&] { return ::mkfifo(file.c_str(), 0644); }},
-      {"link to a living holder's lock", [&] { return ::symlink((dir + "/elsewhere").c_str(), file.c_str()); }},
+      {"link to a living holder's lock",
+       [&] { return ::symlink((dir + "/elsewhere").c_str(), file.c_str()); }},
       {"folder", [&] { return ::mkdir(file.c_str(), 0755); }},
   };
   for (const Case& c : cases) {
@@ -315,8 +316,11 @@ TEST(UucpLock, OfManyTakingOverAStaleLockAtOnceExactlyOneGetsIt) {
       char byte;
       (void)::read(start[0], &byte, 1);  // all go at once, when the parent closes its end
       UucpLock::Acquired acquired = UucpLock::Acquire("/dev/ttyUSB7", dir);
-      const Report report{acquired.lock ? 'L' : acquired.error == EBUSY ? 'B' : acquired.error == 0 ? 'N' : 'E',
-                          ::getpid()};
+      const char outcome = acquired.lock            ? 'L'
+                           : acquired.error == EBUSY ? 'B'
+                           : acquired.error == 0     ? 'N'
+                                                     : 'E';
+      const Report report{outcome, ::getpid()};
       (void)::write(results[1], &report, sizeof report);
       (void)::read(release[0], &byte, 1);  // holds the lock until the parent has looked
       acquired.lock.reset();
@@ -444,7 +448,8 @@ TEST_F(HeldDevice, AProgramThatOpenedTheDevicePlainlyIsNamedAndTheOpenRefused) {
   OpenResult opened = OpenSystemDevice(pty_.SlavePath());
   EXPECT_FALSE(opened.device);
   EXPECT_EQ(opened.error, EBUSY);
-  EXPECT_NE(opened.detail.find("cat (процесс " + std::to_string(cat.Pid()) + ")"), std::string::npos) << opened.detail;
+  EXPECT_NE(opened.detail.find("cat (процесс " + std::to_string(cat.Pid()) + ")"), std::string::npos)
+      << opened.detail;
   EXPECT_FALSE(Exists(LockFile())) << "a refused open leaves no lock file";
 
   // Once cat has gone, the device opens.
@@ -497,8 +502,8 @@ TEST(SystemDeviceOpen, TellsATerminalByItsNumberAlone) {
     unsigned major, minor;
     bool terminal;
   } const cases[] = {
-      {"ttyS0", 4, 64, true},    {"tty", 5, 0, true},   {"pts/7", 136, 7, true},         {"pts/300", 137, 44, true},
-      {"null", 1, 3, false},     {"vcs", 7, 0, false},  {"watchdog", 10, 130, false},
+      {"ttyS0", 4, 64, true}, {"tty", 5, 0, true},  {"pts/7", 136, 7, true}, {"pts/300", 137, 44, true},
+      {"null", 1, 3, false},  {"vcs", 7, 0, false}, {"watchdog", 10, 130, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -575,7 +580,8 @@ TEST_F(HeldDevice, AnotherProgramsFileOnAFileSystemThatNeverAnswersDoesNotStallT
   bool holding = false;
   for (int i = 0; i < 500 && !holding; ++i) {
     std::this_thread::sleep_for(10ms);
-    for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(holder.Pid()) + "/fd")) {
+    const std::string fds = "/proc/" + std::to_string(holder.Pid()) + "/fd";
+    for (const auto& e : std::filesystem::directory_iterator(fds)) {
       std::error_code ec;
       holding = holding || std::filesystem::read_symlink(e.path(), ec).string() == mountPoint;
     }
