@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (AddressSanitizer and UndefinedBehaviorSanitizer) into
-# their own folder and runs each for a bounded time.
+# Configures and builds the libFuzzer targets with clang (CMake, VELMORA_FUZZ: the program's own
+# libraries with AddressSanitizer and UndefinedBehaviorSanitizer) in their own folder, then runs
+# each for a bounded time.
 #
 #   scripts/fuzz.sh [seconds per target, default 30] [build folder, default build/fuzz]
 #
@@ -16,29 +17,31 @@ if ! command -v "$cxx" >/dev/null; then
   echo "fuzz.sh: $cxx not found; install clang to fuzz" >&2
   exit 0
 fi
+
 mkdir -p "$out"
+cmake -S . -B "$out" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON \
+  -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF > "$out/configure.log" 2>&1 || { cat "$out/configure.log" >&2; exit 1; }
+# The targets the build defines (make prints "... name", ninja "name: phony").
+mapfile -t targets < <(cmake --build "$out" --target help | sed -n -e 's/^\.\.\. \([a-z_]*_fuzz\)$/\1/p' \
+  -e 's/^\([a-z_]*_fuzz\): .*/\1/p' | sort -u)
+if [ ${#targets[@]} -eq 0 ]; then
+  echo "fuzz.sh: the build in $out has no fuzz targets" >&2
+  exit 1
+fi
+echo "== building ${targets[*]}"
+cmake --build "$out" -j "${JOBS:-2}" --target "${targets[@]}"
 
-flags=(-std=c++20 -g -O1 -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
-# Each target with the sources it exercises.
-declare -A sources=(
-  [ini_text]="port/text_forms.cpp port/ini_file.cpp port/atomic_file.cpp"
-  [parsers]="port/text_forms.cpp port/ini_file.cpp port/atomic_file.cpp"
-  [parmrk_decoder]="platform/posix/parmrk_decoder.cpp"
-)
-targets=(ini_text parsers parmrk_decoder)
-
+# The Qt-linked targets draw nothing, and need no display.
+export QT_QPA_PLATFORM=offscreen
 for t in "${targets[@]}"; do
-  echo "== building $t"
-  # shellcheck disable=SC2086  # the source list is meant to split into words
-  "$cxx" "${flags[@]}" "fuzz/${t}_fuzz.cpp" ${sources[$t]} -o "$out/${t}_fuzz"
-done
-
-for t in "${targets[@]}"; do
+  name=${t%_fuzz}
   echo "== running $t for ${seconds}s"
-  corpus="$out/corpus-$t"
+  corpus="$out/corpus-$name"
   mkdir -p "$corpus"
+  seeds=()
+  [ -d "fuzz/corpus/$name" ] && seeds=("$PWD/fuzz/corpus/$name")
   # The checked-in seeds stay read-only; new finds go to the build folder's corpus.
-  (cd "$out" && "./${t}_fuzz" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
-      "corpus-$t" "$OLDPWD/fuzz/corpus/$t")
+  (cd "$out" && "./fuzz/$t" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+      "corpus-$name" "${seeds[@]}")
 done
 echo "fuzz.sh: no crash"

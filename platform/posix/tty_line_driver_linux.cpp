@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "platform/event.h"
+#include "platform/posix/device_holders.h"
 #include "platform/posix/signal_stopped_thread_linux.h"
 
 namespace velmora::platform::posix {
@@ -54,7 +55,7 @@ bool UserIsInGroup(gid_t gid) {
 
 std::string PermissionDetail(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return "no permission to open " + path;
+  if (::stat(path.c_str(), &st) != 0) return "нет прав на открытие " + path;
   std::vector<char> buf(16384);
   group gr{};
   group* found = nullptr;
@@ -63,26 +64,29 @@ std::string PermissionDetail(const std::string& path) {
   char mode[8];
   std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
   if (!UserIsInGroup(st.st_gid)) {
-    return "no permission to open " + path + ": the device belongs to the group '" + groupName +
-           "' and the user " + UserName() + " is not in it; add the user to that group (usermod -aG " +
-           groupName + " " + UserName() + ") and log in again";
+    return "нет прав на открытие " + path + ": устройство принадлежит группе '" + groupName +
+           "', а пользователь " + UserName() +
+           " в неё не входит; добавьте пользователя в эту группу (usermod -aG " + groupName + " " +
+           UserName() + ") и войдите в систему заново";
   }
-  return "no permission to open " + path + ": the user is in its group '" + groupName +
-         "', but the device's mode " + mode + " does not let the group read and write it";
+  return "нет прав на открытие " + path + ": пользователь входит в группу устройства '" + groupName +
+         "', но права устройства " + mode + " не дают группе читать и писать";
 }
 
 std::string OpenFailureDetail(const std::string& path, int error) {
   switch (error) {
-    case ENOENT: return "there is no device " + path;
+    case ENOENT: return "нет устройства " + path;
     case EACCES:
     case EPERM: return PermissionDetail(path);
     case EBUSY:
-    case EWOULDBLOCK: return path + " is in use: another program, or another port of this one, has it open";
-    case ENOTTY: return path + " is not a serial device";
+    case EWOULDBLOCK:
+      return "устройство " + path + " занято: его открыла другая программа или другой порт этой программы";
+    case ENOTTY: return path + " — не последовательное устройство";
     case EIO:
     case ENXIO:
-    case ENODEV: return "no serial hardware answers at " + path + " (unplugged, or a port without a chip behind it)";
-    default: return path + ": " + std::system_category().message(error);
+    case ENODEV:
+      return "по адресу " + path + " не отвечает последовательный порт (он отключён, или за портом нет микросхемы)";
+    default: return path + ": " + SystemErrorText(error);
   }
 }
 

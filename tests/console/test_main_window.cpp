@@ -304,7 +304,7 @@ class TestMainWindow : public QObject {
     QCOMPARE(f.boxes.size(), 1);
     // The exact text, then the system's reason in the operator's terms.
     QCOMPARE(f.boxes[0], kLinkErrorPrefix + port::EComPort(port::kErrOpen, ENOENT).what() + kLinkErrorSuffix +
-                             "\n\nThere is no device /dev/COM1.");
+                             "\n\nНет устройства /dev/COM1.");
     QVERIFY(!window.Port().Connected());
     QCOMPARE(window.PanelText(StatusPanel::State), QString("ОШИБКА"));
     for (StatusPanel panel : {StatusPanel::Rts, StatusPanel::Cts, StatusPanel::Dsr})

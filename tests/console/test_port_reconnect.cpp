@@ -300,7 +300,7 @@ class TestPortReconnect : public QObject {
     MainWindow& window = f.Start();
     QVERIFY(!window.Port().Connected());
     QCOMPARE(f.boxes.size(), 1);
-    QVERIFY2(f.boxes.first().contains(QStringLiteral("cat (pid %1)").arg(cat.Pid())), qPrintable(f.boxes.first()));
+    QVERIFY2(f.boxes.first().contains(QStringLiteral("cat (процесс %1)").arg(cat.Pid())), qPrintable(f.boxes.first()));
     QVERIFY2(f.boxes.first().contains(QString::fromStdString(pty.SlavePath())), qPrintable(f.boxes.first()));
   }
 

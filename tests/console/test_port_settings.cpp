@@ -117,7 +117,8 @@ class TestPortSettings : public QObject {
 
   void okOnAPortThatStillFailsTriesOnceAndSavesAllTheSame() {
     WindowFixture f;
-    auto device = std::make_shared<RefusingDevice>(EBUSY, "/dev/ttyUSB0 is in use: another program has it open");
+    auto device = std::make_shared<RefusingDevice>(
+        EBUSY, "устройство /dev/ttyUSB0 занято: его открыла другая программа или другой порт этой программы");
     MainWindow& window = f.Start(device);
     QCOMPARE(device->opens, 1);
     WhenShown<ParametersDialog>([](ParametersDialog& d) {
@@ -135,19 +136,20 @@ class TestPortSettings : public QObject {
   void theLinkErrorBoxAddsWhatTheOperatorCanDo() {
     WindowFixture f;
     f.Start(std::make_shared<RefusingDevice>(
-        EACCES, "no permission to open /dev/ttyUSB0: the device belongs to the group 'dialout' and the user op "
-                "is not in it; add the user to that group (usermod -aG dialout op) and log in again"));
+        EACCES, "нет прав на открытие /dev/ttyUSB0: устройство принадлежит группе 'dialout', а пользователь op "
+                "в неё не входит; добавьте пользователя в эту группу (usermod -aG dialout op) и войдите в систему "
+                "заново"));
     QCOMPARE(f.boxes.size(), 1);
     QCOMPARE(f.boxes[0], kLinkErrorPrefix + port::EComPort(port::kErrOpen, EACCES).what() + kLinkErrorSuffix +
-                             "\n\nNo permission to open /dev/ttyUSB0: the device belongs to the group 'dialout' "
-                             "and the user op is not in it; add the user to that group (usermod -aG dialout op) "
-                             "and log in again.");
+                             "\n\nНет прав на открытие /dev/ttyUSB0: устройство принадлежит группе 'dialout', "
+                             "а пользователь op в неё не входит; добавьте пользователя в эту группу "
+                             "(usermod -aG dialout op) и войдите в систему заново.");
   }
 
   void aPortChosenThatCannotBeOpenedIsALinkError() {
     WindowFixture f;
     auto loopback = platform::sim::LoopbackPlug::Create();
-    auto refusing = std::make_shared<RefusingDevice>(ENOENT, "there is no device /dev/ttyUSB7");
+    auto refusing = std::make_shared<RefusingDevice>(ENOENT, "нет устройства /dev/ttyUSB7");
     f.directory->Add("REFUSING", refusing);
     MainWindow& window = f.Start(loopback->Endpoint());
     QVERIFY(window.Port().Connected());
@@ -158,7 +160,7 @@ class TestPortSettings : public QObject {
     f.Child<QAction>("N8")->trigger();
     QCOMPARE(refusing->opens, 1);  // the dialog's reopen, not a second try by the window
     QCOMPARE(f.boxes.size(), 1);
-    QVERIFY2(f.boxes[0].endsWith("\n\nThere is no device /dev/ttyUSB7."), qPrintable(f.boxes[0]));
+    QVERIFY2(f.boxes[0].endsWith("\n\nНет устройства /dev/ttyUSB7."), qPrintable(f.boxes[0]));
     QVERIFY(f.displayed.isEmpty());
     QVERIFY(!window.Port().Connected());
     QVERIFY(!loopback->IsOpen());

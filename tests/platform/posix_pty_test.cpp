@@ -333,7 +333,7 @@ TEST(PosixOpen, ASecondOpenIsRefusedAlsoForRootAndTheFirstCloseReleasesIt) {
   OpenResult second = OpenSystemDevice(pair.SlavePath());
   EXPECT_FALSE(second.device);
   EXPECT_EQ(second.error, EWOULDBLOCK);  // the lock, which root cannot pass either
-  EXPECT_NE(second.detail.find("in use"), std::string::npos) << second.detail;
+  EXPECT_NE(second.detail.find("занято"), std::string::npos) << second.detail;
 
   if (::geteuid() == 0) {
     // A user without root is stopped by TIOCEXCL before the lock.
@@ -435,7 +435,7 @@ TEST(PosixOpen, FailuresCarryTheSystemNumberAndWhatToDo) {
   ::unlink(lockFile.c_str());
   EXPECT_EQ(denied.error, EACCES);
   EXPECT_NE(denied.detail.find("'" + groupName + "'"), std::string::npos) << denied.detail;
-  EXPECT_NE(denied.detail.find("not in it"), std::string::npos) << denied.detail;
+  EXPECT_NE(denied.detail.find("в неё не входит"), std::string::npos) << denied.detail;
 }
 
 }  // namespace
