@@ -145,8 +145,16 @@ TtyLineDriver::Opened TtyLineDriver::Open(const std::string& path) {
   unsigned int lsr = 0;
   d->hasLineStatus_ = ::ioctl(fd, TIOCSERGETLSR, &lsr) == 0;
   serial_struct serial{};
-  if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && serial.xmit_fifo_size > 0)
-    d->fifoDepth_ = static_cast<uint32_t>(serial.xmit_fifo_size);
+  if (::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+    if (serial.xmit_fifo_size > 0) d->fifoDepth_ = static_cast<uint32_t>(serial.xmit_fifo_size);
+    // The classic UARTs divide their base rate by a whole number; the driver accepts any rate up
+    // to the base and reports it back as asked, so a rate far from every divisor goes unnoticed
+    // (31250 on a 16550 runs at 28800). Other chips (USB adapters, fractional dividers, the
+    // "magic multiplier" ones) make their rates otherwise and are left to the readback.
+    const bool wholeDivisor = serial.type >= PORT_8250 && serial.type <= PORT_16550A &&
+                              !(static_cast<unsigned>(serial.flags) & ASYNC_MAGIC_MULTIPLIER);
+    if (wholeDivisor && serial.baud_base > 0) d->divisorBase_ = static_cast<uint32_t>(serial.baud_base);
+  }
   ReadTermios(fd, d->applied_);
   d->ReadCounters(d->rxCounters_);
   return {std::move(d), 0, {}};
@@ -212,6 +220,8 @@ void TtyLineDriver::WatchModemLines(const std::atomic<bool>& stopRequested) {
 Status TtyLineDriver::Apply(const Dcb& dcb) {
   TranslateResult wanted = TranslateDcb(dcb, pseudoTerminal_ ? LineKind::PseudoTerminal : LineKind::Serial);
   if (wanted.error != 0) return Status::Failed(wanted.error);
+  // Refused before the line is touched: it keeps running as it was.
+  if (divisorBase_ != 0 && !DivisorReachesRate(divisorBase_, wanted.termios.ospeed)) return Status::Failed(EINVAL);
   if (int e = WriteTermios(fd_, wanted.termios); e != 0) return Status::Failed(e);
   TtyTermios got;
   if (int e = ReadTermios(fd_, got); e != 0) return Status::Failed(e);

@@ -105,6 +105,7 @@ class TtyLineDriver final : public LineDriver {
   bool hasCounters_ = false;    // TIOCGICOUNT works
   bool hasLineStatus_ = false;  // TIOCSERGETLSR works
   uint32_t fifoDepth_ = 16;
+  uint32_t divisorBase_ = 0;  // a UART dividing this base rate by a whole number; 0: another kind
   TtyTermios applied_;
 
   ParmrkDecoder decoder_;
