@@ -31,6 +31,7 @@
 #include "port/error_display.h"
 #include "tests/drivers/kernel_line.h"
 #include "tests/support/process_cpu.h"
+#include "tests/support/watchdog.h"
 
 namespace velmora::port {
 namespace {
@@ -179,6 +180,8 @@ class DriverPortTest : public ::testing::Test {
     port.OpenPort();
   }
 
+  // A call that blocks for good ends the run with a message, well within the host's bound.
+  velmora::test::Watchdog watchdog_{150s, ::testing::UnitTest::GetInstance()->current_test_info()->name()};
   TComPort port{"ComPort1"};
   std::vector<std::string> shown;
   TComErrors errorsSeen;
@@ -452,6 +455,8 @@ INSTANTIATE_TEST_SUITE_P(Lines, CycleTest, ::testing::Values(kUart, kUsb));
 // again with the same settings and bytes flow.
 TEST_F(DriverPortTest, TheAdapterPulledMidFloodIsReleasedAndOpensAgainWhenBack) {
   port.SetCustomBaudRate(230400);
+  // A write the lost device never finishes returns after this instead of blocking the loop.
+  port.Timeouts().SetWriteTotalConstant(2000);
   OpenAt(kUsb, brCustom);
   // The port keeps the event of its blocking calls between them: not part of the device.
   EXPECT_EQ(RoundTrip("warm"), "warm");
