@@ -144,6 +144,7 @@ TtyLineDriver::Opened TtyLineDriver::Open(const std::string& path) {
   d->hasCounters_ = ::ioctl(fd, TIOCGICOUNT, &icount) == 0;
   unsigned int lsr = 0;
   d->hasLineStatus_ = ::ioctl(fd, TIOCSERGETLSR, &lsr) == 0;
+  d->lineStatusSeenEmpty_ = d->hasLineStatus_ && (lsr & TIOCSER_TEMT) != 0;
   serial_struct serial{};
   if (::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
     if (serial.xmit_fifo_size > 0) d->fifoDepth_ = static_cast<uint32_t>(serial.xmit_fifo_size);
@@ -306,7 +307,14 @@ bool TtyLineDriver::TransmitterEmpty() {
   if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
   std::optional<bool> transmitterEmptyBit;
   unsigned int lsr = 0;
-  if (hasLineStatus_ && ::ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) transmitterEmptyBit = (lsr & TIOCSER_TEMT) != 0;
+  if (hasLineStatus_ && ::ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) {
+    const bool empty = (lsr & TIOCSER_TEMT) != 0;
+    lineStatusSeenEmpty_ = lineStatusSeenEmpty_ || empty;
+    // A driver may answer the call with a bit that never sets: the FTDI driver passes on what the
+    // adapter's status packets say, and an adapter that leaves the bit out reads "not empty" for
+    // good. Until the bit has been seen set, the queue and the FIFO's drain time decide.
+    if (lineStatusSeenEmpty_) transmitterEmptyBit = empty;
+  }
   return txCheck_.Check(clock_->Now(), CharacterTime(), fifoDepth_, static_cast<uint32_t>(queued),
                         transmitterEmptyBit);
 }

@@ -2,11 +2,13 @@
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace velmora::drivers_test {
@@ -21,14 +23,41 @@ std::string KernelLine::Describe() const {
   return text;
 }
 
+namespace {
+
+// This process's descriptor of `path`; -1 when it has none.
+int OpenDescriptorOf(const std::string& path) {
+  int found = -1;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (dirent* e = readdir(dir)) {
+      if (e->d_name[0] == '.') continue;
+      const std::string link = std::string("/proc/self/fd/") + e->d_name;
+      char target[256] = {};
+      const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+      if (n > 0 && path == std::string(target, static_cast<size_t>(n))) found = std::atoi(e->d_name);
+    }
+    closedir(dir);
+  }
+  return found;
+}
+
+}  // namespace
+
+std::string ReadOutputLines(const std::string& path, bool& dtr, bool& rts) {
+  const int fd = OpenDescriptorOf(path);
+  if (fd < 0) return path + " is not open in this process";
+  int bits = 0;
+  if (::ioctl(fd, TIOCMGET, &bits) != 0) return "TIOCMGET on " + path + ": " + std::strerror(errno);
+  dtr = (bits & TIOCM_DTR) != 0;
+  rts = (bits & TIOCM_RTS) != 0;
+  return {};
+}
+
 std::string ReadKernelLine(const std::string& path, KernelLine& line) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return "open " + path + ": " + std::strerror(errno);
+  const int fd = OpenDescriptorOf(path);
+  if (fd < 0) return path + " is not open in this process";
   struct termios2 t {};
-  const int rc = ::ioctl(fd, TCGETS2, &t);
-  const int error = errno;
-  ::close(fd);
-  if (rc != 0) return "TCGETS2 on " + path + ": " + std::strerror(error);
+  if (::ioctl(fd, TCGETS2, &t) != 0) return "TCGETS2 on " + path + ": " + std::strerror(errno);
   line.outputSpeed = t.c_ospeed;
   line.inputSpeed = t.c_ispeed;
   switch (t.c_cflag & CSIZE) {

@@ -1,6 +1,8 @@
 #pragma once
-// The line settings a tty driver holds, read back with TCGETS2 on a descriptor of its own.
-// Kept apart so that the kernel's termios2 header meets no other terminal header.
+// The line settings and output lines a tty driver holds, read on the descriptor the port under
+// test has open (found in /proc/self/fd). A second open of the device would not do: every open
+// of a tty raises DTR and RTS. Kept apart so that the kernel's termios2 header meets no other
+// terminal header.
 
 #include <cstdint>
 #include <string>
@@ -24,8 +26,11 @@ struct KernelLine {
   std::string Describe() const;
 };
 
-// Opens `path` a second time (the port under test holds it exclusively; root may still open
-// it) and reads the driver's line settings. Empty text on success, else why it failed.
+// The driver's line settings for `path`, which this process has open. Empty text on success,
+// else why it failed.
 std::string ReadKernelLine(const std::string& path, KernelLine& line);
+
+// DTR and RTS as the driver holds them (TIOCMGET); the same contract.
+std::string ReadOutputLines(const std::string& path, bool& dtr, bool& rts);
 
 }  // namespace velmora::drivers_test
