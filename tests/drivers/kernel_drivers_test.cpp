@@ -392,6 +392,43 @@ TEST_P(OutputLinesTest, DtrAndRtsAreAsSetFromTheOpenOn) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, OutputLinesTest, ::testing::Values(kUart, kUsb));
 
+// --- output held back at the close --------------------------------------------------------
+
+// With XON/XOFF output flow the far end's XOFF (here our own, echoed back) stops the 8250
+// driver's output; what it still holds would keep a plain close waiting for the tty's closing
+// wait (30 s). The port lets the close go at once, and the line opens and carries bytes again
+// after it. (The emulated FTDI adapter ignores flow control, so nothing is held there.)
+TEST_F(DriverPortTest, OutputStoppedByXoffDoesNotHoldTheClose) {
+  const std::string device = kUart;
+  port.FlowControl().SetXonXoffOut(true);
+  OpenAt(device, br9600);
+  port.WriteText(std::string(1, port.FlowControl().XoffChar()));
+  Serve([] { return false; }, 500ms);  // the XOFF comes back and stops the output
+  const std::string held(4000, 'h');
+  port.Timeouts().SetWriteTotalMultiplier(0);
+  port.Timeouts().SetWriteTotalConstant(1000);
+  EXPECT_LT(port.WriteText(held), static_cast<int>(held.size())) << "nothing was held back";
+  const auto start = std::chrono::steady_clock::now();
+  port.ClosePort();
+  const auto closing = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(closing, 10s) << "the close waited for output that could not leave";
+  port.FlowControl().SetXonXoffOut(false);
+  port.OpenPort();
+  // What was held may still come first; the fresh bytes arrive after it.
+  port.WriteText("free again");
+  std::string text;
+  Serve(
+      [&] {
+        const int waiting = port.InputQueueCount();
+        std::string chunk;
+        if (waiting > 0) port.ReadText(chunk, waiting);
+        text += chunk;
+        return text.find("free again") != std::string::npos;
+      },
+      15s);
+  EXPECT_NE(text.find("free again"), std::string::npos) << text.size() << " bytes came back";
+}
+
 // --- break ---------------------------------------------------------------------------------
 
 // The host sends a telnet BREAK into the 8250's socket, then "Z": the UART sees a break
@@ -508,7 +545,8 @@ INSTANTIATE_TEST_SUITE_P(Lines, CycleTest, ::testing::Values(kUart, kUsb));
 // again with the same settings and bytes flow.
 TEST_F(DriverPortTest, TheAdapterPulledMidFloodIsReleasedAndOpensAgainWhenBack) {
   port.SetCustomBaudRate(230400);
-  // A write the lost device never finishes returns after this instead of blocking the loop.
+  // A write the lost device never finishes returns after two seconds instead of blocking the loop.
+  port.Timeouts().SetWriteTotalMultiplier(0);
   port.Timeouts().SetWriteTotalConstant(2000);
   OpenAt(kUsb, brCustom);
   // The port keeps the event of its blocking calls between them: not part of the device.
