@@ -11,8 +11,8 @@ Nothing here waits without a bound: every wait takes a deadline, and the machine
 its object is closed.
 """
 
+import ctypes
 import glob
-import gzip
 import io
 import os
 import shlex
@@ -43,8 +43,12 @@ def find_kernel():
             found.append((version, image))
     if not found:
         raise Unavailable("no kernel with modules under /boot and /lib/modules (package linux-image-amd64)")
-    found.sort(key=lambda v: [int(p) if p.isdigit() else p for p in v[0].replace("-", ".").split(".")])
-    return found[-1]
+    found.sort(key=lambda v: [(0, int(p), "") if p.isdigit() else (1, 0, p) for p in v[0].replace("-", ".").split(".")])
+    version, image = found[-1]
+    # Debian installs the kernel image readable by root only.
+    if not os.access(image, os.R_OK):
+        raise Unavailable(f"{image} is readable only by root")
+    return version, image
 
 
 def check_tools():
@@ -147,6 +151,14 @@ def build_initramfs(path, version, command):
         f.write(archive.finish())
 
 
+def _child_setup():
+    os.nice(10)
+    # The machine goes with whoever started it, also when that one is killed (a test runner's
+    # timeout): a machine left running would take a core for good.
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, 9, 0, 0, 0)
+
+
 class Machine:
     """One running machine. `lines()` yields the console's lines; `usb_line` and `uart_line` are
     connected sockets to the host ends of ttyUSB0 and ttyS1 (the latter in telnet mode)."""
@@ -177,7 +189,7 @@ class Machine:
             "-monitor", f"unix:{monitor},server=on,wait=off",
         ]
         self.process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT, preexec_fn=lambda: os.nice(10))
+                                        stderr=subprocess.STDOUT, preexec_fn=_child_setup)
         self.usb_line = self._connect(usb)
         self.uart_line = self._connect(uart)
         self.monitor = self._connect(monitor)
