@@ -93,6 +93,20 @@ struct Footprint {
   std::string what = "descriptors:" + Describe("/proc/self/fd", "") + "\nthreads:" + Describe("/proc/self/task", "/comm");
 };
 
+// The footprint once it holds still. A joined thread can stay listed for a moment: the join
+// returns when the thread's id is cleared, before the kernel takes it off the list, and under
+// the machine's emulation that moment is long enough to be seen.
+Footprint SettledFootprint() {
+  Footprint last;
+  for (int i = 0; i < 100; ++i) {
+    std::this_thread::sleep_for(20ms);
+    Footprint now;
+    if (now.descriptors == last.descriptors && now.threads == last.threads) return now;
+    last = now;
+  }
+  return last;
+}
+
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
@@ -519,8 +533,9 @@ TEST_P(CycleTest, OpeningAndClosingLeavesNothingBehind) {
   port.SetBaudRate(br115200);
   port.OpenPort();
   port.ClosePort();
-  const Footprint before;
-  // Each cycle costs about 60 ms under the machine's software emulation.
+  const Footprint before = SettledFootprint();
+  // A cycle takes 60 to 90 ms under the machine's software emulation: a thousand on each line
+  // would take two of the run's five minutes.
   constexpr int kCycles = 300;
   for (int i = 0; i < kCycles; ++i) {
     port.OpenPort();
@@ -529,7 +544,7 @@ TEST_P(CycleTest, OpeningAndClosingLeavesNothingBehind) {
     port.ClosePort();
     ASSERT_FALSE(Exists(LockPath(device))) << "cycle " << i;
   }
-  const Footprint after;
+  const Footprint after = SettledFootprint();
   EXPECT_EQ(after.descriptors, before.descriptors) << before.what << "\n" << after.what;
   EXPECT_EQ(after.threads, before.threads) << before.what << "\n" << after.what;
   port.OpenPort();
@@ -552,7 +567,7 @@ TEST_F(DriverPortTest, TheAdapterPulledMidFloodIsReleasedAndOpensAgainWhenBack) 
   // The port keeps the event of its blocking calls between them: not part of the device.
   EXPECT_EQ(RoundTrip("warm"), "warm");
   port.ClosePort();
-  const Footprint before;
+  const Footprint before = SettledFootprint();
   port.OpenPort();
   ASSERT_TRUE(Exists(LockPath(kUsb)));
   std::string block(1024, 'f');
@@ -591,7 +606,7 @@ TEST_F(DriverPortTest, TheAdapterPulledMidFloodIsReleasedAndOpensAgainWhenBack) 
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_NE(shown[0].find(kUsb), std::string::npos) << shown[0];
   EXPECT_FALSE(Exists(LockPath(kUsb))) << "the lock file outlived the device";
-  const Footprint released;
+  const Footprint released = SettledFootprint();
   EXPECT_EQ(released.descriptors, before.descriptors)
       << "a descriptor of the lost device is still held\n" << before.what << "\n" << released.what;
   EXPECT_EQ(released.threads, before.threads)
