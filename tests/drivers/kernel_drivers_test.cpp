@@ -523,6 +523,29 @@ TEST_P(LockTest, TheLockFileNamesTheHolderAndASecondOpenerIsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, LockTest, ::testing::Values(kUart, kUsb));
 
+// --- a port without a chip ------------------------------------------------------------------
+
+// The 8250 driver makes ttyS0 to ttyS3 whether or not a UART answers behind them (the machine
+// has two). Opening one without a chip fails with the device named, and leaves nothing behind.
+TEST_F(DriverPortTest, APortWithoutAChipIsRefusedAndNamed) {
+  const std::string device = "ttyS3";
+  ASSERT_TRUE(Exists(DevicePath(device)));
+  const Footprint before = SettledFootprint();
+  port.SetPort(device);
+  try {
+    port.OpenPort();
+    ADD_FAILURE() << "a port without a chip opened";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorNumber(), kErrOpen);
+    EXPECT_NE(e.Detail().find(DevicePath(device)), std::string::npos) << e.Detail();
+  }
+  EXPECT_FALSE(port.Connected());
+  EXPECT_FALSE(Exists(LockPath(device)));
+  const Footprint after = SettledFootprint();
+  EXPECT_EQ(after.descriptors, before.descriptors) << before.what << "\n" << after.what;
+  EXPECT_EQ(after.threads, before.threads) << before.what << "\n" << after.what;
+}
+
 // --- open and close, many times ------------------------------------------------------------
 
 class CycleTest : public DriverPortTest, public ::testing::WithParamInterface<const char*> {};
