@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-apps x11-utils xdotool openbox imagemagick fonts-dejavu-core
   librsvg2-bin dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db
   xdg-utils
+  qemu-system-x86 linux-image-amd64 busybox-static kmod
 )
 
 missing=()

@@ -34,6 +34,12 @@ TtyTermios RawBase(uint32_t rate, LineKind kind) {
   return t;
 }
 
+// An asynchronous line tolerates a few percent between the two ends' rates.
+bool RateClose(uint32_t want, uint32_t have) {
+  const uint64_t diff = want > have ? want - have : have - want;
+  return diff * 100 <= uint64_t{want} * 3;
+}
+
 }  // namespace
 
 TtyTermios RawTermios(uint32_t rate, LineKind kind) { return RawBase(rate == 0 ? 9600 : rate, kind); }
@@ -95,11 +101,7 @@ TranslateResult TranslateDcb(const Dcb& dcb, LineKind kind) {
 }
 
 int CheckReadback(const TtyTermios& wanted, const TtyTermios& got, bool pseudoTerminal) {
-  auto rateClose = [](uint32_t want, uint32_t have) {
-    uint64_t diff = want > have ? want - have : have - want;
-    return diff * 100 <= uint64_t{want} * 3;
-  };
-  if (!rateClose(wanted.ospeed, got.ospeed) || !rateClose(wanted.ispeed, got.ispeed)) return EINVAL;
+  if (!RateClose(wanted.ospeed, got.ospeed) || !RateClose(wanted.ispeed, got.ispeed)) return EINVAL;
 
   // Without HUPCL a close (or the program dying) would leave DTR and RTS up: a radio keyed by
   // RTS would go on transmitting.
@@ -114,6 +116,14 @@ int CheckReadback(const TtyTermios& wanted, const TtyTermios& got, bool pseudoTe
   if ((wanted.lflag & lflagChecked) != (got.lflag & lflagChecked)) return EINVAL;
   if (wanted.cc[VSTART] != got.cc[VSTART] || wanted.cc[VSTOP] != got.cc[VSTOP]) return EINVAL;
   return 0;
+}
+
+bool DivisorReachesRate(uint32_t baseRate, uint32_t rate) {
+  if (rate == 0) return false;
+  // The driver rounds the divisor to the nearest whole number.
+  const uint64_t divisor = (uint64_t{baseRate} + rate / 2) / rate;
+  if (divisor == 0) return false;
+  return RateClose(rate, static_cast<uint32_t>(baseRate / divisor));
 }
 
 uint32_t HalfBitsPerCharacter(const TtyTermios& t) {

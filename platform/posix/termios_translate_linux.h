@@ -57,6 +57,11 @@ bool MarksLineErrors(const TtyTermios& termios);
 // an asynchronous line (3 %), since some drivers report the rate they could make.
 int CheckReadback(const TtyTermios& wanted, const TtyTermios& got, bool pseudoTerminal);
 
+// Whether a UART that divides `baseRate` by a whole number (the divisor latch of an 8250 or
+// 16550) makes `rate` within that same tolerance. Its driver reports the rate that was asked for,
+// not the rate the divisor gives, so the readback alone cannot tell.
+bool DivisorReachesRate(uint32_t baseRate, uint32_t rate);
+
 // Bits per character on the line (start, data, parity, stop; 1.5 stop bits count 1.5), times 2.
 uint32_t HalfBitsPerCharacter(const TtyTermios& termios);
 

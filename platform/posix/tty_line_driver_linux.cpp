@@ -148,9 +148,18 @@ TtyLineDriver::Opened TtyLineDriver::Open(const std::string& path) {
   d->hasCounters_ = ::ioctl(fd, TIOCGICOUNT, &icount) == 0;
   unsigned int lsr = 0;
   d->hasLineStatus_ = ::ioctl(fd, TIOCSERGETLSR, &lsr) == 0;
+  d->lineStatusSeenEmpty_ = d->hasLineStatus_ && (lsr & TIOCSER_TEMT) != 0;
   serial_struct serial{};
-  if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && serial.xmit_fifo_size > 0)
-    d->fifoDepth_ = static_cast<uint32_t>(serial.xmit_fifo_size);
+  if (::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+    if (serial.xmit_fifo_size > 0) d->fifoDepth_ = static_cast<uint32_t>(serial.xmit_fifo_size);
+    // The classic UARTs divide their base rate by a whole number; the driver accepts any rate up
+    // to the base and reports it back as asked, so a rate far from every divisor goes unnoticed
+    // (31250 on a 16550 runs at 28800). Other chips (USB adapters, fractional dividers, the
+    // "magic multiplier" ones) make their rates otherwise and are left to the readback.
+    const bool wholeDivisor = serial.type >= PORT_8250 && serial.type <= PORT_16550A &&
+                              !(static_cast<unsigned>(serial.flags) & ASYNC_MAGIC_MULTIPLIER);
+    if (wholeDivisor && serial.baud_base > 0) d->divisorBase_ = static_cast<uint32_t>(serial.baud_base);
+  }
   ReadTermios(fd, d->applied_);
   d->ReadCounters(d->rxCounters_);
   return {std::move(d), 0, {}};
@@ -216,6 +225,8 @@ void TtyLineDriver::WatchModemLines(const std::atomic<bool>& stopRequested) {
 Status TtyLineDriver::Apply(const Dcb& dcb) {
   TranslateResult wanted = TranslateDcb(dcb, pseudoTerminal_ ? LineKind::PseudoTerminal : LineKind::Serial);
   if (wanted.error != 0) return Status::Failed(wanted.error);
+  // Refused before the line is touched: it keeps running as it was.
+  if (divisorBase_ != 0 && !DivisorReachesRate(divisorBase_, wanted.termios.ospeed)) return Status::Failed(EINVAL);
   if (int e = WriteTermios(fd_, wanted.termios); e != 0) return Status::Failed(e);
   TtyTermios got;
   if (int e = ReadTermios(fd_, got); e != 0) return Status::Failed(e);
@@ -300,7 +311,14 @@ bool TtyLineDriver::TransmitterEmpty() {
   if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
   std::optional<bool> transmitterEmptyBit;
   unsigned int lsr = 0;
-  if (hasLineStatus_ && ::ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) transmitterEmptyBit = (lsr & TIOCSER_TEMT) != 0;
+  if (hasLineStatus_ && ::ioctl(fd_, TIOCSERGETLSR, &lsr) == 0) {
+    const bool empty = (lsr & TIOCSER_TEMT) != 0;
+    lineStatusSeenEmpty_ = lineStatusSeenEmpty_ || empty;
+    // A driver may answer the call with a bit that never sets: the FTDI driver passes on what the
+    // adapter's status packets say, and an adapter that leaves the bit out reads "not empty" for
+    // good. Until the bit has been seen set, the queue and the FIFO's drain time decide.
+    if (lineStatusSeenEmpty_) transmitterEmptyBit = empty;
+  }
   return txCheck_.Check(clock_->Now(), CharacterTime(), fifoDepth_, static_cast<uint32_t>(queued),
                         transmitterEmptyBit);
 }

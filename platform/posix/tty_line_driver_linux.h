@@ -104,7 +104,9 @@ class TtyLineDriver final : public LineDriver {
   bool hasModemLines_ = false;  // TIOCMGET works
   bool hasCounters_ = false;    // TIOCGICOUNT works
   bool hasLineStatus_ = false;  // TIOCSERGETLSR works
+  bool lineStatusSeenEmpty_ = false;  // its transmitter-empty bit has been seen set
   uint32_t fifoDepth_ = 16;
+  uint32_t divisorBase_ = 0;  // a UART dividing this base rate by a whole number; 0: another kind
   TtyTermios applied_;
 
   ParmrkDecoder decoder_;

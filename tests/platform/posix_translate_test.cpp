@@ -143,6 +143,22 @@ TEST(TermiosTranslate, ReadbackCheck) {
   EXPECT_EQ(CheckReadback(wanted, noHangUp, true), EINVAL) << "a line that stays up after close";
 }
 
+// A 16550 with its 1.8432 MHz clock divides 115200 by a whole number.
+TEST(TermiosTranslate, RatesAWholeNumberDivisorMakes) {
+  struct Row {
+    uint32_t rate;
+    bool reached;
+  } rows[] = {
+      {115200, true}, {9600, true}, {14400, true}, {1000, true},  // divisor 115: 1001.7
+      {56000, true},                                               // divisor 2: 57600, 2.9 % off
+      {31250, false},                                              // divisor 4: 28800, 7.8 % off
+      {76800, false},                                              // divisor 2 (1.5 rounds up): 57600
+      {250000, false},                                             // above the base: no divisor
+      {0, false},
+  };
+  for (const Row& row : rows) EXPECT_EQ(DivisorReachesRate(115200, row.rate), row.reached) << row.rate;
+}
+
 TEST(TermiosTranslate, APseudoTerminalIsNotAskedToMarkLineErrors) {
   const Dcb dcb = Line(115200, 8, EVENPARITY);
   const TtyTermios serial = TranslateDcb(dcb, LineKind::Serial).termios;
