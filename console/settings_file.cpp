@@ -17,6 +17,9 @@ namespace velmora::console {
 namespace {
 
 constexpr char kSection[] = "Velmora";
+// "0" while the operator has not chosen a port since a first start, "1" once one was chosen;
+// absent from the file of an operator who never had a first start.
+constexpr char kPortChosenKey[] = "PortChosen";
 
 // The message of a value that is not a whole number, as the integer conversion words it.
 class ConversionError : public std::runtime_error {
@@ -44,6 +47,8 @@ QString MainWindow::SettingsFilePath() const {
 
 void MainWindow::LoadSettingsFile() {
   const std::string path = FileSystemName(SettingsFilePath());
+  // Without a settings file this is a first start: the design-time port was never chosen.
+  portChosen_ = QFileInfo::exists(SettingsFilePath());
   try {
     port_.RestoreSettings(port::skIniFile, path);
   } catch (const std::exception& e) {
@@ -51,6 +56,7 @@ void MainWindow::LoadSettingsFile() {
   }
   try {
     const port::IniFile ini(path);
+    if (portChosen_) portChosen_ = ini.ReadString(kSection, kPortChosenKey, "1") != "0";
     options_.rtsCtsMode = ReadInteger(ini, "RTS/CTS", options_.rtsCtsMode);
     options_.keyingDelayMs = ReadInteger(ini, "TxDelay", options_.keyingDelayMs);
     options_.lineEnding = ReadInteger(ini, "CRLF", options_.lineEnding);
@@ -79,6 +85,9 @@ void MainWindow::SaveSettingsFile() {
     ini.WriteString(kSection, "TxDelay", std::to_string(options_.keyingDelayMs));
     ini.WriteString(kSection, "CRLF", std::to_string(options_.lineEnding));
     ini.WriteString(kSection, "Editor", EncodeCp1251(options_.viewerPath));
+    // Kept out of the file of an operator who chose the port, so that it reads as it always did.
+    if (!portChosen_ || ini.ValueExists(kSection, kPortChosenKey))
+      ini.WriteString(kSection, kPortChosenKey, portChosen_ ? "1" : "0");
   } catch (const std::exception& e) {
     ShowSettingsFileError(DecodeCp1251(e.what()));
   }
