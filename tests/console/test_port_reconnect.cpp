@@ -240,6 +240,7 @@ class TestPortReconnect : public QObject {
     // Nothing the operator types reaches the other adapter.
     f.Type("z");
     QCOMPARE(QByteArray::fromStdString(other.Read(1, 100)), QByteArray());
+    QCOMPARE(LinesWith(f, "Порт закрыт, пока не вернётся устройство " + lw.link), 1);
 
     test::PtyPair back;
     f.sysfs.PlugUsbAdapter(NodeName(back), "0403", "6001", "RADIO1");
