@@ -134,10 +134,13 @@ void MainWindow::StartUp() {
   LoadSettingsFile();
   transmitFont_ = transmitPane_->font();
   binding_ = std::make_unique<port::QtPortBinding>(port_);
-  reconnector_ = std::make_unique<PortReconnector>(port_, [this] { OpenPortWithLinesDown(); }, sysfsRoot_);
+  reconnector_ = std::make_unique<PortReconnector>(
+      port_, [this] { OpenPortWithLinesDown(); }, sysfsRoot_);
   connect(reconnector_.get(), &PortReconnector::reopened, this, [this] { Guarded([&] { OnDeviceReturned(); }); });
   connect(reconnector_.get(), &PortReconnector::foreignDeviceFound, this,
-          [this](const QString& found, const QString& lost) { Guarded([&] { OnForeignDeviceFound(found, lost); }); });
+          [this](const QString& found, const QString& lost) {
+            Guarded([&] { OnForeignDeviceFound(found, lost); });
+          });
   if (!portChosen_) {
     // The design-time COM1 is a name no Linux machine has: a new user meets the window and how to
     // choose a port, not a refusal of one never chosen.
@@ -262,7 +265,8 @@ void MainWindow::OnDeviceLost(const port::EComPort& reason) {
   nextActionWatch_ = nullptr;
   if (!closed_) reconnector_->WatchForReturn();
   QString line = QString::fromLocal8Bit(reason.Detail());
-  if (line.isEmpty()) line = QStringLiteral("Устройство %1 потеряно; порт закрыт").arg(DeviceName(port_.Port()));
+  if (line.isEmpty())
+    line = QStringLiteral("Устройство %1 потеряно; порт закрыт").arg(DeviceName(port_.Port()));
   line += WaitingForDeviceReturn() ? QStringLiteral(". Когда оно вернётся, порт откроется сам.")
                                    : QStringLiteral(". Открыть порт снова: ") + kHowToOpen + u'.';
   AppendMarkerLine(line);
@@ -287,14 +291,16 @@ void MainWindow::HoldReturnWordUntilNextAction() {
 }
 
 void MainWindow::OnForeignDeviceFound(const QString& found, const QString& lost) {
-  AppendMarkerLine(QStringLiteral("На месте %1 теперь другой адаптер (%2); он не открыт. Порт откроется, когда "
-                                  "вернётся прежний (%3). Выбрать другой порт: %4.")
-                       .arg(DeviceName(reconnector_->WatchedPort()), found, lost, kHowToOpen));
+  AppendMarkerLine(
+      QStringLiteral("На месте %1 теперь другой адаптер (%2); он не открыт. Порт откроется, когда "
+                     "вернётся прежний (%3). Выбрать другой порт: %4.")
+          .arg(DeviceName(reconnector_->WatchedPort()), found, lost, kHowToOpen));
   ShowState(kForeignDeviceWord);
 }
 
 void MainWindow::ShowFirstStartGuide() {
-  QString line = QStringLiteral("Порт ещё не выбран, и ничего не открыто. Выбрать порт: ") + kHowToOpen + u'.';
+  QString line =
+      QStringLiteral("Порт ещё не выбран, и ничего не открыто. Выбрать порт: ") + kHowToOpen + u'.';
   try {
     std::vector<std::string> names;
     port::ListSerialPorts(names, *port_.Directory(), std::filesystem::path(sysfsRoot_) / "class" / "tty");
@@ -302,7 +308,8 @@ void MainWindow::ShowFirstStartGuide() {
     QStringList adapters;
     const std::vector<std::string> simulated = port_.Directory()->SimulatedNames();
     for (const std::string& name : names)
-      if (std::find(simulated.begin(), simulated.end(), name) == simulated.end()) adapters << DeviceName(name);
+      if (std::find(simulated.begin(), simulated.end(), name) == simulated.end())
+        adapters << DeviceName(name);
     line += adapters.isEmpty() ? QStringLiteral(" Последовательных адаптеров на этом компьютере не найдено.")
                                : QStringLiteral(" Последовательные адаптеры на этом компьютере: ") +
                                      adapters.join(QStringLiteral(", ")) + u'.';
@@ -316,11 +323,12 @@ void MainWindow::ShowFirstStartGuide() {
 void MainWindow::TellPortClosedOnce() {
   if (closedPortTold_) return;
   closedPortTold_ = true;
-  AppendMarkerLine(WaitingForDeviceReturn()
-                       ? QStringLiteral("Порт закрыт, пока не вернётся устройство %1: набранное никуда не "
-                                        "уходит. Выбрать другой порт: %2.")
-                             .arg(DeviceName(reconnector_->WatchedPort()), kHowToOpen)
-                       : QStringLiteral("Порт закрыт: набранное никуда не уходит. Открыть порт: %1.").arg(kHowToOpen));
+  AppendMarkerLine(
+      WaitingForDeviceReturn()
+          ? QStringLiteral("Порт закрыт, пока не вернётся устройство %1: набранное никуда не "
+                           "уходит. Выбрать другой порт: %2.")
+                .arg(DeviceName(reconnector_->WatchedPort()), kHowToOpen)
+          : QStringLiteral("Порт закрыт: набранное никуда не уходит. Открыть порт: %1.").arg(kHowToOpen));
   ShowState(kNoPortWord);
 }
 

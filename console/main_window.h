@@ -77,8 +77,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // error boxes (null: message boxes); `sysfsRoot` is where the serial adapters present and their
   // identities are read (the window's tests give a stand-in tree).
   explicit MainWindow(std::shared_ptr<platform::DeviceDirectory> directory = nullptr,
-                      std::unique_ptr<MessagePresenter> presenter = nullptr,
-                      QWidget* parent = nullptr,
+                      std::unique_ptr<MessagePresenter> presenter = nullptr, QWidget* parent = nullptr,
                       std::string sysfsRoot = platform::kSystemSysfsRoot);
   ~MainWindow() override;
 

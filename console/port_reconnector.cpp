@@ -30,8 +30,8 @@ bool IsSimulated(const port::TCustomComPort& port) {
 
 }  // namespace
 
-PortReconnector::PortReconnector(port::TCustomComPort& port, std::function<void()> reopen, std::string sysfsRoot,
-                                 QObject* parent)
+PortReconnector::PortReconnector(port::TCustomComPort& port, std::function<void()> reopen,
+                                 std::string sysfsRoot, QObject* parent)
     : QObject(parent),
       port_(port),
       reopen_(std::move(reopen)),
@@ -105,7 +105,8 @@ void PortReconnector::OnPathChanged() {
 bool PortReconnector::SameDeviceAtPath(bool& readable) {
   readable = true;
   if (!identity_ || identityPort_ != watchedPort_) return true;
-  const std::optional<platform::DeviceIdentity> present = platform::ReadDeviceIdentity(watchedPath_, sysfsRoot_);
+  const std::optional<platform::DeviceIdentity> present =
+      platform::ReadDeviceIdentity(watchedPath_, sysfsRoot_);
   if (!present) {
     readable = false;
     return false;

@@ -26,7 +26,8 @@ std::optional<std::string> Attribute(const fs::path& path) {
 
 }  // namespace
 
-std::optional<DeviceIdentity> ReadDeviceIdentity(const std::string& devicePath, const std::string& sysfsRoot) {
+std::optional<DeviceIdentity> ReadDeviceIdentity(const std::string& devicePath,
+                                                 const std::string& sysfsRoot) {
   std::error_code ec;
   // A link (by-id, by-path, one of the operator's own) names the node it points to.
   const fs::path node = fs::canonical(devicePath, ec);

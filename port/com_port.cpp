@@ -194,10 +194,11 @@ void RunNotice(Notice notice) {
 void TCustomComPort::ReleaseLostDevice(int error) {
   if (!connected_ || closing_) return;
   // The operator's sentence, in the system's encoding like every Detail.
-  const EComPort reason(kErrWaitFailed, error,
-                        DeviceIsGone(error)
-                            ? "Устройство " + port_ + " пропало (отключено, или закрыт его дальний конец); порт закрыт"
-                            : "Устройство " + port_ + " перестало отвечать; порт закрыт");
+  const EComPort reason(
+      kErrWaitFailed, error,
+      DeviceIsGone(error)
+          ? "Устройство " + port_ + " пропало (отключено, или закрыт его дальний конец); порт закрыт"
+          : "Устройство " + port_ + " перестало отвечать; порт закрыт");
   closing_ = true;
   RunNotice([this] { ReportSignals(false); });
   // The monitor's body has ended, so this wait is short; its device leaves with it.

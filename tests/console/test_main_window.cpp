@@ -142,7 +142,8 @@ class TestMainWindow : public QObject {
     QVERIFY(!loopback->IsOpen());
     QCOMPARE(window.PanelText(StatusPanel::State), QString("НЕТ ПОРТА"));
     const QString guide = f.TransmitPane()->toPlainText();
-    QVERIFY2(guide.contains("Параметры → Настройка порта") && guide.contains("ttyS0, ttyUSB0"), qPrintable(guide));
+    QVERIFY2(guide.contains("Параметры → Настройка порта") && guide.contains("ttyS0, ttyUSB0"),
+             qPrintable(guide));
     QVERIFY2(!guide.contains("LOOP"), qPrintable(guide));
     QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
     QCOMPARE(window.PanelText(StatusPanel::Rx), QString("Rx: 0"));

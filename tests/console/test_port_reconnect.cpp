@@ -75,7 +75,9 @@ int LinesWith(const WindowFixture& f, const QString& text) {
 }
 
 // The name sysfs knows a pseudo-terminal by, as it would know /dev/ttyUSB0 as ttyUSB0.
-std::string NodeName(const test::PtyPair& pty) { return std::filesystem::path(pty.SlavePath()).filename().string(); }
+std::string NodeName(const test::PtyPair& pty) {
+  return std::filesystem::path(pty.SlavePath()).filename().string();
+}
 
 // The window on a link in a temporary folder that points at a pseudo-terminal made here;
 // `serial`, when given, makes that terminal a USB adapter with this serial number in the
@@ -118,7 +120,8 @@ class TestPortReconnect : public QObject {
     // its closed state.
     QTRY_VERIFY(!window.Port().Connected());
     QCOMPARE(LinesWith(f, "пропало"), 1);
-    QVERIFY2(LinesWith(f, "Устройство " + link + " пропало") == 1, qPrintable(f.TransmitPane()->toPlainText()));
+    QVERIFY2(LinesWith(f, "Устройство " + link + " пропало") == 1,
+             qPrintable(f.TransmitPane()->toPlainText()));
     QVERIFY(f.displayed.isEmpty());
     QVERIFY(f.boxes.isEmpty());
     QCOMPARE(window.PanelText(StatusPanel::State), QString("НЕТ ПОРТА"));
@@ -267,8 +270,9 @@ class TestPortReconnect : public QObject {
     QVERIFY(!window.WaitingForDeviceReturn());
     QCOMPARE(window.PanelText(StatusPanel::State), QString("НЕТ ПОРТА"));
     // Told once, with the way to open a port again.
-    QVERIFY2(LinesWith(f, "пропало") == 1 && LinesWith(f, "Открыть порт снова: Параметры → Настройка порта") == 1,
-             qPrintable(f.TransmitPane()->toPlainText()));
+    QVERIFY2(
+        LinesWith(f, "пропало") == 1 && LinesWith(f, "Открыть порт снова: Параметры → Настройка порта") == 1,
+        qPrintable(f.TransmitPane()->toPlainText()));
     QVERIFY(f.displayed.isEmpty());
   }
 

@@ -59,8 +59,8 @@ TEST_F(DeviceIdentityTest, AnotherAdapterAtTheSameNameReadsDifferently) {
 
 TEST_F(DeviceIdentityTest, NoIdentityWithoutAUsbDevice) {
   sysfs.AddBoardUart("ttyS0");
-  EXPECT_FALSE(ReadDeviceIdentity(Node("ttyS0"), sysfs.Root()));       // a board UART
-  EXPECT_FALSE(ReadDeviceIdentity(Node("ttyUSB9"), sysfs.Root()));     // not in sysfs (unplugged)
+  EXPECT_FALSE(ReadDeviceIdentity(Node("ttyS0"), sysfs.Root()));            // a board UART
+  EXPECT_FALSE(ReadDeviceIdentity(Node("ttyUSB9"), sysfs.Root()));          // not in sysfs (unplugged)
   EXPECT_FALSE(ReadDeviceIdentity((dev / "none").string(), sysfs.Root()));  // no node at all
   EXPECT_FALSE(ReadDeviceIdentity(Node("ttyUSB0"), (dev / "nosys").string()));
 }

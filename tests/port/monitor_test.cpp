@@ -300,9 +300,10 @@ TEST_F(MonitorTest, AWaitThatCannotStartReleasesThePortWithOneReport) {
   scripted->QueueEvents(EV_TXEMPTY);  // the wait in progress ends; the next cannot start
   EXPECT_TRUE(Serve([&] { return !shown.Entries().empty(); }));
   Serve([] { return false; }, 100ms);
-  EXPECT_EQ(shown.Entries(), std::vector<std::string>{"Устройство SCRIPT пропало (отключено, или закрыт его дальний конец); "
-                                                      "порт закрыт: WaitForEvent method failed (win error code: " +
-                                                      std::to_string(EIO) + ")"});
+  EXPECT_EQ(shown.Entries(),
+            std::vector<std::string>{"Устройство SCRIPT пропало (отключено, или закрыт его дальний конец); "
+                                     "порт закрыт: WaitForEvent method failed (win error code: " +
+                                     std::to_string(EIO) + ")"});
   EXPECT_FALSE(port.Connected());
   scripted->ClearFailures();
   port.OpenPort();
