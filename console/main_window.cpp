@@ -237,7 +237,14 @@ void MainWindow::ShowPortSummary() {
 void MainWindow::FocusTransmitPane() { transmitPane_->setFocus(); }
 
 void MainWindow::OnIdleTick() {
-  if (rtsRaised_ || nextActionWatch_) return;
+  if (rtsRaised_) return;
+  // The return stays in view until the operator's next action; a word that has replaced it since
+  // (a reception) ends that, and the tick goes on as usual.
+  if (nextActionWatch_) {
+    if (PanelText(StatusPanel::State) == kDeviceBackWord) return;
+    delete nextActionWatch_;
+    nextActionWatch_ = nullptr;
+  }
   if (port_.Connected())
     ShowState(QStringLiteral("ОЖИДАНИЕ"));
   else

@@ -250,6 +250,11 @@ class TestPortReconnect : public QObject {
     QVERIFY(PointLink(lw.link, back.SlavePath()));
     QTRY_VERIFY(window.Port().Connected());
     QCOMPARE(window.PanelText(StatusPanel::State), QString("ВОССТАНОВЛЕН"));
+    // Bytes that arrive take the state panel as always, and the tick is back to the idle word.
+    back.Write("r");
+    QTRY_COMPARE(f.ReceivedText(), QString("r"));
+    window.OnIdleTick();
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("ОЖИДАНИЕ"));
     f.Type("k");
     QCOMPARE(QByteArray::fromStdString(back.Read(1)), QByteArray("k"));
     QVERIFY(f.boxes.isEmpty());
