@@ -4,6 +4,11 @@
 #include "console/main_window.h"
 #include "console/transmit_pane.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -19,6 +24,7 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/param_box.h"
 #include "port/ecomport.h"
+#include "port/list_ports.h"
 #include "port/qt_port_binding.h"
 #include "port/text_forms.h"
 
@@ -28,9 +34,41 @@ namespace {
 
 QString FromBytes(const std::string& text) { return DecodeCp1251(text); }
 
-// State words of a lost device: waited for, and back.
-const QString kNoDeviceWord = QStringLiteral("НЕТ ПОРТА");
+// State words beside the described ones: the port closed (never opened, refused, or its device
+// lost), another adapter at a lost one's name, and the lost device back.
+const QString kNoPortWord = QStringLiteral("НЕТ ПОРТА");
+const QString kForeignDeviceWord = QStringLiteral("НЕ ТОТ ПОРТ");
 const QString kDeviceBackWord = QStringLiteral("ВОССТАНОВЛЕН");
+
+const QString kHowToOpen = QStringLiteral("Параметры → Настройка порта");
+
+// A device's name is the file system's, in the system's encoding.
+QString DeviceName(const std::string& name) { return QString::fromLocal8Bit(name); }
+
+// Calls `action` once, at the first key press or mouse click the program gets, wherever it goes.
+class NextActionWatch final : public QObject {
+ public:
+  NextActionWatch(std::function<void()> action, QObject* parent)
+      : QObject(parent), action_(std::move(action)) {
+    qApp->installEventFilter(this);
+  }
+  ~NextActionWatch() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (action_ && (type == QEvent::KeyPress || type == QEvent::MouseButtonPress)) {
+      // The action may delete this watch; nothing of it is used afterwards.
+      std::function<void()> action = std::move(action_);
+      action_ = nullptr;
+      action();
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> action_;
+};
 
 }  // namespace
 
@@ -64,10 +102,18 @@ void MainWindow::AttachPortHandlers() {
   port_.OnRx80Full = [this](port::TCustomComPort&) {
     Guarded([&] { OnReceiveBufferAlmostFull(); });
   };
-  // Any open, the operator's included, ends the wait for a lost device.
-  port_.OnAfterOpen = [this](port::TCustomComPort&) { Guarded([&] { reconnector_->StopWatching(); }); };
-  port_.OnDeviceLost = [this](port::TCustomComPort&, const port::EComPort&) {
-    Guarded([&] { OnDeviceLost(); });
+  // Any open, the operator's included, ends the wait for a lost device; the device it opened is
+  // the one a later loss waits for.
+  port_.OnAfterOpen = [this](port::TCustomComPort&) {
+    Guarded([&] {
+      closedPortTold_ = false;
+      if (!reconnector_) return;
+      reconnector_->StopWatching();
+      reconnector_->RememberDevice();
+    });
+  };
+  port_.OnDeviceLost = [this](port::TCustomComPort&, const port::EComPort& reason) {
+    Guarded([&] { OnDeviceLost(reason); });
   };
 }
 
@@ -88,12 +134,23 @@ void MainWindow::StartUp() {
   LoadSettingsFile();
   transmitFont_ = transmitPane_->font();
   binding_ = std::make_unique<port::QtPortBinding>(port_);
-  reconnector_ = std::make_unique<PortReconnector>(port_, [this] { OpenPortWithLinesDown(); });
+  reconnector_ = std::make_unique<PortReconnector>(
+      port_, [this] { OpenPortWithLinesDown(); }, sysfsRoot_);
   connect(reconnector_.get(), &PortReconnector::reopened, this, [this] { Guarded([&] { OnDeviceReturned(); }); });
-  try {
-    OpenPortWithLinesDown();
-  } catch (const std::exception& e) {
-    ShowLinkError(e);
+  connect(reconnector_.get(), &PortReconnector::foreignDeviceFound, this,
+          [this](const QString& found, const QString& lost) {
+            Guarded([&] { OnForeignDeviceFound(found, lost); });
+          });
+  if (!portChosen_) {
+    // The design-time COM1 is a name no Linux machine has: a new user meets the window and how to
+    // choose a port, not a refusal of one never chosen.
+    ShowFirstStartGuide();
+  } else {
+    try {
+      OpenPortWithLinesDown();
+    } catch (const std::exception& e) {
+      ShowLinkError(e);
+    }
   }
   capturing_ = false;
   sendingFile_ = false;
@@ -180,12 +237,23 @@ void MainWindow::ShowPortSummary() {
 void MainWindow::FocusTransmitPane() { transmitPane_->setFocus(); }
 
 void MainWindow::OnIdleTick() {
-  if (!rtsRaised_) ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОЖИДАНИЕ"));
+  if (rtsRaised_) return;
+  // The return stays in view until the operator's next action; a word that has replaced it since
+  // (a reception) ends that, and the tick goes on as usual.
+  if (nextActionWatch_) {
+    if (PanelText(StatusPanel::State) == kDeviceBackWord) return;
+    delete nextActionWatch_;
+    nextActionWatch_ = nullptr;
+  }
+  if (port_.Connected())
+    ShowState(QStringLiteral("ОЖИДАНИЕ"));
+  else
+    ShowState(reconnector_ && reconnector_->ForeignDeviceAtPath() ? kForeignDeviceWord : kNoPortWord);
 }
 
 bool MainWindow::WaitingForDeviceReturn() const { return reconnector_ && reconnector_->IsWatching(); }
 
-void MainWindow::OnDeviceLost() {
+void MainWindow::OnDeviceLost(const port::EComPort& reason) {
   // Whatever was keyed or held back for the line went with the device; the port is closed, so
   // RTS is only shown down, not set.
   StopKeyingDelay();
@@ -200,11 +268,76 @@ void MainWindow::OnDeviceLost() {
     sendFileButton_->setChecked(false);
     EndFileSend();
   }
+  delete nextActionWatch_;
+  nextActionWatch_ = nullptr;
   if (!closed_) reconnector_->WatchForReturn();
-  ShowState(WaitingForDeviceReturn() ? kNoDeviceWord : QStringLiteral("ОШИБКА"));
+  QString line = QString::fromLocal8Bit(reason.Detail());
+  if (line.isEmpty())
+    line = QStringLiteral("Устройство %1 потеряно; порт закрыт").arg(DeviceName(port_.Port()));
+  line += WaitingForDeviceReturn() ? QStringLiteral(". Когда оно вернётся, порт откроется сам.")
+                                   : QStringLiteral(". Открыть порт снова: ") + kHowToOpen + u'.';
+  AppendMarkerLine(line);
+  ShowState(kNoPortWord);
 }
 
-void MainWindow::OnDeviceReturned() { ShowState(kDeviceBackWord); }
+void MainWindow::OnDeviceReturned() {
+  AppendMarkerLine(QStringLiteral("Устройство %1 вернулось; порт открыт снова с прежними настройками.")
+                       .arg(DeviceName(port_.Port())));
+  ShowState(kDeviceBackWord);
+  HoldReturnWordUntilNextAction();
+}
+
+void MainWindow::HoldReturnWordUntilNextAction() {
+  delete nextActionWatch_;
+  nextActionWatch_ = new NextActionWatch(
+      [this] {
+        nextActionWatch_->deleteLater();
+        nextActionWatch_ = nullptr;
+      },
+      this);
+}
+
+void MainWindow::OnForeignDeviceFound(const QString& found, const QString& lost) {
+  AppendMarkerLine(
+      QStringLiteral("На месте %1 теперь другой адаптер (%2); он не открыт. Порт откроется, когда "
+                     "вернётся прежний (%3). Выбрать другой порт: %4.")
+          .arg(DeviceName(reconnector_->WatchedPort()), found, lost, kHowToOpen));
+  ShowState(kForeignDeviceWord);
+}
+
+void MainWindow::ShowFirstStartGuide() {
+  QString line =
+      QStringLiteral("Порт ещё не выбран, и ничего не открыто. Выбрать порт: ") + kHowToOpen + u'.';
+  try {
+    std::vector<std::string> names;
+    port::ListSerialPorts(names, *port_.Directory(), std::filesystem::path(sysfsRoot_) / "class" / "tty");
+    // The simulated devices are always there; the operator wants to know the real ones.
+    QStringList adapters;
+    const std::vector<std::string> simulated = port_.Directory()->SimulatedNames();
+    for (const std::string& name : names)
+      if (std::find(simulated.begin(), simulated.end(), name) == simulated.end())
+        adapters << DeviceName(name);
+    line += adapters.isEmpty() ? QStringLiteral(" Последовательных адаптеров на этом компьютере не найдено.")
+                               : QStringLiteral(" Последовательные адаптеры на этом компьютере: ") +
+                                     adapters.join(QStringLiteral(", ")) + u'.';
+  } catch (const std::exception&) {
+    // Without the list the line still says how to choose.
+  }
+  AppendMarkerLine(line);
+  ShowState(kNoPortWord);
+}
+
+void MainWindow::TellPortClosedOnce() {
+  if (closedPortTold_) return;
+  closedPortTold_ = true;
+  AppendMarkerLine(
+      WaitingForDeviceReturn()
+          ? QStringLiteral("Порт закрыт, пока не вернётся устройство %1: набранное никуда не "
+                           "уходит. Выбрать другой порт: %2.")
+                .arg(DeviceName(reconnector_->WatchedPort()), kHowToOpen)
+          : QStringLiteral("Порт закрыт: набранное никуда не уходит. Открыть порт: %1.").arg(kHowToOpen));
+  ShowState(kNoPortWord);
+}
 
 void MainWindow::OnCtsChanged(bool on) {
   statusPanels_->SetPanelText(StatusPanel::Cts, on ? QStringLiteral("CTS") : QString());
@@ -228,6 +361,7 @@ void MainWindow::EditPortSettings() {
     if (e.ErrorNumber() == port::kErrRegistry) throw;
     // The port chosen could not be opened (or refused its settings): the operator hears it as
     // any failed open, and the summary shows the port as it now stands.
+    portChosen_ = true;
     reconnector_->PortChosen();
     ShowLinkError(e);
     ShowPortSummary();
@@ -236,6 +370,7 @@ void MainWindow::EditPortSettings() {
   }
   if (!confirmed) return;
   transmitPane_->setFont(transmitFont_);
+  portChosen_ = true;
   reconnector_->PortChosen();
   RekeyAfterReconfiguration();
   if (!port_.Connected()) OpenPortGuarded();

@@ -8,9 +8,10 @@
 // SButton1 …, Timer1, N8 …), so tests and scripts find them; console/README.md maps each object
 // name to its member and role. Window creation runs in the constructor: it loads the settings
 // file ZORVA.INI from the per-user configuration folder and opens the port. Closing the window by
-// any way runs the close sequence once (settings saved, RTS dropped, port closed). When the port
-// loses its device, the window shows the closed state and waits for the device to come back, then
-// reopens it as at start (PortReconnector).
+// any way runs the close sequence once (settings saved, RTS dropped, port closed). A first start
+// (no settings file yet) opens nothing: the port stays closed until the operator chooses one. When
+// the port loses its device, the window says so in the state panel and the transmit pane, without
+// a box, waits for the same device to come back and reopens it as at start (PortReconnector).
 //
 // Threads: everything runs on the user-interface thread; the port's monitor hands its events to
 // that thread through the Qt port binding, so handlers, timers and menu commands never run
@@ -73,10 +74,11 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
 
  public:
   // `directory` is where port names are opened (null: the standard one); `presenter` shows the
-  // error boxes (null: message boxes).
+  // error boxes (null: message boxes); `sysfsRoot` is where the serial adapters present and their
+  // identities are read (the window's tests give a stand-in tree).
   explicit MainWindow(std::shared_ptr<platform::DeviceDirectory> directory = nullptr,
-                      std::unique_ptr<MessagePresenter> presenter = nullptr,
-                      QWidget* parent = nullptr);
+                      std::unique_ptr<MessagePresenter> presenter = nullptr, QWidget* parent = nullptr,
+                      std::string sysfsRoot = platform::kSystemSysfsRoot);
   ~MainWindow() override;
 
   // --- the port, the options, the counters ------------------------------------------------
@@ -146,7 +148,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
 
   // --- timers and the transmit pane's keys ------------------------------------------------
   void OnKeyingDelayElapsed();
-  // Puts the idle word back into the state panel unless RTS is held raised.
+  // Puts the idle word back into the state panel unless RTS is held raised: "ОЖИДАНИЕ" on an open
+  // port, "НЕТ ПОРТА" on a closed one ("НЕ ТОТ ПОРТ" while another adapter sits at a lost one's
+  // name); "ВОССТАНОВЛЕН" stays until the operator's next key or click.
   void OnIdleTick();
   // A character typed in the transmit pane; the pane also shows and edits it as usual.
   void OnCharacterTyped(QChar key);
@@ -158,9 +162,11 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void OnDsrChanged(bool on);
   void OnLineErrors(port::TComErrors errors);
   void OnReceiveBufferAlmostFull();
-  // The port released its device (unplugged, far end gone); the engine has shown the report.
-  void OnDeviceLost();
+  // The port released its device (unplugged, far end gone): `reason` is the engine's report,
+  // told in the transmit pane; the engine shows no box of its own while this handles it.
+  void OnDeviceLost(const port::EComPort& reason);
   void OnDeviceReturned();
+  void OnForeignDeviceFound(const QString& found, const QString& lost);
 
  signals:
   // The close sequence has run and the window is going; the program ends with it.
@@ -191,6 +197,12 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void LeavingLossToTheRelease(const std::function<void()>& step);
   void OnDisplayModeClicked(QToolButton* pressed);
   void AppendMarkerLine(const QString& marker);
+  // The first start's line: no port opened, how to choose one, the serial adapters present.
+  void ShowFirstStartGuide();
+  // A key on a closed port: the operator is told once how to open one, until a port opens.
+  void TellPortClosedOnce();
+  // "ВОССТАНОВЛЕН" is shown until the operator's next key press or click anywhere in the program.
+  void HoldReturnWordUntilNextAction();
   void OnTransmitPaneKey(QKeyEvent* event);
   // File send, capture and view (file_commands.cpp).
   void StartFileSend();
@@ -258,9 +270,16 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   QAction* aboutAction_ = nullptr;
   QAction* statisticsAction_ = nullptr;
 
+  const std::string sysfsRoot_;
   std::unique_ptr<MessagePresenter> presenter_;
   std::unique_ptr<port::QtPortBinding> binding_;
   std::unique_ptr<PortReconnector> reconnector_;  // goes before the port it reopens
+  // The operator has chosen the port (in this start or an earlier one); false on a first start
+  // until the parameters dialog is confirmed, and then nothing is opened at start.
+  bool portChosen_ = true;
+  bool settingsFileUnread_ = false;  // what stood at the settings file's place was not read
+  bool closedPortTold_ = false;
+  QObject* nextActionWatch_ = nullptr;  // while "ВОССТАНОВЛЕН" is held
   ReceivePane* receivePane_ = nullptr;
   PaneLineLimit* transmitLimit_ = nullptr;
   bool closed_ = false;

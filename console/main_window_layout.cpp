@@ -77,8 +77,9 @@ QLabel* MakeCaption(const QString& text) {
 }  // namespace
 
 MainWindow::MainWindow(std::shared_ptr<platform::DeviceDirectory> directory,
-                       std::unique_ptr<MessagePresenter> presenter, QWidget* parent)
+                       std::unique_ptr<MessagePresenter> presenter, QWidget* parent, std::string sysfsRoot)
     : QMainWindow(parent),
+      sysfsRoot_(std::move(sysfsRoot)),
       presenter_(presenter ? std::move(presenter) : std::make_unique<MessageBoxPresenter>()) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Velmora"));

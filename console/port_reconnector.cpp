@@ -30,8 +30,13 @@ bool IsSimulated(const port::TCustomComPort& port) {
 
 }  // namespace
 
-PortReconnector::PortReconnector(port::TCustomComPort& port, std::function<void()> reopen, QObject* parent)
-    : QObject(parent), port_(port), reopen_(std::move(reopen)), retryTimer_(new QTimer(this)) {
+PortReconnector::PortReconnector(port::TCustomComPort& port, std::function<void()> reopen,
+                                 std::string sysfsRoot, QObject* parent)
+    : QObject(parent),
+      port_(port),
+      reopen_(std::move(reopen)),
+      retryTimer_(new QTimer(this)),
+      sysfsRoot_(std::move(sysfsRoot)) {
   retryTimer_->setSingleShot(true);
   retryTimer_->setInterval(kRetryIntervalMs);
   connect(retryTimer_, &QTimer::timeout, this, [this] { TryReopen(); });
@@ -49,8 +54,23 @@ void PortReconnector::WatchForReturn() {
   watcher_ = platform::PathWatcher::Create(path);
   if (!watcher_) return;
   watchedPort_ = port_.Port();
+  watchedPath_ = path;
   notifier_ = new QSocketNotifier(watcher_->Descriptor(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] { OnPathChanged(); });
+  // The watch only tells of changes from now on: an adapter replugged before the loss reached
+  // this thread has already made its change. Tried after the retry interval rather than at once,
+  // so that a device that fails again as soon as it is opened cannot keep the window busy.
+  if (watcher_->PathExists()) {
+    retriesLeft_ = kRetriesAfterChange;
+    retryTimer_->start();
+  }
+}
+
+void PortReconnector::RememberDevice() {
+  identity_.reset();
+  identityPort_ = port_.Port();
+  if (port_.Port().empty() || IsSimulated(port_)) return;
+  identity_ = platform::ReadDeviceIdentity(platform::SystemDevicePath(port_.Port()), sysfsRoot_);
 }
 
 void PortReconnector::StopWatching() {
@@ -64,6 +84,8 @@ void PortReconnector::StopWatching() {
   }
   watcher_.reset();
   watchedPort_.clear();
+  watchedPath_.clear();
+  foreignIdentity_.reset();
 }
 
 void PortReconnector::PortChosen() {
@@ -71,15 +93,47 @@ void PortReconnector::PortChosen() {
 }
 
 void PortReconnector::OnPathChanged() {
-  if (!watcher_ || !watcher_->TakeChanges()) return;
+  if (!watcher_) return;
+  const bool appeared = watcher_->TakeChanges();
+  // The other adapter was pulled again: the path is free for the lost one.
+  if (foreignIdentity_ && !watcher_->PathExists()) foreignIdentity_.reset();
+  if (!appeared) return;
   retriesLeft_ = kRetriesAfterChange;
   TryReopen();
+}
+
+bool PortReconnector::SameDeviceAtPath(bool& readable) {
+  readable = true;
+  if (!identity_ || identityPort_ != watchedPort_) return true;
+  const std::optional<platform::DeviceIdentity> present =
+      platform::ReadDeviceIdentity(watchedPath_, sysfsRoot_);
+  if (!present) {
+    readable = false;
+    return false;
+  }
+  if (*present == *identity_) {
+    foreignIdentity_.reset();
+    return true;
+  }
+  if (foreignIdentity_ != present) {
+    foreignIdentity_ = present;
+    emit foreignDeviceFound(QString::fromStdString(platform::DescribeIdentity(*present)),
+                            QString::fromStdString(platform::DescribeIdentity(*identity_)));
+  }
+  return false;
 }
 
 void PortReconnector::TryReopen() {
   if (!IsWatching()) return;
   if (port_.Connected() || port_.Port() != watchedPort_) {
     StopWatching();
+    return;
+  }
+  bool readable = true;
+  if (!SameDeviceAtPath(readable)) {
+    // Another adapter is never opened, not even to look: opening a tty raises its DTR and RTS.
+    // An identity not readable yet is tried again like a failed open.
+    if (!readable && retriesLeft_-- > 0) retryTimer_->start();
     return;
   }
   try {

@@ -18,6 +18,9 @@ namespace velmora::console {
 namespace {
 
 constexpr char kSection[] = "Velmora";
+// "0" while the operator has not chosen a port since a first start, "1" once one was chosen;
+// absent from the file of an operator who never had a first start.
+constexpr char kPortChosenKey[] = "PortChosen";
 
 // A file name is the file system's, not text of the console: it keeps the system's encoding.
 std::string FileSystemName(const QString& path) { return QFile::encodeName(path).toStdString(); }
@@ -32,6 +35,10 @@ QString MainWindow::SettingsFilePath() const {
 void MainWindow::LoadSettingsFile() {
   const std::string path = FileSystemName(SettingsFilePath());
   const port::IniFile ini(path);
+  // Without a settings file this is a first start: the design-time port was never chosen. Nor
+  // was one in a file that cannot be read.
+  portChosen_ = QFileInfo::exists(SettingsFilePath()) && ini.ReadError() == 0;
+  settingsFileUnread_ = ini.ReadError() != 0;
   // A FIFO, a device or a file far too large in its place is not read (every key then reads as
   // absent) and never written over; the operator learns why at once.
   if (const int unread = ini.ReadError()) {
@@ -53,6 +60,7 @@ void MainWindow::LoadSettingsFile() {
     ShowSettingsFileError(DecodeCp1251(e.what()));
   }
   try {
+    if (portChosen_) portChosen_ = ini.ReadString(kSection, kPortChosenKey, "1") != "0";
     // Each option on its own: a bad one does not cost the ones after it.
     const OptionsRead read = ReadConsoleOptions(ini, options_);
     options_ = read.options;
@@ -68,6 +76,9 @@ void MainWindow::LoadSettingsFile() {
 }
 
 void MainWindow::SaveSettingsFile() {
+  // The operator was told at start that a file not read is left as it is: saving would only
+  // repeat the refusal in two more boxes.
+  if (settingsFileUnread_) return;
   const QString path = SettingsFilePath();
   // The per-user folder may not exist yet; a folder that cannot be made shows as a refused
   // write below.
@@ -84,6 +95,9 @@ void MainWindow::SaveSettingsFile() {
     ini.WriteString(kSection, "TxDelay", std::to_string(options_.keyingDelayMs));
     ini.WriteString(kSection, "CRLF", std::to_string(options_.lineEnding));
     ini.WriteString(kSection, "Editor", EncodeCp1251(options_.viewerPath));
+    // Kept out of the file of an operator who chose the port, so that it reads as it always did.
+    if (!portChosen_ || ini.ValueExists(kSection, kPortChosenKey))
+      ini.WriteString(kSection, kPortChosenKey, portChosen_ ? "1" : "0");
   } catch (const std::exception& e) {
     ShowSettingsFileError(DecodeCp1251(e.what()));
   }

@@ -88,6 +88,11 @@ void MainWindow::OnTransmitPaneKey(QKeyEvent* event) {
 }
 
 void MainWindow::OnCharacterTyped(QChar key) {
+  // A closed port has no line to key: the operator learns it once, not from an error per key.
+  if (!port_.Connected()) {
+    TellPortClosedOnce();
+    return;
+  }
   // A character the code page cannot hold has no byte to go out as.
   const std::optional<uint8_t> byte = UnicodeToCp1251(key.unicode());
   if (!byte) return;

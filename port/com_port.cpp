@@ -193,10 +193,12 @@ void RunNotice(Notice notice) {
 
 void TCustomComPort::ReleaseLostDevice(int error) {
   if (!connected_ || closing_) return;
-  const EComPort reason(kErrWaitFailed, error,
-                        DeviceIsGone(error)
-                            ? "The device " + port_ + " is gone (unplugged, or its far end closed); the port is closed"
-                            : "The device " + port_ + " stopped answering; the port is closed");
+  // The operator's sentence, in the system's encoding like every Detail.
+  const EComPort reason(
+      kErrWaitFailed, error,
+      DeviceIsGone(error)
+          ? "Устройство " + port_ + " пропало (отключено, или закрыт его дальний конец); порт закрыт"
+          : "Устройство " + port_ + " перестало отвечать; порт закрыт");
   closing_ = true;
   RunNotice([this] { ReportSignals(false); });
   // The monitor's body has ended, so this wait is short; its device leaves with it.
@@ -207,8 +209,11 @@ void TCustomComPort::ReleaseLostDevice(int error) {
   connected_ = false;
   closing_ = false;
   RunNotice([this] { EmitAfterClose(); });
+  // A caller that handles the loss tells its operator in its own way (a console without a box
+  // over its window); for any other the display is the only one who can.
+  const bool handled = static_cast<bool>(OnDeviceLost);
   RunNotice([&] { EmitDeviceLost(reason); });
-  ShowError(reason.Detail() + ": " + reason.what());
+  if (!handled) ShowError(reason.Detail() + ": " + reason.what());
 }
 
 void TCustomComPort::BeginSettingsUpdate() { ++updateCount_; }

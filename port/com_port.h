@@ -21,8 +21,9 @@
 // event wait fails for a reason other than an abort) releases the port on the owning thread, from
 // its event loop: the lines are reported off, the monitor stops, the device is closed (so the
 // same name can be opened again, and a replugged adapter gets its old name back), Connected
-// becomes false, then OnAfterClose and OnDeviceLost are called, in that order, and one message
-// goes to the error display naming the device and saying it is gone. OnBeforeClose is not
+// becomes false, then OnAfterClose and OnDeviceLost are called, in that order; without an
+// OnDeviceLost handler one message goes to the error display naming the device and saying it is
+// gone (a handler tells the operator itself). OnBeforeClose is not
 // called: nothing can be done on the device any more. OnDeviceLost carries the reason as an
 // EComPort (number 21 with the system's number; Detail() is the operator's sentence): a console
 // shows its closed state in OnAfterClose as for any close and starts watching for the device's

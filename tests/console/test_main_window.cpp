@@ -16,7 +16,9 @@
 
 #include "console/qt_translations.h"
 #include "console/status_panels.h"
+#include "dialogs/parameters_dialog.h"
 #include "platform/sim/sim_devices.h"
+#include "port/com_combo_box.h"
 #include "port/ecomport.h"
 #include "tests/dialogs/modal_driver.h"
 #include "window_fixture.h"
@@ -122,17 +124,31 @@ class TestMainWindow : public QObject {
         QVERIFY(f.StatusBar()->Panel(panel)->minimumWidth() >= console::StatusPanels::Width(panel));
   }
 
-  void startsWithoutSettingsFileAndCreatesItAtClose() {
+  // A new user's first start: no settings file. The window comes up with nothing opened and says
+  // how to choose a port and which serial adapters there are; the design-time settings stay, and
+  // the first close writes the file. A later start opens nothing either until a port was chosen
+  // in the parameters dialog; from then on the chosen port opens as always.
+  void firstStartOpensNothingAndSaysHowToChooseAPort() {
     WindowFixture f;
     auto loopback = platform::sim::LoopbackPlug::Create();
-    MainWindow& window = f.Start(loopback->Endpoint());
+    f.directory->Add("COM1", loopback->Endpoint());  // even a COM1 that exists is not opened
+    f.directory->Add("LOOP", platform::sim::LoopbackPlug::Create()->Endpoint());
+    f.sysfs.PlugUsbAdapter("ttyUSB0", "0403", "6001", "A1");
+    f.sysfs.AddBoardUart("ttyS0");
+    MainWindow& window = f.StartFirstTime();
     QVERIFY(f.boxes.isEmpty());
-    QVERIFY(window.Port().Connected());
+    QVERIFY(f.displayed.isEmpty());
+    QVERIFY(!window.Port().Connected());
+    QVERIFY(!loopback->IsOpen());
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("НЕТ ПОРТА"));
+    const QString guide = f.TransmitPane()->toPlainText();
+    QVERIFY2(guide.contains("Параметры → Настройка порта") && guide.contains("ttyS0, ttyUSB0"),
+             qPrintable(guide));
+    QVERIFY2(!guide.contains("LOOP"), qPrintable(guide));
     QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
     QCOMPARE(window.PanelText(StatusPanel::Rx), QString("Rx: 0"));
     QCOMPARE(window.PanelText(StatusPanel::Tx), QString("Tx: 0"));
-    for (StatusPanel panel : {StatusPanel::State, StatusPanel::Rts, StatusPanel::Cts,
-                              StatusPanel::Dsr, StatusPanel::Progress})
+    for (StatusPanel panel : {StatusPanel::Rts, StatusPanel::Cts, StatusPanel::Dsr, StatusPanel::Progress})
       QCOMPARE(window.PanelText(panel), QString());
     QCOMPARE(window.Options().rtsCtsMode, 0);
     QCOMPARE(window.Options().keyingDelayMs, 0);
@@ -142,13 +158,52 @@ class TestMainWindow : public QObject {
 
     window.close();
     QVERIFY(f.boxes.isEmpty());
-    QVERIFY(!window.Port().Connected());
-    QVERIFY(!loopback->IsOpen());
-    const QByteArray file = f.ReadSettings();
-    QVERIFY2(file.contains("[ComPort1]") && file.contains("Port=COM1") &&
-                 file.contains("BaudRate=9600"),
+    QByteArray file = f.ReadSettings();
+    QVERIFY2(file.contains("[ComPort1]") && file.contains("Port=COM1") && file.contains("BaudRate=9600"),
              file.constData());
     QVERIFY2(file.contains("[Velmora]\nRTS/CTS=0\nTxDelay=0\nCRLF=0\nEditor=\n"), file.constData());
+
+    // The file names COM1, but nobody chose it.
+    f.window.reset();
+    MainWindow& second = f.StartFirstTime();
+    QVERIFY(f.boxes.isEmpty());
+    QVERIFY(!second.Port().Connected());
+    QVERIFY(!loopback->IsOpen());
+    QVERIFY(f.TransmitPane()->toPlainText().contains("Параметры → Настройка порта"));
+    dialogs::testing::WhenShown<dialogs::ParametersDialog>([](dialogs::ParametersDialog& d) {
+      auto* box = d.findChild<port::TComComboBox*>(QStringLiteral("CBPort"));
+      QVERIFY(box);
+      const int index = box->findText(QStringLiteral("LOOP"));
+      QVERIFY(index >= 0);
+      box->setFocus();  // picked by keyboard, as the operator does
+      QTest::keyClick(box, Qt::Key_Home);
+      for (int i = 0; i < index; ++i) QTest::keyClick(box, Qt::Key_Down);
+      QTest::mouseClick(d.findChild<QWidget*>(QStringLiteral("Button1")), Qt::LeftButton);
+    });
+    f.Child<QAction>("N8")->trigger();
+    QVERIFY(second.Port().Connected());
+    QCOMPARE(QString::fromStdString(second.Port().Port()), QString("LOOP"));
+    second.close();
+
+    f.window.reset();
+    MainWindow& third = f.StartFirstTime();
+    QVERIFY(f.boxes.isEmpty());
+    QVERIFY(third.Port().Connected());
+    QCOMPARE(QString::fromStdString(third.Port().Port()), QString("LOOP"));
+    QCOMPARE(f.TransmitPane()->toPlainText(), QString());
+  }
+
+  // A settings file written before there were first starts, naming a port, reads as it always
+  // did: the port opens and nothing new is written into the file's console section.
+  void aSettingsFileWithoutTheFirstStartMarkOpensItsPort() {
+    WindowFixture f;
+    f.WriteSettings("[ComPort1]\nPort=COM1\n[Velmora]\nRTS/CTS=0\n");
+    auto loopback = platform::sim::LoopbackPlug::Create();
+    f.directory->Add("COM1", loopback->Endpoint());
+    MainWindow& window = f.StartFirstTime();
+    QVERIFY(window.Port().Connected());
+    window.close();
+    QVERIFY2(!f.ReadSettings().contains("PortChosen"), f.ReadSettings().constData());
   }
 
   void settingsReadBackAndWrittenAtClose() {
@@ -311,16 +366,22 @@ class TestMainWindow : public QObject {
       QCOMPARE(window.PanelText(panel), QString());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTRY_COMPARE_WITH_TIMEOUT(window.PanelText(StatusPanel::State), QString("ОЖИДАНИЕ"), 3000);
+    // The closed port does not pass for an idle one.
+    QTRY_COMPARE_WITH_TIMEOUT(window.PanelText(StatusPanel::State), QString("НЕТ ПОРТА"), 3000);
 
-    // A key on the closed port reaches the application's error display, nothing is counted.
-    f.Type("a");
-    QCOMPARE(f.displayed.size(), 1);
-    QVERIFY(f.displayed[0].startsWith(port::ComErrorText(port::kErrEscapeComm)));
+    // Keys on the closed port: the operator is told once how to open one, not by an error per
+    // key; nothing goes out or is counted, and the pane still shows the keys.
+    f.Type("ab");
+    f.Key(Qt::Key_Return, "\r");
+    f.Type("c");
+    QVERIFY2(f.displayed.isEmpty(), qPrintable(f.displayed.join('\n')));
+    const QString pane = f.TransmitPane()->toPlainText();
+    QCOMPARE(pane.count("Порт закрыт"), 1);
+    QVERIFY2(pane.contains("Параметры → Настройка порта"), qPrintable(pane));
+    QVERIFY2(pane.endsWith("ab\nc"), qPrintable(pane));
     QCOMPARE(window.CounterFigures().TxCount, 0);
     QVERIFY(!window.RtsRaised());
-    QCOMPARE(window.PanelText(StatusPanel::State), QString("ПЕРЕДАЧА"));
-    QCOMPARE(f.TransmitPane()->toPlainText(), QString("a"));  // the pane still shows the key
+    QCOMPARE(window.PanelText(StatusPanel::State), QString("НЕТ ПОРТА"));
 
     window.close();
     QCOMPARE(f.boxes.size(), 1);  // closing a closed port shows nothing

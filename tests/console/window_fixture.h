@@ -1,7 +1,8 @@
 #pragma once
 // What the main window's tests share: a temporary per-user configuration folder, a device
-// directory of the test's own with the simulated devices it steers, error boxes and the
-// application's error display recorded instead of shown.
+// directory of the test's own with the simulated devices it steers, a stand-in sysfs tree (empty
+// until a test plugs adapters into it), error boxes and the application's error display recorded
+// instead of shown.
 
 #include <memory>
 #include <string>
@@ -26,6 +27,7 @@
 #include "platform/device_directory.h"
 #include "platform/sim/sim_devices.h"
 #include "port/error_display.h"
+#include "tests/platform/stand_in_sysfs.h"
 
 namespace velmora::console::testing {
 
@@ -70,7 +72,9 @@ class WindowFixture {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   }
 
-  // The design-time port name "COM1" opens `device`; with none it names no device at all.
+  // The design-time port name "COM1" opens `device`; with none it names no device at all. A test
+  // that wrote no settings file starts as an operator who chose COM1 before: the window reads a
+  // file naming it, which is gone again once read, so the folder is as the test left it.
   MainWindow& Start(std::shared_ptr<platform::NamedDevice> device = nullptr) {
     return StartWith(std::move(device), std::make_unique<RecordingPresenter>(&boxes));
   }
@@ -111,16 +115,28 @@ class WindowFixture {
   // received so far included.
   QString ReceivedText() const { return window->ReceiveContent().Text(); }
 
+  // A new user's first start: no settings file at all.
+  MainWindow& StartFirstTime() {
+    window = std::make_unique<MainWindow>(directory, std::make_unique<RecordingPresenter>(&boxes), nullptr,
+                                          sysfs.Root());
+    return *window;
+  }
+
   MainWindow& StartWith(std::shared_ptr<platform::NamedDevice> device,
                         std::unique_ptr<MessagePresenter> presenter) {
     if (device) directory->Add("COM1", std::move(device));
-    window = std::make_unique<MainWindow>(directory, std::move(presenter));
+    const bool chosenBefore = !QFile::exists(SettingsPath());
+    if (chosenBefore) WriteSettings("[ComPort1]\nPort=COM1\n");
+    window = std::make_unique<MainWindow>(directory, std::move(presenter), nullptr, sysfs.Root());
+    if (chosenBefore) QFile::remove(SettingsPath());
     return *window;
   }
 
   std::shared_ptr<platform::DeviceDirectory> directory =
       std::make_shared<platform::DeviceDirectory>();
   std::shared_ptr<platform::sim::RadioLink> radio;
+  // Where the window reads the serial adapters present and what they are.
+  test::StandInSysfs sysfs;
   std::unique_ptr<MainWindow> window;
   QStringList boxes;      // texts of the window's error boxes
   QStringList displayed;  // messages that reached the application's error display
