@@ -24,6 +24,7 @@
 #include "platform/device_directory.h"
 #include "platform/overlapped.h"
 #include "port/ecomport.h"
+#include "port/synchronizer.h"
 #include "tests/support/error_display_recorder.h"
 #include "tests/support/watchdog.h"
 
@@ -256,6 +257,32 @@ TEST_F(PortResourcesTest, AWaitThatEndsEarlyEndsTheTransferBeforeItsRecordGoesBa
   // The record went back whole: the next transfers use it.
   EXPECT_EQ(port.WriteText("yz"), 2);
   port.ClosePort();
+}
+
+// A handler's error crosses to the waiting sender as its text; without memory for the text the
+// sender is released all the same, or it would hold its thread (and a close waiting for it).
+TEST(SynchronizerShortOfMemory, ASenderIsReleasedThoughItsErrorTextCannotBeCopied) {
+  auto sync = std::make_shared<Synchronizer>();
+  const std::thread::id owner = std::this_thread::get_id();
+  std::atomic<bool> released{false};
+  std::thread sender([&] {
+    try {
+      sync->Send([owner] {
+        const std::runtime_error failure("a handler's error, longer than a short string holds");
+        FailAllocations(owner, 1);
+        throw failure;
+      });
+    } catch (const std::exception&) {
+    }
+    released = true;
+  });
+  test::Watchdog watchdog(10s, "the sender's release");
+  while (!released) {
+    platform::WaitForOne(sync->Pending(), 10);
+    EXPECT_NO_THROW(sync->Drain());
+  }
+  sender.join();
+  FailAllocations({}, 0);
 }
 
 }  // namespace
