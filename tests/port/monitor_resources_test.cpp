@@ -41,15 +41,16 @@ void FailAllocations(std::thread::id thread, int count) {
 
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Out of line: inlined, the optimiser would see free() meet a pointer from operator new.
+[[gnu::noinline]] void* operator new(std::size_t size) {
   if (failuresLeft.load(std::memory_order_relaxed) > 0 && failingThread.load() == std::this_thread::get_id() &&
       failuresLeft.fetch_sub(1) > 0)
     throw std::bad_alloc();
   if (void* p = std::malloc(size != 0 ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace velmora::port {
 namespace {

@@ -584,17 +584,33 @@ TEST_F(MonitorTest, AHandlerThatMeetsTheLossFirstStillReleasesTheDevice) {
     port.SetSyncMethod(method);
     std::atomic<int> lost{0};
     port.OnDeviceLost = [&](TCustomComPort&, const EComPort&) { ++lost; };
+    // The far end goes before the echo does, so the echo raises. This thread takes it away: a
+    // handler on the monitor waits for that.
+    const std::thread::id owner = std::this_thread::get_id();
+    std::atomic<bool> read{false}, farEndGone{false};
+    const auto takeFarEndAway = [&] {
+      pty.CloseMaster();
+      pty.CloseSlaveKeeper();
+      farEndGone = true;
+    };
     onRxChar = [&](int count) {
       std::string chunk;
       port.ReadText(chunk, count);
-      // The far end goes before the echo does: the echo raises.
-      pty.CloseMaster();
-      pty.CloseSlaveKeeper();
+      if (std::this_thread::get_id() == owner) {
+        takeFarEndAway();
+      } else {
+        read = true;
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (!farEndGone && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+      }
       port.WriteText(chunk);
     };
     port.OpenPort();
     pty.Write("ping");
-    EXPECT_TRUE(Serve([&] { return lost == 1; }));
+    EXPECT_TRUE(Serve([&] {
+      if (read && !farEndGone) takeFarEndAway();
+      return lost == 1;
+    }));
     EXPECT_FALSE(port.Connected());
     EXPECT_FALSE(HoldsDescriptorOf(pty.SlavePath())) << "the lost device's descriptor is still held";
     if (method != smWindowSync) {
