@@ -30,9 +30,14 @@ using TimePoint = Clock::TimePoint;
 constexpr uint32_t kLargestQueue = 64u << 20;
 constexpr size_t kReadChunk = 64 * 1024;
 
+// An operation's timeouts run from the moment it reaches the head of its queue, as a driver
+// starts its timer for the request it is serving: a read or a write queued behind another is
+// not cut short by the time the one before it took.
 struct PendingRead {
   Overlapped* ov;
   uint8_t* buffer;
+  uint32_t want;
+  bool started = false;  // at the head: `progress` and its deadlines are running
   ReadProgress progress;
 };
 
@@ -42,6 +47,7 @@ struct PendingWrite {
   uint32_t count;
   uint32_t fed = 0;    // bytes handed to the driver
   uint64_t start = 0;  // the output ledger's position of the first byte fed
+  bool started = false;  // at the head: `deadline` is running
   std::optional<TimePoint> deadline;
 };
 
@@ -175,7 +181,7 @@ class CommCore final : public CommDevice {
     const bool wasFull = input_.Room() == 0;
     const bool wasHeld = inputHeld_;
     const TimePoint now = clock_.Now();
-    reads_.push_back(PendingRead{&ov, static_cast<uint8_t*>(buffer), StartRead(timeouts_, count, now)});
+    reads_.push_back(PendingRead{&ov, static_cast<uint8_t*>(buffer), count, false, {}});
     ServeReadsLocked(now);
     // The I/O thread must look again when there is room for input, a deadline to keep, or the
     // far end was just let go (an XON on its way).
@@ -202,11 +208,8 @@ class CommCore final : public CommDevice {
       CompleteOverlapped(ov, 0, 0);
       return {IoStart::Completed, 0, 0};
     }
-    PendingWrite w{&ov, buffer, count, 0, 0, std::nullopt};
-    // The total timeout covers the whole transfer, until the line has taken the last byte.
-    w.deadline = DeadlineAfter(clock_.Now(), uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
-                                                 timeouts_.WriteTotalTimeoutConstant);
-    writes_.push_back(w);
+    writes_.push_back(PendingWrite{&ov, buffer, count, 0, 0, false, std::nullopt});
+    StartFrontWriteLocked(clock_.Now());
     // Fed here, on the caller's thread, behind every write queued before: an idle line starts
     // at once, without waiting for the I/O thread to wake.
     FeedOutputLocked();
@@ -554,6 +557,7 @@ class CommCore final : public CommDevice {
       if (w.fed < w.count || SentOf(w) < w.count) break;
       CompleteOverlapped(*w.ov, w.count, 0);
       writes_.pop_front();
+      StartFrontWriteLocked(clock_.Now());
     }
     if (!writes_.empty() && writes_.front().fed == writes_.front().count) {
       const PendingWrite& w = writes_.front();
@@ -582,11 +586,21 @@ class CommCore final : public CommDevice {
       const uint32_t sent = SentOf(w);
       Overlapped* ov = w.ov;
       writes_.pop_front();
+      StartFrontWriteLocked(now);
       if (!lost_) DropUnsentOutputLocked();
       CompleteOverlapped(*ov, sent, 0);
       expired = true;
     }
     return expired;
+  }
+
+  // The total timeout covers the whole transfer, until the line has taken the last byte.
+  void StartFrontWriteLocked(TimePoint now) {
+    if (writes_.empty() || writes_.front().started) return;
+    PendingWrite& w = writes_.front();
+    w.started = true;
+    w.deadline = DeadlineAfter(now, uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * w.count +
+                                        timeouts_.WriteTotalTimeoutConstant);
   }
 
   void CheckTransmitterLocked() {
@@ -599,6 +613,10 @@ class CommCore final : public CommDevice {
   void ServeReadsLocked(TimePoint now) {
     while (!reads_.empty()) {
       PendingRead& r = reads_.front();
+      if (!r.started) {
+        r.progress = StartRead(timeouts_, r.want, now);
+        r.started = true;
+      }
       const size_t taken = input_.Pop(r.buffer + r.progress.got, r.progress.want - r.progress.got);
       if (taken > 0) ResumeInputFlowIfDrainedLocked();
       const bool ends = ReadEnds(timeouts_, r.progress, static_cast<uint32_t>(taken), now);

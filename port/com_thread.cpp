@@ -65,19 +65,30 @@ struct TComThread::Shared : std::enable_shared_from_this<TComThread::Shared> {
   std::atomic<bool> deliveryFailed{false};
   std::atomic<int> rearmError{0};
   TComEvents pendingEvents;
+  // The monitor's body and every delivery handed to the owning thread and not yet run to its
+  // end: the last of them clears the mask and purges the queues, so a batch handed over before
+  // a close still finds its data in the device.
+  std::atomic<int> holders{1};
+  std::atomic<bool> exited{false};
+  // Made while memory is there: shown when the thread is short of it.
+  std::string outOfMemoryMessage;
 
   bool Stopped() const { return stop->IsSet(); }
+  void Body() noexcept;
   void Execute();
-  bool DeliverGuarded() { return Guarded([this] { DeliverEvents(); }); }
-  // Runs `call`; false when it raised, the message reported once.
+  // Runs `call`; false when it raised, with the exception's message in `failure`.
   template <typename Call>
-  bool Guarded(Call call);
+  bool Attempt(Call call, std::string& failure);
+  // After a delivery raised: the system's number when the device no longer answers, else 0.
+  int LostError();
   void DeliverEvents();
   void DeliverAndWaitAgain();
   void FireEvents();
   void SendEventMessages();
   void HandOverLostDevice(int error);
   void ReportOnce(const std::string& message);
+  void LetGo();
+  void Exit();
 };
 
 uint32_t EventsToMask(TComEvents events) {
@@ -101,13 +112,21 @@ TComThread::TComThread(TCustomComPort& port) : shared_(std::make_shared<Shared>(
   s.sync = port.SharedSync();
   s.syncMethod = port.SyncMethod();
   s.watched = port.Events();
+  // "Порт <name>: не хватило памяти для событий порта, и порт больше не сообщает о них; закройте и
+  // откройте его снова", in the display's code page.
+  s.outOfMemoryMessage =
+      "\xcf\xee\xf0\xf2 " + port.Port() +
+      ": \xed\xe5 \xf5\xe2\xe0\xf2\xe8\xeb\xee \xef\xe0\xec\xff\xf2\xe8 \xe4\xeb\xff "
+      "\xf1\xee\xe1\xfb\xf2\xe8\xe9 \xef\xee\xf0\xf2\xe0, \xe8 \xef\xee\xf0\xf2 "
+      "\xe1\xee\xeb\xfc\xf8\xe5 \xed\xe5 \xf1\xee\xee\xe1\xf9\xe0\xe5\xf2 \xee \xed\xe8\xf5; "
+      "\xe7\xe0\xea\xf0\xee\xe9\xf2\xe5 \xe8 \xee\xf2\xea\xf0\xee\xe9\xf2\xe5 \xe5\xe3\xee "
+      "\xf1\xed\xee\xe2\xe0";
   // The result is not examined: a device that refuses the mask fails the first wait instead.
   (void)s.device->SetCommMask(EventsToMask(s.watched));
   try {
     thread_ = std::thread([shared = shared_, priority = port.MonitorPriority()] {
       ApplyPriority(priority);
-      shared->Execute();
-      shared->ended->Set();
+      shared->Body();
     });
   } catch (const std::system_error& e) {
     (void)s.device->SetCommMask(0);
@@ -121,8 +140,11 @@ TComThread::~TComThread() {
   // Keep running the deliveries the thread queued for this thread, or it could never end.
   shared_->sync->WaitServing(*shared_->ended);
   thread_.join();
-  // A batch the thread handed over and nobody has run yet is delivered before the port closes.
+  // A batch the thread handed over and nobody has run yet is delivered before the port closes,
+  // then the queues go. A delivery still running further up this thread's stack (a handler that
+  // closes its port in the window mode) cannot be waited for: the purge is made here all the same.
   shared_->sync->Drain();
+  shared_->Exit();
 }
 
 void TComThread::SignalStop() {
@@ -140,6 +162,7 @@ void TComThread::Abandon() {
   // The thread is parked (in the delivery's send, or it is this thread): what it would do on its
   // way out is done here, so it need not touch the device again.
   shared_->abandoned = true;
+  shared_->exited = true;
   (void)shared_->device->SetCommMask(0);
   (void)shared_->device->PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
   SignalStop();
@@ -147,6 +170,35 @@ void TComThread::Abandon() {
 }
 
 TComEvents TComThread::PendingEvents() const { return shared_->pendingEvents; }
+
+void TComThread::Shared::Body() noexcept {
+  try {
+    Execute();
+  } catch (...) {
+    // Only a failed allocation gets here: a batch that could not be handed over, a message
+    // that could not be queued. The monitor ends as after a failed delivery; the operator is
+    // told once, if even that can be queued.
+    if (!Stopped()) {
+      try {
+        sync->Post([message = outOfMemoryMessage] { ShowError(message); });
+      } catch (...) {
+      }
+    }
+  }
+  LetGo();
+  ended->Set();
+}
+
+void TComThread::Shared::LetGo() {
+  if (holders.fetch_sub(1) == 1) Exit();
+}
+
+void TComThread::Shared::Exit() {
+  // A monitor let go may outlive its port and device.
+  if (abandoned || exited.exchange(true)) return;
+  (void)device->SetCommMask(0);
+  (void)device->PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
+}
 
 void TComThread::Shared::Execute() {
   ov.event = overlappedEvent.get();
@@ -184,28 +236,55 @@ void TComThread::Shared::Execute() {
     if (syncMethod == smThreadSync) {
       // Nobody sets the event again until the owning thread starts the next wait.
       overlappedEvent->Reset();
+      // Held before the hand-over: the owning thread may run the batch before Post returns.
+      holders.fetch_add(1);
+      try {
+        sync->Post([self = shared_from_this()] { self->DeliverAndWaitAgain(); });
+      } catch (...) {
+        holders.fetch_sub(1);
+        throw;
+      }
       handedOver = true;
-      sync->Post([self = shared_from_this()] { self->DeliverAndWaitAgain(); });
       continue;
     }
-    if (!DeliverGuarded() || Stopped()) break;
+    std::string failure;
+    const bool delivered = Attempt([this] { DeliverEvents(); }, failure);
+    if (Stopped()) break;
+    if (!delivered) {
+      // A handler that met the device's loss first (an echo, the next character of a file)
+      // raised because of it: then the device is let go as on a failed wait.
+      if (const int error = LostError(); error != 0) {
+        HandOverLostDevice(error);
+      } else {
+        ReportOnce(failure);
+      }
+      break;
+    }
   }
-
-  if (abandoned) return;  // the port and the device may be gone already
-  (void)device->SetCommMask(0);
-  (void)device->PurgeComm(platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
 }
 
 void TComThread::Shared::DeliverAndWaitAgain() {
+  struct Release {
+    Shared& shared;
+    ~Release() { shared.LetGo(); }
+  } release{*this};
   // A batch handed over before a close still reaches the handlers, as a close runs what is
   // queued; only a monitor let go means the port may be gone.
   if (abandoned) return;
   delivering = true;
-  const bool delivered = Guarded([this] { FireEvents(); });
+  std::string failure;
+  const bool delivered = Attempt([this] { FireEvents(); }, failure);
   delivering = false;
   if (abandoned || Stopped()) return;
   if (!delivered) {
-    deliveryFailed = true;
+    // A handler that met the device's loss first raised because of it: the monitor lets the
+    // device go as on a failed wait, rather than ending with the port held.
+    if (const int error = LostError(); error != 0) {
+      rearmError = error;
+    } else {
+      ReportOnce(failure);
+      deliveryFailed = true;
+    }
     overlappedEvent->Set();
     return;
   }
@@ -217,24 +296,34 @@ void TComThread::Shared::DeliverAndWaitAgain() {
 }
 
 template <typename Call>
-bool TComThread::Shared::Guarded(Call call) {
+bool TComThread::Shared::Attempt(Call call, std::string& failure) {
   try {
     call();
     return true;
   } catch (const std::exception& e) {
-    ReportOnce(e.what());
+    failure = e.what();
   } catch (...) {
-    ReportOnce("unknown error in a port event handler");
+    failure = "unknown error in a port event handler";
   }
   return false;
 }
 
+int TComThread::Shared::LostError() {
+  uint32_t lines = 0;
+  const platform::Status status = device->GetCommModemStatus(lines);
+  return status ? 0 : (status.error != 0 ? status.error : EIO);
+}
+
 void TComThread::Shared::HandOverLostDevice(int error) {
   if (Stopped()) return;  // closing anyway
-  // What arrived before the loss is still in the device's queue: hand it out first.
+  // What arrived before the loss is still in the device's queue: hand it out first. A handler
+  // that raises now met the loss itself; the loss is what is reported, and the device goes
+  // all the same.
   if (watched.Has(evRxChar)) {
     pendingEvents = TComEvents{evRxChar};
-    if (!DeliverGuarded() || Stopped()) return;
+    std::string ignored;
+    (void)Attempt([this] { DeliverEvents(); }, ignored);
+    if (Stopped()) return;
   }
   // The owning thread releases the port; a close that comes first stops this monitor, and the
   // release then does nothing.
@@ -288,12 +377,23 @@ void TComThread::Shared::SendEventMessages() {
   for (const EventBit& e : kFireOrder) {
     if (!pendingEvents.Has(e.event)) continue;
     if (Stopped()) return;  // the port waits for this thread's end, serving what is queued
-    // The handler replies at once, so this thread goes on while the handler runs.
-    sync->Send(
-        [self = shared_from_this(), bit = e.mask] {
-          self->port->HandlePortMessage(WM_PORT_EVENT, bit);
-        },
-        Synchronizer::ReleaseWhen::Started);
+    // The handler replies at once, so this thread goes on while the handler runs; the purge
+    // on the way out waits for the handler's end, or it would empty the queue under its read.
+    holders.fetch_add(1);
+    try {
+      sync->Send(
+          [self = shared_from_this(), bit = e.mask] {
+            struct Release {
+              Shared& shared;
+              ~Release() { shared.LetGo(); }
+            } release{*self};
+            self->port->HandlePortMessage(WM_PORT_EVENT, bit);
+          },
+          Synchronizer::ReleaseWhen::Started);
+    } catch (...) {
+      holders.fetch_sub(1);  // never queued
+      throw;
+    }
   }
 }
 

@@ -15,12 +15,16 @@
 // The thread never polls. It ends when told to stop, when a delivery raises (the message goes
 // once to the application's error display), or when its wait fails (the device is gone): then it
 // hands out what is still queued and asks the owning thread to release the port — never by
-// spinning on a wait that keeps failing. On its way out it clears the event mask and discards
-// both queues.
+// spinning on a wait that keeps failing. A delivery that raises on a device that no longer
+// answers (a handler's echo met the loss before the wait did) counts as the device gone, not as a
+// handler's error: the port is released all the same, and the handler's message is not shown.
+// The event mask is cleared and both queues discarded once the thread has ended and the
+// handlers of every batch it handed over have returned, so what arrived just before a close or
+// a port change still reaches them.
 //
 // Stopping. Made and destroyed on the owning thread; destruction returns once the thread has
 // ended, keeps serving the port's synchroniser meanwhile, and delivers a batch handed over but not
-// yet run. A handler may close (or destroy) the port from inside a delivery, where the batch's
+// yet run, with its data. A handler may close (or destroy) the port from inside a delivery, where the batch's
 // remaining handlers and the next wait must not go on (smThreadSync), or where that wait could
 // never end: it is the thread itself (smNone). `Abandon` is for those
 // cases: it clears the mask and discards the queues itself, tells the thread to stop and lets it
@@ -29,7 +33,8 @@
 //
 // Errors: construction raises EComPort 1 with the system's number when the system gives no
 // event or no thread (a process short of descriptors); nothing in the thread's body can end the
-// process.
+// process: short of memory for a hand-over, the thread ends as after a failed delivery and says
+// so once, in Russian, when even that can be queued.
 
 #include <cstdint>
 #include <memory>

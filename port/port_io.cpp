@@ -1,7 +1,10 @@
 // The port's data path and line control: overlapped reads and writes, the blocking text
 // operations, the small device queries the event dispatch relies on, DTR and RTS.
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "port/com_port.h"
 #include "port/ecomport.h"
@@ -27,8 +30,26 @@ int StartResult(platform::IoStart start, int errorNumber) {
   return start.kind == platform::IoStart::Completed ? static_cast<int>(start.transferred) : 0;
 }
 
+// A transfer whose wait failed while it was still under way would go on after its caller was
+// told it failed: the device writing into a record back in the pool (and into the caller's
+// buffer, maybe freed), or sending what the caller takes for unsent. It is aborted, and the
+// record kept until the device has let go of it.
+void EndTransfer(platform::CommDevice* device, TPortOperation& operation) {
+  const std::atomic<int>& status = operation.Overlapped.status;
+  if (status.load(std::memory_order_acquire) != platform::Overlapped::kStatusPending) return;
+  if (device)
+    (void)device->PurgeComm(operation.Kind == opWrite ? platform::PURGE_TXABORT : platform::PURGE_RXABORT);
+  // An abort completes it at once or, on a device that completes on a thread of its own, soon.
+  // The wait that failed may fail again: then the record is looked at each millisecond.
+  while (status.load(std::memory_order_acquire) == platform::Overlapped::kStatusPending) {
+    if (platform::WaitForOne(*operation.Overlapped.event, 100).kind == platform::WaitOutcome::Failed)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 // Runs `start` on a record of the port's pool and waits for it; the record goes back on every
-// path. A record the system gives no event for fails as the transfer would (`errorNumber`).
+// path, its transfer over. A record the system gives no event for fails as the transfer would
+// (`errorNumber`).
 template <typename Start>
 int StartAndWait(TCustomComPort& port, TPortOperationPool& pool, int errorNumber, Start start) {
   struct Borrowed {
@@ -42,7 +63,12 @@ int StartAndWait(TCustomComPort& port, TPortOperationPool& pool, int errorNumber
     throw EComPort(errorNumber, e.code().value());
   }
   start(borrowed.operation.get());
-  return port.WaitForCompletion(borrowed.operation.get());
+  try {
+    return port.WaitForCompletion(borrowed.operation.get());
+  } catch (...) {
+    EndTransfer(port.Handle(), *borrowed.operation);
+    throw;
+  }
 }
 
 }  // namespace

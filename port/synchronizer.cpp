@@ -37,6 +37,28 @@ void Synchronizer::Post(std::function<void()> call) {
   pending_->Set();
 }
 
+namespace {
+
+// Short of memory the text is lost, never the sender's release: a sender left waiting would hold
+// its thread, and the port's close with it, for ever.
+std::string MessageOf(const char* text) noexcept {
+  try {
+    return text;
+  } catch (...) {
+    return {};
+  }
+}
+
+void ShowQuietly(const char* text) noexcept {
+  try {
+    ShowError(text);
+  } catch (...) {
+    // Nowhere left to report to; the queue goes on.
+  }
+}
+
+}  // namespace
+
 void Synchronizer::Release(Waiter* waiter, bool failed, std::string message) {
   {
     std::lock_guard lock(mutex_);
@@ -78,15 +100,17 @@ void Synchronizer::Drain() {
     } catch (const std::exception& e) {
       if (waiter) {
         LeaveBlockedCall();
-        Release(waiter, true, e.what());
-      } else
-        ShowError(e.what());
+        Release(waiter, true, MessageOf(e.what()));
+      } else {
+        ShowQuietly(e.what());
+      }
     } catch (...) {
       if (waiter) {
         LeaveBlockedCall();
-        Release(waiter, true, "unknown error");
-      } else
-        ShowCurrentException();
+        Release(waiter, true, MessageOf("unknown error"));
+      } else {
+        ShowQuietly("unknown error");
+      }
     }
   }
 }

@@ -3,7 +3,8 @@
 //
 // The monitor thread queues a call and either waits for its end (`Send` with
 // ReleaseWhen::Finished; when the call raises, the sender raises a std::runtime_error with the
-// same message — only the text crosses threads, never the exception object), or is let go as soon as the owner starts it (ReleaseWhen::Started), or not at all
+// same message — only the text crosses threads, never the exception object; without memory for
+// the text, an empty one), or is let go as soon as the owner starts it (ReleaseWhen::Started), or not at all
 // (`Post`). The owner runs queued calls in `Drain`: from its event loop, which watches
 // `PollHandle()` (readable while calls wait; the Qt binding puts a socket notifier on it), and
 // while it waits for the worker to end (`WaitServing`), so that stopping a worker that is in

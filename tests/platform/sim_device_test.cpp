@@ -395,6 +395,41 @@ TEST_F(LoopbackTest, AWriteQueuedBehindOneThatTimesOutGoesOutWhole) {
   EXPECT_EQ(plug->Sent(), first.substr(0, n) + second);
 }
 
+// A read or a write queued behind another has its whole timeout from the moment it is served,
+// not from the moment it was queued.
+TEST_F(LoopbackTest, TimeoutsRunFromTheHeadOfTheQueue) {
+  ASSERT_TRUE(dev->SetCommTimeouts({0, 0, 50, 0, 0}));
+  PendingOp first(4), second(4);
+  ASSERT_EQ(dev->ReadFile(first.buffer.data(), 4, first.ov).kind, IoStart::Pending);
+  ASSERT_EQ(dev->ReadFile(second.buffer.data(), 4, second.ov).kind, IoStart::Pending);
+  Run(50ms);
+  ASSERT_TRUE(first.Done(test::kTestWaitMs));
+  EXPECT_FALSE(second.Done(kShortMs)) << "the second read's time began when the first ended";
+  Run(49ms);
+  EXPECT_FALSE(second.Done(kShortMs));
+  Run(1ms);
+  EXPECT_TRUE(second.Done(test::kTestWaitMs));
+
+  // At 9600 baud the first write is through in about 66 ms (its last 17 characters still in the
+  // transmitter), the second about 62 ms after that: each within 80 ms of being served, the
+  // second not within 80 ms of being queued.
+  ASSERT_TRUE(dev->SetCommTimeouts({MAXDWORD, 0, 0, 0, 80}));
+  const std::string one(80, 'a'), two(60, 'b');
+  PendingOp write1(0), write2(0);
+  ASSERT_EQ(dev->WriteFile(one.data(), 80, write1.ov).kind, IoStart::Pending);
+  ASSERT_EQ(dev->WriteFile(two.data(), 60, write2.ov).kind, IoStart::Pending);
+  ASSERT_TRUE(RunUntilDone(write2, 60, 5ms, 20));
+  uint32_t n = 0;
+  ASSERT_TRUE(write1.Done(0));
+  EXPECT_TRUE(dev->GetOverlappedResult(write1.ov, n, false));
+  EXPECT_EQ(n, 80u);
+  EXPECT_TRUE(dev->GetOverlappedResult(write2.ov, n, false));
+  EXPECT_EQ(n, 60u) << "the second write gave up before its time";
+  Run(100ms);  // the last characters leave the transmitter's FIFO
+  plug->CatchUp();
+  EXPECT_EQ(plug->Sent(), one + two);
+}
+
 TEST_F(LoopbackTest, BytesReportedWrittenReachTheLineThoughThePortClosesRightAfter) {
   ASSERT_TRUE(dev->SetCommState(test::Line(300)));
   const std::string text = "0123456789";

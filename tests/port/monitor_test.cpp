@@ -499,6 +499,14 @@ size_t OpenDescriptors() {
                                            std::filesystem::directory_iterator{}));
 }
 
+bool HoldsDescriptorOf(const std::string& path) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) == path) return true;
+  }
+  return false;
+}
+
 TEST_F(MonitorTest, ALostDeviceReleasesThePortOnceAndItOpensAgain) {
   test::PtyPair pty;
   const size_t descriptorsBefore = OpenDescriptors();
@@ -565,6 +573,113 @@ TEST_F(MonitorTest, BytesThatArrivedBeforeTheLossAreHandedOutFirst) {
   EXPECT_TRUE(Serve([&] { return !shown.Entries().empty(); }));
   EXPECT_EQ(received, "last words");
   EXPECT_FALSE(port.Connected());
+}
+
+// The loss is usually met first by a handler that touches the device (an echo, the next
+// character of a file): its error must not leave the dead device held by a port that still
+// claims to be connected.
+TEST_F(MonitorTest, AHandlerThatMeetsTheLossFirstStillReleasesTheDevice) {
+  for (TSyncMethod method : {smThreadSync, smNone, smWindowSync}) {
+    SCOPED_TRACE(static_cast<int>(method));
+    shown.Clear();
+    test::PtyPair pty;
+    port.SetPort(pty.SlavePath());
+    port.SetSyncMethod(method);
+    std::atomic<int> lost{0};
+    port.OnDeviceLost = [&](TCustomComPort&, const EComPort&) { ++lost; };
+    // The far end goes before the echo does, so the echo raises. This thread takes it away: a
+    // handler on the monitor waits for that.
+    const std::thread::id owner = std::this_thread::get_id();
+    std::atomic<bool> read{false}, farEndGone{false};
+    const auto takeFarEndAway = [&] {
+      pty.CloseMaster();
+      pty.CloseSlaveKeeper();
+      farEndGone = true;
+    };
+    onRxChar = [&](int count) {
+      std::string chunk;
+      port.ReadText(chunk, count);
+      if (std::this_thread::get_id() == owner) {
+        takeFarEndAway();
+      } else {
+        read = true;
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (!farEndGone && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+      }
+      port.WriteText(chunk);
+    };
+    port.OpenPort();
+    pty.Write("ping");
+    EXPECT_TRUE(Serve([&] {
+      if (read && !farEndGone) takeFarEndAway();
+      return lost == 1;
+    }));
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(HoldsDescriptorOf(pty.SlavePath())) << "the lost device's descriptor is still held";
+    if (method != smWindowSync) {
+      // The window mode shows a handler's error as it happens; the others report the loss alone.
+      ASSERT_EQ(shown.Entries().size(), 1u);
+      EXPECT_NE(shown.Entries()[0].find(" is gone"), std::string::npos) << shown.Entries()[0];
+    }
+    Serve([] { return false; }, 50ms);
+    EXPECT_EQ(lost.load(), 1);
+    port.OnDeviceLost = nullptr;
+  }
+}
+
+// The last hand-out of a lost device's bytes raises too (the handler echoes them): the port is
+// released all the same.
+TEST_F(MonitorTest, AHandlerThatRaisesOnTheLastHandOutStillReleasesThePort) {
+  for (TSyncMethod method : {smThreadSync, smNone}) {
+    SCOPED_TRACE(static_cast<int>(method));
+    shown.Clear();
+    scripted->ClearFailures();
+    scripted->SetInputQueue(0);
+    port.SetPort("SCRIPT");
+    port.SetSyncMethod(method);
+    std::atomic<int> lost{0};
+    port.OnDeviceLost = [&](TCustomComPort&, const EComPort&) { ++lost; };
+    onRxChar = [](int) { throw EComPort(kErrWriteFile, EIO); };
+    port.OpenPort();
+    ASSERT_TRUE(Serve([&] { return scripted->WaitsStarted() >= 1; }));
+    scripted->Fail("WaitCommEvent", EIO);
+    scripted->SetInputQueue(3);
+    scripted->QueueEvents(EV_TXEMPTY);  // the wait in progress ends; the next cannot start
+    EXPECT_TRUE(Serve([&] { return lost == 1; }));
+    EXPECT_FALSE(port.Connected());
+    ASSERT_EQ(shown.Entries().size(), 1u);
+    EXPECT_NE(shown.Entries()[0].find("The device SCRIPT is gone"), std::string::npos) << shown.Entries()[0];
+    port.OnDeviceLost = nullptr;
+    onRxChar = nullptr;
+  }
+}
+
+// A batch handed over just before a close reaches its handlers with its data: what arrived in
+// the last moment before a close, a port change or the program's exit is shown and captured.
+TEST_F(MonitorTest, BytesHandedOverJustBeforeACloseReachTheHandlerWhole) {
+  for (TSyncMethod method : {smThreadSync, smWindowSync}) {
+    SCOPED_TRACE(static_cast<int>(method));
+    test::PtyPair pty;
+    port.SetPort(pty.SlavePath());
+    port.SetSyncMethod(method);
+    std::string received;
+    onRxChar = [&](int count) {
+      // Slower than the monitor's way out: a purge made meanwhile would take the bytes.
+      std::this_thread::sleep_for(50ms);
+      std::string chunk;
+      port.ReadText(chunk, count);
+      received += chunk;
+    };
+    port.OpenPort();
+    pty.Write("last words");
+    // Handed over and not yet run; every byte is in.
+    ASSERT_EQ(platform::WaitForOne(port.Sync().Pending(), 5000).kind, platform::WaitOutcome::Signalled);
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (port.InputQueueCount() < 10 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    port.ClosePort();
+    EXPECT_EQ(received, "last words");
+    onRxChar = nullptr;
+  }
 }
 
 }  // namespace
