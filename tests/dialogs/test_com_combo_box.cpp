@@ -82,7 +82,7 @@ class TestComComboBox : public QObject {
     const int refusing = box.findText("REFUSING");
     QVERIFY(first >= 0 && refusing >= 0);
     QCOMPARE(box.itemData(first, Qt::ToolTipRole).toString(), QString("the first test line"));
-    QCOMPARE(box.itemData(refusing, Qt::ToolTipRole).toString(), QString("Simulated device"));
+    QCOMPARE(box.itemData(refusing, Qt::ToolTipRole).toString(), QString("Имитируемое устройство"));
     QCOMPARE(box.currentIndex(), refusing);  // letter case not regarded
   }
 
