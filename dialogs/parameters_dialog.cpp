@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QFontDatabase>
 #include <QFontDialog>
@@ -100,6 +101,9 @@ ParametersDialog::ParametersDialog(const port::TCustomComPort& port, QWidget* pa
   stopBitsBox_->SetComProperty(port::cpStopBits);
   flowControlBox_->SetComProperty(port::cpFlowControl);
   portBox_->OnChange = [this](port::TComComboBox&) { portPicked_ = true; };
+  portBox_->SetTypingAllowed(true);
+  // Long by-id names are told apart by their ends (serial number, interface, port).
+  portBox_->view()->setTextElideMode(Qt::ElideMiddle);
   PlaceGroups();
   portBox_->setFocus();
 }
@@ -282,6 +286,8 @@ void ParametersDialog::Fill(port::TCustomComPort& port, int32_t txDelay, int32_t
                             bool allowEdit) {
   for (port::TComComboBox* box : {portBox_, baudRateBox_, dataBitsBox_, parityBox_, stopBitsBox_, flowControlBox_})
     box->SetComPort(&port);
+  portBox_->UpdateFromPort();
+  shownPortText_ = portBox_->currentText();
 
   keyingDelaySpin_->setValue(txDelay);  // the spin box brings it into 0..100
   rtsCtsKeyingButton_->setChecked(rtsCtsMode != 0);
@@ -333,9 +339,14 @@ void ParametersDialog::Apply(port::TCustomComPort& port, int32_t& txDelay, int32
 void ParametersDialog::ApplyLineSettings(port::TCustomComPort& port) {
   port.BeginSettingsUpdate();
   try {
-    // A port the operator did not pick keeps its name: a name missing from the list would
-    // otherwise become the empty name and break a working connection.
-    if (portPicked_) portBox_->ApplyToPort();
+    // A port the operator did not pick or type keeps its name: a name missing from the list
+    // would otherwise become the empty name and break a working connection, and one read back
+    // from the field might not come back byte for byte.
+    const QString field = portBox_->currentText().trimmed();
+    if (!field.isEmpty() && (portPicked_ || field != shownPortText_)) {
+      portBox_->Selector().TakeText(port::TComComboBox::StoredText(field));
+      portBox_->ApplyToPort();
+    }
     baudRateBox_->ApplyToPort();
     dataBitsBox_->ApplyToPort();
     parityBox_->ApplyToPort();
@@ -371,15 +382,28 @@ void ParametersDialog::ChooseViewerProgram() {
 
 void ParametersDialog::ChooseFont() {
   if (!fontDialog_) {
-    // It starts with a font of its own, not the one being edited, and keeps what it last held.
     fontDialog_ = new QFontDialog(FormFont(), this);
     fontDialog_->setObjectName(QStringLiteral("FontDialog1"));
     fontDialog_->setOption(QFontDialog::DontUseNativeDialog);
   }
+  // It opens at the font the field shows, so that the operator changes that font rather than
+  // starting from one that has nothing to do with the pane; with none shown, at its own.
+  fontDialog_->setCurrentFont(CurrentFont());
   if (fontDialog_->exec() != QDialog::Accepted) return;
   const QFont chosen = fontDialog_->selectedFont();
   TakeFont(chosen);
   fontField_->setText(FontText(chosenFont_->family, chosenFont_->pointSize));
+}
+
+QFont ParametersDialog::CurrentFont() const {
+  if (!chosenFont_) return FormFont();
+  QFont font(chosenFont_->family);
+  if (chosenFont_->pointSize > 0) font.setPointSize(chosenFont_->pointSize);
+  font.setBold(chosenFont_->bold);
+  font.setItalic(chosenFont_->italic);
+  font.setUnderline(chosenFont_->underline);
+  font.setStrikeOut(chosenFont_->strikeOut);
+  return font;
 }
 
 void ParametersDialog::TakeFont(const QFont& font) {

@@ -5,6 +5,36 @@
 
 namespace velmora::port {
 
+namespace {
+
+TComComboBox::Decoder gDecode = nullptr;
+TComComboBox::Encoder gEncode = nullptr;
+
+}  // namespace
+
+void TComComboBox::SetTextCodec(Decoder decode, Encoder encode) {
+  gDecode = decode;
+  gEncode = encode;
+}
+
+QString TComComboBox::ShownText(const std::string& text) {
+  return gDecode ? gDecode(text) : QString::fromLocal8Bit(text);
+}
+
+std::string TComComboBox::StoredText(const QString& text) {
+  return gEncode ? gEncode(text) : text.toLocal8Bit().toStdString();
+}
+
+void TComComboBox::SetTypingAllowed(bool allowed) {
+  setEditable(allowed);
+  if (!allowed) return;
+  setInsertPolicy(QComboBox::NoInsert);
+  // Completing inline would put a longer listed name into the field while a shorter one is
+  // typed (ttyUSB1 becoming ttyUSB10), and that name would be the one taken.
+  setCompleter(nullptr);
+  ShowSelection();
+}
+
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
   setEditable(false);
   // The list is shown in the order it was built, never sorted by the box.
@@ -27,7 +57,7 @@ void TComComboBox::ShowItems() {
   const bool ports = selector_.Kind() == cpPort;
   const auto directory = ports ? selector_.PortDirectory() : nullptr;
   for (const std::string& item : selector_.Items()) {
-    addItem(QString::fromLocal8Bit(item));
+    addItem(ShownText(item));
     if (!ports) continue;
     const std::string description =
         DescribePortDevice(item, *directory, selector_.TtyClassFolder());
@@ -35,10 +65,16 @@ void TComComboBox::ShowItems() {
       setItemData(count() - 1, QString::fromLocal8Bit(description), Qt::ToolTipRole);
   }
   setCurrentIndex(selector_.ItemIndex());
+  ShowSelection();
 }
 
 void TComComboBox::ShowSelection() {
   if (currentIndex() != selector_.ItemIndex()) setCurrentIndex(selector_.ItemIndex());
+  // A port the list lacks is still the port in use: the field says which.
+  if (isEditable() && selector_.ItemIndex() < 0 && selector_.Kind() == cpPort && ComPort()) {
+    const QSignalBlocker quiet(this);
+    setEditText(ShownText(ComPort()->Port()));
+  }
 }
 
 void TComComboBox::OperatorPicked(int index) {

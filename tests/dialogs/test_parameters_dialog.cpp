@@ -395,7 +395,7 @@ class TestParametersDialog : public QObject {
     QVERIFY(p.other->IsOpen());
   }
 
-  void fontFieldShowsNameAndSizeAndTheFontDialogStartsWithItsOwnFont() {
+  void fontFieldShowsNameAndSizeAndTheFontDialogOpensAtThatFont() {
     PortUnderTest p;
     Options o;
     o.font.setPointSize(12);
@@ -403,17 +403,22 @@ class TestParametersDialog : public QObject {
     QFont opened;
     QVERIFY(Run(p, o, [&](ParametersDialog& d) {
       QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("Courier New,12"));  // the style is not shown
-      // Not confirmed: nothing changes.
+      // Not confirmed: nothing changes, and the dialog opened at the pane's font.
       ChooseInFontDialog(d, QFont(QStringLiteral("DejaVu Sans"), 20), &opened, /*confirm=*/false);
       QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("Courier New,12"));
-      QCOMPARE(opened.family(), ParametersDialog::FormFont().family());
-      QCOMPARE(opened.pointSize(), 8);
+      QCOMPARE(opened.pointSize(), 12);
+      QVERIFY(opened.bold());
       QFont serif(QStringLiteral("DejaVu Serif"), 14);
       serif.setItalic(true);
       serif.setUnderline(true);
       ChooseInFontDialog(d, serif, &opened);
-      QCOMPARE(opened.pointSize(), 20);  // the dialog keeps what it last held
+      QCOMPARE(opened.pointSize(), 12);  // a choice that was cancelled is not where it opens
       QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Serif,14"));
+      // Opened again: at the font just chosen.
+      ChooseInFontDialog(d, serif, &opened, /*confirm=*/false);
+      QCOMPARE(opened.family(), QString("DejaVu Serif"));
+      QCOMPARE(opened.pointSize(), 14);
+      QVERIFY(opened.italic());
       ClickOk(d);
     }));
     QCOMPARE(o.font.family(), QString("DejaVu Serif"));
