@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -271,6 +272,23 @@ void ParametersDialog::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QDialog::keyPressEvent(event);
+}
+
+void ParametersDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  const QScreen* shownOn = screen();
+  if (!shownOn) return;
+  const QRect free = shownOn->availableGeometry();
+  // Before the window manager has framed it the frame is not known: room for a title bar.
+  const QRect frame = frameGeometry();
+  const QMargins margins(geometry().left() - frame.left(), geometry().top() - frame.top(),
+                         frame.right() - geometry().right(), frame.bottom() - geometry().bottom());
+  const QMargins room = margins.isNull() ? QMargins(8, 32, 8, 8) : margins;
+  const int width = frame.width() + (margins.isNull() ? room.left() + room.right() : 0);
+  const int height = frame.height() + (margins.isNull() ? room.top() + room.bottom() : 0);
+  const int x = std::max(free.left(), std::min(frame.left(), free.right() + 1 - width));
+  const int y = std::max(free.top(), std::min(frame.top(), free.bottom() + 1 - height));
+  if (x != frame.left() || y != frame.top()) move(x, y);
 }
 
 void ParametersDialog::SetTabOrder() {

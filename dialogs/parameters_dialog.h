@@ -77,6 +77,9 @@ class ParametersDialog : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // Opened over its window near a screen's edge, or on a small screen, it is moved to lie
+  // wholly on the screen it opens on.
+  void showEvent(QShowEvent* event) override;
 
  private:
   struct ChosenFont {
