@@ -111,25 +111,54 @@ ParametersDialog::ParametersDialog(const port::TCustomComPort& port, QWidget* pa
 
 void ParametersDialog::PlaceGroups() {
   // The places were drawn for "MS Sans Serif" 8 pt. A wider or taller font (the system's
-  // sans-serif where that family is missing) would cut captions off; the whole form then grows
-  // by the factor its most crowded group needs, so every caption stays readable and the groups
-  // keep their arrangement.
-  const std::pair<QWidget*, QRect> places[] = {
-      {connectionGroup_, kConnectionGroup}, {keyingGroup_, kKeyingGroup}, {enterSendsGroup_, kEnterGroup},
-      {fontGroup_, kFontGroup}, {viewerGroup_, kViewerGroup}, {okButton_, kOkButton},
-      {cancelButton_, kCancelButton}};
-  double wide = 1.0;
-  double tall = 1.0;
-  for (const auto& [widget, place] : places) {
-    const QSize needed = widget->sizeHint().expandedTo(widget->minimumSizeHint());
-    wide = std::max(wide, double(needed.width()) / place.width());
-    tall = std::max(tall, double(needed.height()) / place.height());
-  }
-  auto scaled = [&](QRect r) {
-    return QRect(qRound(r.x() * wide), qRound(r.y() * tall), qRound(r.width() * wide), qRound(r.height() * tall));
+  // sans-serif where that family is missing) would cut captions off; then each column and each
+  // row grows by what its most crowded part needs, and the groups keep their arrangement. Grown
+  // as a whole by its most crowded group, the form would come out wider than a small screen
+  // (1024 × 768 at 150 %) where one group alone needed more room.
+  const auto needed = [](QWidget* widget) { return widget->sizeHint().expandedTo(widget->minimumSizeHint()); };
+  const int margin = kConnectionGroup.left();
+  const int gap = kKeyingGroup.left() - kConnectionGroup.right() - 1;
+  const int rightMargin = kClientSize.width() - kKeyingGroup.right() - 1;
+  const int bottomMargin = kClientSize.height() - kEnterGroup.bottom() - 1;
+
+  // Columns: the connection group above the "Enter" and font groups, the keying group above the
+  // viewer group and the buttons.
+  const int enterWidth = std::max(kEnterGroup.width(), needed(enterSendsGroup_).width());
+  const int leftWidth =
+      std::max({kConnectionGroup.width(), needed(connectionGroup_).width(),
+                enterWidth + gap + std::max(kFontGroup.width(), needed(fontGroup_).width())});
+  const int buttonWidth =
+      std::max({kOkButton.width(), needed(okButton_).width(), needed(cancelButton_).width()});
+  const int rightWidth =
+      std::max({kKeyingGroup.width(), needed(keyingGroup_).width(), needed(viewerGroup_).width(),
+                kCancelButton.left() - kKeyingGroup.left() + buttonWidth});
+  const double rightScale = double(rightWidth) / kKeyingGroup.width();
+  const int rightLeft = margin + leftWidth + gap;
+
+  // Rows: the top groups, then the lower groups beside the viewer group and the buttons.
+  const int topHeight = std::max({kConnectionGroup.height(), needed(connectionGroup_).height(),
+                                  needed(keyingGroup_).height()});
+  const int lowerTop = margin + topHeight + (kEnterGroup.top() - kConnectionGroup.bottom() - 1);
+  const int viewerHeight = std::max(kViewerGroup.height(), needed(viewerGroup_).height());
+  const int buttonHeight =
+      std::max({kOkButton.height(), needed(okButton_).height(), needed(cancelButton_).height()});
+  const int buttonTop = lowerTop + viewerHeight + (kOkButton.top() - kViewerGroup.bottom() - 1);
+  const int lowerHeight =
+      std::max({kEnterGroup.height(), needed(enterSendsGroup_).height(), needed(fontGroup_).height(),
+                buttonTop + buttonHeight - lowerTop});
+
+  connectionGroup_->setGeometry(margin, margin, leftWidth, topHeight);
+  keyingGroup_->setGeometry(rightLeft, margin, rightWidth, topHeight);
+  enterSendsGroup_->setGeometry(margin, lowerTop, enterWidth, lowerHeight);
+  fontGroup_->setGeometry(margin + enterWidth + gap, lowerTop, leftWidth - enterWidth - gap, lowerHeight);
+  viewerGroup_->setGeometry(rightLeft, lowerTop, rightWidth, viewerHeight);
+  const auto buttonLeft = [&](const QRect& place) {
+    return rightLeft + qRound((place.left() - kKeyingGroup.left()) * rightScale);
   };
-  for (const auto& [widget, place] : places) widget->setGeometry(scaled(place));
-  setFixedSize(qRound(kClientSize.width() * wide), qRound(kClientSize.height() * tall));
+  okButton_->setGeometry(buttonLeft(kOkButton), buttonTop, buttonWidth, buttonHeight);
+  cancelButton_->setGeometry(std::min(buttonLeft(kCancelButton), rightLeft + rightWidth - buttonWidth),
+                             buttonTop, buttonWidth, buttonHeight);
+  setFixedSize(rightLeft + rightWidth + rightMargin, lowerTop + lowerHeight + bottomMargin);
 }
 
 ParametersDialog::~ParametersDialog() = default;

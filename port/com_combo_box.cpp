@@ -1,5 +1,7 @@
 #include "port/com_combo_box.h"
 
+#include <QKeyEvent>
+
 #include "port/device_description.h"
 #include "port/error_display.h"
 
@@ -49,6 +51,23 @@ TComComboBox::~TComComboBox() {
   // The selector outlives this body and may still move its selection as it lets go of the port.
   selector_.OnItemsChanged = nullptr;
   selector_.OnItemIndexChanged = nullptr;
+}
+
+void TComComboBox::keyPressEvent(QKeyEvent* event) {
+  // Home and End choose the first and the last item, as in the drop-down list, while the field
+  // shows an item as it is; in text being typed they move the cursor.
+  const bool listed = currentIndex() >= 0 && currentText() == itemText(currentIndex());
+  if (isEditable() && listed && event->modifiers() == Qt::NoModifier &&
+      (event->key() == Qt::Key_Home || event->key() == Qt::Key_End) && count() > 0) {
+    const int index = event->key() == Qt::Key_Home ? 0 : count() - 1;
+    if (index != currentIndex()) {
+      setCurrentIndex(index);
+      emit activated(index);
+    }
+    event->accept();
+    return;
+  }
+  QComboBox::keyPressEvent(event);
 }
 
 void TComComboBox::ShowItems() {

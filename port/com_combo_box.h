@@ -73,6 +73,9 @@ class TComComboBox : public QComboBox {
   void OperatorPicked(int index);
 
   TComSelect selector_;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace velmora::port

@@ -431,14 +431,16 @@ class TestParametersDialog : public QObject {
   void fontFieldShowsNameAndSizeAndTheFontDialogOpensAtThatFont() {
     PortUnderTest p;
     Options o;
+    o.font.setFamily(QStringLiteral("DejaVu Sans Mono"));  // one the font dialog lists
     o.font.setPointSize(12);
     o.font.setBold(true);
     QFont opened;
     QVERIFY(Run(p, o, [&](ParametersDialog& d) {
-      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("Courier New,12"));  // the style is not shown
+      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Sans Mono,12"));  // the style is not shown
       // Not confirmed: nothing changes, and the dialog opened at the pane's font.
       ChooseInFontDialog(d, QFont(QStringLiteral("DejaVu Sans"), 20), &opened, /*confirm=*/false);
-      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("Courier New,12"));
+      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Sans Mono,12"));
+      QCOMPARE(opened.family(), QString("DejaVu Sans Mono"));
       QCOMPARE(opened.pointSize(), 12);
       QVERIFY(opened.bold());
       QFont serif(QStringLiteral("DejaVu Serif"), 14);
