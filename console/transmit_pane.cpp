@@ -42,10 +42,18 @@ KeysToTransmitPane::KeysToTransmitPane(QWidget* window, TransmitPane* pane)
 }
 
 bool KeysToTransmitPane::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyRelease) paneKey_ = nullptr;
   if (event->type() != QEvent::KeyPress || !pane_) return false;
-  auto* widget = qobject_cast<QWidget*>(watched);
-  if (!widget || widget == pane_ || !(widget == window_ || window_->isAncestorOf(widget)))
+  if (watched == pane_) {
+    paneKey_ = event;
     return false;
+  }
+  // A key goes first to the widget with the focus and then, unless taken, to its parents: only
+  // that first delivery is the operator's key, and one the pane did not take stays untaken.
+  if (event == paneKey_) return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || !(widget == window_ || window_->isAncestorOf(widget))) return false;
+  if (QWidget* focus = QApplication::focusWidget(); focus && focus != widget) return false;
   for (QWidget* w = widget; w && w != window_; w = w->parentWidget())
     if (qobject_cast<QMenuBar*>(w)) return false;
   const auto* key = static_cast<QKeyEvent*>(event);

@@ -43,6 +43,9 @@ class KeysToTransmitPane : public QObject {
  private:
   QWidget* window_;
   QPointer<TransmitPane> pane_;
+  // The key press the pane had last, until a release: one the pane leaves to its parents must
+  // not come back to it from them.
+  const QEvent* paneKey_ = nullptr;
 };
 
 }  // namespace velmora::console

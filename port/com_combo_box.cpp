@@ -1,6 +1,7 @@
 #include "port/com_combo_box.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
 
 #include "port/device_description.h"
 #include "port/error_display.h"
@@ -34,6 +35,7 @@ void TComComboBox::SetTypingAllowed(bool allowed) {
   // Completing inline would put a longer listed name into the field while a shorter one is
   // typed (ttyUSB1 becoming ttyUSB10), and that name would be the one taken.
   setCompleter(nullptr);
+  connect(lineEdit(), &QLineEdit::textEdited, this, [this] { typed_ = true; });
   ShowSelection();
 }
 
@@ -54,10 +56,9 @@ TComComboBox::~TComComboBox() {
 }
 
 void TComComboBox::keyPressEvent(QKeyEvent* event) {
-  // Home and End choose the first and the last item, as in the drop-down list, while the field
-  // shows an item as it is; in text being typed they move the cursor.
-  const bool listed = currentIndex() >= 0 && currentText() == itemText(currentIndex());
-  if (isEditable() && listed && event->modifiers() == Qt::NoModifier &&
+  // Home and End choose the first and the last item, as in the drop-down list, until the
+  // operator types in the field; in text being typed they move the cursor.
+  if (isEditable() && !typed_ && event->modifiers() == Qt::NoModifier &&
       (event->key() == Qt::Key_Home || event->key() == Qt::Key_End) && count() > 0) {
     const int index = event->key() == Qt::Key_Home ? 0 : count() - 1;
     if (index != currentIndex()) {
@@ -98,6 +99,7 @@ void TComComboBox::ShowSelection() {
 
 void TComComboBox::OperatorPicked(int index) {
   // A slot is a handler boundary: nothing may be thrown into Qt's event loop.
+  typed_ = false;
   try {
     selector_.PickItem(index);
     if (OnChange) OnChange(*this);

@@ -73,6 +73,7 @@ class TComComboBox : public QComboBox {
   void OperatorPicked(int index);
 
   TComSelect selector_;
+  bool typed_ = false;  // the field holds text the operator typed
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
