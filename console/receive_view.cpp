@@ -1,6 +1,7 @@
 #include "console/receive_view.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -33,6 +34,49 @@ namespace {
 constexpr char16_t kDeleteShown = u'\u2421';
 constexpr char16_t kC1ControlShown = u'\u2426';  // U+0098, the code page's one C1 control
 constexpr char16_t kSoftHyphenShown = u'\u2010';
+
+// Letters of the control characters' short names, three dots wide and five high, row by row
+// from the top, the most significant of 15 bits first.
+constexpr int kPixelLetterWidth = 3;
+constexpr int kPixelLetterHeight = 5;
+
+constexpr quint16 PixelBits(const char (&rows)[16]) {
+  quint16 bits = 0;
+  for (int i = 0; i < 15; ++i) bits = quint16((bits << 1) | (rows[i] == 'x' ? 1 : 0));
+  return bits;
+}
+
+quint16 PixelLetter(QChar c) {
+  switch (c.unicode()) {
+    case u'A': return PixelBits(".x.x.xxxxx.xx.x");
+    case u'B': return PixelBits("xx.x.xxx.x.xxx.");
+    case u'C': return PixelBits(".xxx..x..x...xx");
+    case u'D': return PixelBits("xx.x.xx.xx.xxx.");
+    case u'E': return PixelBits("xxxx..xx.x..xxx");
+    case u'F': return PixelBits("xxxx..xx.x..x..");
+    case u'G': return PixelBits(".xxx..x.xx.x.xx");
+    case u'H': return PixelBits("x.xx.xxxxx.xx.x");
+    case u'I': return PixelBits("xxx.x..x..x.xxx");
+    case u'K': return PixelBits("x.xx.xxx.x.xx.x");
+    case u'L': return PixelBits("x..x..x..x..xxx");
+    case u'M': return PixelBits("x.xxxxxxxx.xx.x");
+    case u'N': return PixelBits("xx.x.xx.xx.xx.x");
+    case u'O': return PixelBits(".x.x.xx.xx.x.x.");
+    case u'Q': return PixelBits(".x.x.xx.xxxx.xx");
+    case u'R': return PixelBits("xx.x.xxx.x.xx.x");
+    case u'S': return PixelBits(".xxx...x...xxx.");
+    case u'T': return PixelBits("xxx.x..x..x..x.");
+    case u'U': return PixelBits("x.xx.xx.xx.xxxx");
+    case u'V': return PixelBits("x.xx.xx.xx.x.x.");
+    case u'X': return PixelBits("x.xx.x.x.x.xx.x");
+    case u'Y': return PixelBits("x.xx.x.x..x..x.");
+    case u'1': return PixelBits(".x.xx..x..x.xxx");
+    case u'2': return PixelBits("xx...x.x.x..xxx");
+    case u'3': return PixelBits("xx...x.x...xxx.");
+    case u'4': return PixelBits("x.xx.xxxx..x..x");
+    default: return 0;
+  }
+}
 
 // While a drag stands outside the view, the view scrolls a line this often.
 constexpr int kDragScrollIntervalMs = 50;
@@ -468,44 +512,30 @@ bool ReceiveTextView::IsPaintedStandIn(QChar shown) const {
 }
 
 void ReceiveTextView::DrawStandIn(QPainter& painter, qreal left, qreal baselineY, QChar shown) {
-  // The short name in a thin box, a letter pair to a row: two rows fit a line's height at any
-  // size, and squeezed to the column's width the letters stay readable.
+  // The short name in letters of a pixel font three dots wide, two letters to a row, on a
+  // tinted cell: a font's own letters squeezed into one column are a smudge at the sizes a
+  // console is read at, while these stay sharp (larger ones are drawn where the column is).
   const QString name = StandInName(shown);
-  const qreal top = baselineY - ascent_ + 1;
-  const QRectF cell(left + 0.5, top + 0.5, cellWidth_ - 1, lineHeight_ - 3);
-  painter.save();
-  painter.setRenderHint(QPainter::Antialiasing, false);
-  QPen frame(painter.pen().color());
-  frame.setWidth(0);
-  painter.setPen(frame);
-  painter.setBrush(Qt::NoBrush);
-  painter.drawRect(cell);
-  const QStringList rows = name.size() <= 2 ? QStringList{name} : QStringList{name.left(2), name.mid(2)};
-  const qreal rowHeight = (cell.height() - 1) / 2;
-  QFont small = font();
-  small.setPixelSize(std::max(4, qRound(rowHeight * 1.15)));
-  small.setBold(false);
-  small.setItalic(false);
-  small.setUnderline(false);
-  small.setStrikeOut(false);
-  small.setLetterSpacing(QFont::AbsoluteSpacing, 0);
-  painter.setFont(small);
-  painter.setRenderHint(QPainter::TextAntialiasing, true);
-  const QFontMetricsF metrics(small);
-  const qreal inner = cell.width() - 1;
-  // One row is centred in the box, two fill it.
-  const qreal firstTop = rows.size() == 1 ? cell.top() + (cell.height() - rowHeight) / 2 : cell.top() + 0.5;
-  for (qsizetype r = 0; r < rows.size(); ++r) {
-    const qreal width = metrics.horizontalAdvance(rows[r]);
-    const qreal squeeze = width > inner ? inner / width : 1.0;
-    const qreal rowTop = firstTop + r * rowHeight;
-    painter.save();
-    painter.translate(cell.left() + 0.5 + (inner - width * squeeze) / 2, rowTop + rowHeight);
-    painter.scale(squeeze, 1.0);
-    painter.drawText(QPointF(0, -metrics.descent() * 0.5), rows[r]);
-    painter.restore();
+  const QColor ink = painter.pen().color();
+  const QRectF cell(left, baselineY - ascent_, cellWidth_, lineHeight_ - 1);
+  QColor tint = ink;
+  tint.setAlphaF(0.18);
+  painter.fillRect(cell, tint);
+  const int rows = name.size() <= 2 ? 1 : 2;
+  const int blockWidth = 2 * kPixelLetterWidth + 1;
+  const int blockHeight = rows * kPixelLetterHeight + (rows - 1);
+  const int dot = std::max(1, std::min(int(cell.width()) / blockWidth, int(cell.height()) / blockHeight));
+  const qreal x0 = std::floor(cell.left() + (cell.width() - blockWidth * dot) / 2);
+  const qreal y0 = std::floor(cell.top() + (cell.height() - blockHeight * dot) / 2);
+  for (qsizetype i = 0; i < name.size(); ++i) {
+    const quint16 letter = PixelLetter(name[i]);
+    const qreal lx = x0 + (i % 2) * (kPixelLetterWidth + 1) * dot;
+    const qreal ly = y0 + (i / 2) * (kPixelLetterHeight + 1) * dot;
+    for (int row = 0; row < kPixelLetterHeight; ++row)
+      for (int column = 0; column < kPixelLetterWidth; ++column)
+        if (letter & (1u << (14 - (row * kPixelLetterWidth + column))))
+          painter.fillRect(QRectF(lx + column * dot, ly + row * dot, dot, dot), ink);
   }
-  painter.restore();
 }
 
 void ReceiveTextView::DrawLine(QPainter& painter, QPointF baseline, const QString& shown) {

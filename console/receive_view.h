@@ -7,8 +7,8 @@
 // on the next. Characters that a fixed-pitch font would not show one column wide (the control
 // characters, DEL, the code page's C1 control, the soft hyphen) are shown by visible stand-ins:
 // the font's own picture of the character where it has one, otherwise the character's short
-// name (NUL, ESC, BEL, HT …) painted small in a box one column wide, so that each reads apart
-// from the others whatever fonts the system has.
+// name (NUL, ESC, BEL, HT …) in small pixel letters on a tinted cell one column wide, so that
+// each reads apart from the others whatever fonts the system has.
 //
 // Cost: appending touches the last line and the lines it adds, nothing else. While the view
 // stands at the end it follows the end by moving what is already painted and painting only the
