@@ -88,6 +88,8 @@ class PanelLabel final : public QLabel {
       const QString ellipsis(QChar(0x2026));
       if (headWidth >= metrics.horizontalAdvance(whole_.left(1) + ellipsis))
         return metrics.elidedText(whole_.left(tailStart), Qt::ElideMiddle, headWidth) + tail;
+      // No room for any of the port name: the settings come first.
+      return metrics.elidedText(ellipsis + tail, Qt::ElideRight, width);
     }
     return metrics.elidedText(whole_, Qt::ElideRight, width);
   }
