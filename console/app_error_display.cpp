@@ -12,8 +12,10 @@ port::ErrorDisplay MessageBoxErrorDisplay() {
   return [](const std::string& message) {
     const QString text = DecodeCp1251(message);
     const auto show = [text] {
-      QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
-                            text, QMessageBox::Ok);
+      // The program's name as the operator knows it; the application's own name is the
+      // command's, in lower case.
+      QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Velmora"), text,
+                            QMessageBox::Ok);
     };
     if (QThread::currentThread() == qApp->thread())
       show();

@@ -7,6 +7,24 @@
 
 namespace velmora::console {
 
+namespace {
+
+// The device layer's sentence is the system's text with the port's name (or its path) in it,
+// and that name is the port's own bytes: it reads here as the status bar and the parameters
+// dialog show it, the rest as the system wrote it.
+QString ReasonText(const std::string& detail, const std::string& portName) {
+  if (portName.empty()) return QString::fromLocal8Bit(detail);
+  QString text;
+  size_t from = 0;
+  for (size_t at = detail.find(portName); at != std::string::npos; at = detail.find(portName, from)) {
+    text += QString::fromLocal8Bit(detail.substr(from, at - from)) + DecodeCp1251(portName);
+    from = at + portName.size();
+  }
+  return text + QString::fromLocal8Bit(detail.substr(from));
+}
+
+}  // namespace
+
 void MainWindow::ShowLinkError(const QString& message, const QString& reason) {
   QString text = QStringLiteral("Ошибка связи: \"") + message +
                  QStringLiteral("\". Выберите другой порт для подключения");
@@ -24,10 +42,9 @@ void MainWindow::ShowLinkError(const QString& message, const QString& reason) {
 
 void MainWindow::ShowLinkError(const std::exception& error) {
   QString reason;
-  // The reason is the system's own sentence (paths, group names), in the system's encoding; the
-  // message is the engine's single-byte text.
+  // The message is the engine's single-byte text.
   if (const auto* portError = dynamic_cast<const port::EComPort*>(&error))
-    reason = QString::fromLocal8Bit(portError->Detail());
+    reason = ReasonText(portError->Detail(), port_.Port());
   ShowLinkError(DecodeCp1251(error.what()), reason);
 }
 

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QStyle>
 #include <QTimer>
@@ -16,12 +17,14 @@
 #include <QVBoxLayout>
 
 #include "console/caret_rest.h"
+#include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/main_window.h"
 #include "console/message_presenter.h"
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
 #include "console/transmit_pane.h"
+#include "port/com_combo_box.h"
 
 namespace velmora::console {
 
@@ -68,6 +71,27 @@ QWidget* MakePanel(const char* name, QHBoxLayout*& header, QVBoxLayout*& body) {
   return panel;
 }
 
+// Room for the window manager's title bar and borders, which the window learns of only once it
+// is shown.
+constexpr QSize kFrameAllowance{16, 40};
+
+// On a small screen (1024 × 768 at 150 % is 683 × 512 points) the window is made no larger than
+// the screen's free area and moved as far as it must to lie inside it, frame included.
+void FitIntoScreen(QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (!screen) return;
+  const QRect free = screen->availableGeometry();
+  const QSize room = (free.size() - kFrameAllowance).expandedTo(window->minimumSize());
+  window->resize(window->size().boundedTo(room));
+  const int right = free.right() + 1 - kFrameAllowance.width() - window->width();
+  const int bottom = free.bottom() + 1 - kFrameAllowance.height() - window->height();
+  window->move(std::max(free.left(), std::min(window->x(), right)),
+               std::max(free.top(), std::min(window->y(), bottom)));
+}
+
+QString DecodePortText(const std::string& text) { return DecodeCp1251(text); }
+std::string EncodePortText(const QString& text) { return EncodeCp1251(text); }
+
 QLabel* MakeCaption(const QString& text) {
   auto* label = new QLabel(text);
   label->setMinimumWidth(64);
@@ -83,6 +107,9 @@ MainWindow::MainWindow(std::shared_ptr<platform::DeviceDirectory> directory,
       presenter_(presenter ? std::move(presenter) : std::make_unique<MessageBoxPresenter>()) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Velmora"));
+  // A port name reads the same in the parameters dialog's list and field as in the status bar
+  // and the error boxes.
+  port::TComComboBox::SetTextCodec(&DecodePortText, &EncodePortText);
   // The layout's sizes were chosen for an 8-point interface font; the system's own family at that
   // size keeps captions and panel texts within them.
   QFont formFont = font();
@@ -99,6 +126,7 @@ MainWindow::MainWindow(std::shared_ptr<platform::DeviceDirectory> directory,
   // The bar's size grip appears only with the window: its room is counted here.
   const int gripRoom = style()->pixelMetric(QStyle::PM_SizeGripSize) + 2 * kStatusBarSpacing;
   resize(std::max(kDesignWidth, statusPanels_->sizeHint().width() + gripRoom), kDesignHeight);
+  FitIntoScreen(this);
   ConnectHandlers();
   new CaretRest(this);  // an idle console wakes only for its state timer
   port_.SetDeviceDirectory(directory ? std::move(directory)
@@ -125,6 +153,7 @@ void MainWindow::BuildLayout() {
   // Tab moves the focus, as in a dialog; it is not typed into the pane (nor sent).
   transmitPane_->setTabChangesFocus(true);
   transmitPane_->installEventFilter(this);
+  new KeysToTransmitPane(this, transmitPane_);
   body->addWidget(transmitPane_, 1);
   transmitLimit_ = new PaneLineLimit(transmitPane_, kPaneLineLimit);
   transmitFont_ = transmitPane_->font();
@@ -186,7 +215,8 @@ void MainWindow::BuildMenu() {
   statisticsAction_ = addItem(file, "N11", QStringLiteral("&Статистика..."));
   file->addSeparator();
   exitAction_ = addItem(file, "N7", QStringLiteral("&Выход"));
-  QMenu* parameters = menuBar()->addMenu(QStringLiteral("П&раметры"));
+  // Alt+Р opens it, as it always has.
+  QMenu* parameters = menuBar()->addMenu(QStringLiteral("Па&раметры"));
   portSettingsAction_ = addItem(parameters, "N8", QStringLiteral("&Настройка порта..."));
   QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
   aboutAction_ = addItem(help, "N10", QStringLiteral("&О программе..."));
@@ -227,6 +257,9 @@ void MainWindow::OnDisplayModeClicked(QToolButton* pressed) {
     for (QToolButton* button : {asciiButton_, hexButton_, binButton_})
       if (button != pressed) button->setChecked(false);
   }
+  // The pane's lines end between two bytes' forms, never inside one.
+  const std::string oneByte = ConvertForDisplay(std::string(1, '\0'));
+  receiveView_->SetWrapUnit(static_cast<int>(oneByte.size()));
   FocusTransmitPane();
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 #include <system_error>
 
 #include <QSocketNotifier>
@@ -14,11 +15,22 @@ namespace velmora::console {
 namespace {
 
 // The write end of the self-pipe. A signal handler can reach nothing but process-wide state,
-// so this descriptor is the one global of the console besides the error-display hook.
+// so this descriptor (with the handlers it stands in for, below) is the console's one global
+// besides the error-display hook.
 volatile sig_atomic_t gQuitPipeWrite = -1;
 
-struct sigaction gPreviousTerm;
-struct sigaction gPreviousInt;
+// Each stop signal with the handler it had before.
+struct StopSignal {
+  int number;
+  struct sigaction previous;
+};
+// SIGHUP: the terminal the console was started from went away; the window is still the
+// operator's, and the port must still be let go of properly.
+StopSignal gStopSignals[] = {{SIGTERM, {}}, {SIGINT, {}}, {SIGHUP, {}}};
+
+void RestoreHandlers(size_t count) {
+  for (size_t i = 0; i < count; ++i) ::sigaction(gStopSignals[i].number, &gStopSignals[i].previous, nullptr);
+}
 
 extern "C" void OnQuitSignal(int signalNumber) {
   const int savedErrno = errno;
@@ -42,9 +54,15 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
   action.sa_handler = OnQuitSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  if (::sigaction(SIGTERM, &action, &gPreviousTerm) != 0 ||
-      ::sigaction(SIGINT, &action, &gPreviousInt) != 0) {
+  for (size_t i = 0; i < std::size(gStopSignals); ++i) {
+    StopSignal& stop = gStopSignals[i];
+    // Started with nohup, the operator asked that a closing terminal leave the console alone.
+    if (stop.number == SIGHUP && ::sigaction(SIGHUP, nullptr, &stop.previous) == 0 &&
+        stop.previous.sa_handler == SIG_IGN)
+      continue;
+    if (::sigaction(stop.number, &action, &stop.previous) == 0) continue;
     const int error = errno;
+    RestoreHandlers(i);
     ::close(readFd_);
     ::close(writeFd_);
     gQuitPipeWrite = -1;
@@ -56,8 +74,7 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
 }
 
 QuitSignals::~QuitSignals() {
-  ::sigaction(SIGTERM, &gPreviousTerm, nullptr);
-  ::sigaction(SIGINT, &gPreviousInt, nullptr);
+  RestoreHandlers(std::size(gStopSignals));
   gQuitPipeWrite = -1;
   delete notifier_;
   ::close(readFd_);

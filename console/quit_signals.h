@@ -1,10 +1,10 @@
 #pragma once
-// Turns SIGTERM and SIGINT into a Qt signal on the user-interface thread, so that a stop from
+// Turns SIGTERM, SIGINT and SIGHUP (the terminal it was started from closed) into a Qt signal on the user-interface thread, so that a stop from
 // the system closes the main window through its ordinary close sequence (settings saved, RTS
 // dropped, port closed) instead of killing the process mid-transfer.
 //
 // The handler only writes one byte to a self-pipe; a socket notifier on the read end emits
-// `quitRequested`. One instance at a time (it owns the process's handlers for the two signals
+// `quitRequested`. One instance at a time (it owns the process's handlers for the three signals
 // and restores the previous ones when destroyed). Construct and use on the user-interface
 // thread; std::system_error when the pipe or the handlers cannot be set up.
 

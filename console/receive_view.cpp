@@ -1,7 +1,10 @@
 #include "console/receive_view.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -31,6 +34,49 @@ namespace {
 constexpr char16_t kDeleteShown = u'\u2421';
 constexpr char16_t kC1ControlShown = u'\u2426';  // U+0098, the code page's one C1 control
 constexpr char16_t kSoftHyphenShown = u'\u2010';
+
+// Letters of the control characters' short names, three dots wide and five high, row by row
+// from the top, the most significant of 15 bits first.
+constexpr int kPixelLetterWidth = 3;
+constexpr int kPixelLetterHeight = 5;
+
+constexpr quint16 PixelBits(const char (&rows)[16]) {
+  quint16 bits = 0;
+  for (int i = 0; i < 15; ++i) bits = quint16((bits << 1) | (rows[i] == 'x' ? 1 : 0));
+  return bits;
+}
+
+quint16 PixelLetter(QChar c) {
+  switch (c.unicode()) {
+    case u'A': return PixelBits(".x.x.xxxxx.xx.x");
+    case u'B': return PixelBits("xx.x.xxx.x.xxx.");
+    case u'C': return PixelBits(".xxx..x..x...xx");
+    case u'D': return PixelBits("xx.x.xx.xx.xxx.");
+    case u'E': return PixelBits("xxxx..xx.x..xxx");
+    case u'F': return PixelBits("xxxx..xx.x..x..");
+    case u'G': return PixelBits(".xxx..x.xx.x.xx");
+    case u'H': return PixelBits("x.xx.xxxxx.xx.x");
+    case u'I': return PixelBits("xxx.x..x..x.xxx");
+    case u'K': return PixelBits("x.xx.xxx.x.xx.x");
+    case u'L': return PixelBits("x..x..x..x..xxx");
+    case u'M': return PixelBits("x.xxxxxxxx.xx.x");
+    case u'N': return PixelBits("xx.x.xx.xx.xx.x");
+    case u'O': return PixelBits(".x.x.xx.xx.x.x.");
+    case u'Q': return PixelBits(".x.x.xx.xxxx.xx");
+    case u'R': return PixelBits("xx.x.xxx.x.xx.x");
+    case u'S': return PixelBits(".xxx...x...xxx.");
+    case u'T': return PixelBits("xxx.x..x..x..x.");
+    case u'U': return PixelBits("x.xx.xx.xx.xxxx");
+    case u'V': return PixelBits("x.xx.xx.xx.x.x.");
+    case u'X': return PixelBits("x.xx.x.x.x.xx.x");
+    case u'Y': return PixelBits("x.xx.x.x..x..x.");
+    case u'1': return PixelBits(".x.xx..x..x.xxx");
+    case u'2': return PixelBits("xx...x.x.x..xxx");
+    case u'3': return PixelBits("xx...x.x...xxx.");
+    case u'4': return PixelBits("x.xx.xxxx..x..x");
+    default: return 0;
+  }
+}
 
 // While a drag stands outside the view, the view scrolls a line this often.
 constexpr int kDragScrollIntervalMs = 50;
@@ -101,6 +147,79 @@ class QuietScrollBar final : public QScrollBar {
 
 bool IsWordCharacter(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
 
+// What a screen reader asks of the view: a read-only text with a caret and a selection, as Qt
+// answers for a read-only plain text edit.
+class ReceiveViewAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
+ public:
+  explicit ReceiveViewAccessible(ReceiveTextView* view)
+      : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
+
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.readOnly = true;
+    state.editable = false;
+    state.multiLine = true;
+    state.selectableText = true;
+    return state;
+  }
+
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Value) return View()->toPlainText();
+    return QAccessibleWidget::text(t);
+  }
+
+  // QAccessibleTextInterface
+  void selection(int selectionIndex, int* startOffset, int* endOffset) const override {
+    *startOffset = *endOffset = 0;
+    if (selectionIndex != 0 || !View()->HasSelection()) return;
+    View()->SelectionOffsets(*startOffset, *endOffset);
+  }
+  int selectionCount() const override { return View()->HasSelection() ? 1 : 0; }
+  void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
+  void removeSelection(int selectionIndex) override {
+    if (selectionIndex == 0) View()->SelectOffsets(View()->CaretOffset(), View()->CaretOffset());
+  }
+  void setSelection(int selectionIndex, int startOffset, int endOffset) override {
+    if (selectionIndex == 0) View()->SelectOffsets(startOffset, endOffset);
+  }
+  int cursorPosition() const override { return View()->CaretOffset(); }
+  void setCursorPosition(int position) override { View()->SelectOffsets(position, position); }
+  QString text(int startOffset, int endOffset) const override {
+    const QString all = View()->toPlainText();
+    startOffset = std::clamp(startOffset, 0, static_cast<int>(all.size()));
+    endOffset = std::clamp(endOffset, startOffset, static_cast<int>(all.size()));
+    return all.mid(startOffset, endOffset - startOffset);
+  }
+  int characterCount() const override { return static_cast<int>(View()->toPlainText().size()); }
+  QRect characterRect(int offset) const override {
+    const QRect rect = View()->CharacterRect(offset);
+    return QRect(View()->viewport()->mapToGlobal(rect.topLeft()), rect.size());
+  }
+  int offsetAtPoint(const QPoint& point) const override {
+    return View()->OffsetAt(View()->viewport()->mapFromGlobal(point));
+  }
+  void scrollToSubstring(int startIndex, int /*endIndex*/) override { View()->ScrollToOffset(startIndex); }
+  QString attributes(int offset, int* startOffset, int* endOffset) const override {
+    *startOffset = *endOffset = offset;
+    return {};
+  }
+
+ private:
+  ReceiveTextView* View() const { return static_cast<ReceiveTextView*>(widget()); }
+};
+
+QAccessibleInterface* MakeReceiveViewAccessible(const QString& className, QObject* object) {
+  if (className == QLatin1String(ReceiveTextView::staticMetaObject.className()) && object &&
+      object->isWidgetType())
+    return new ReceiveViewAccessible(static_cast<ReceiveTextView*>(object));
+  return nullptr;
+}
+
 }  // namespace
 
 QChar ReceiveTextView::Shown(QChar c) {
@@ -110,6 +229,19 @@ QChar ReceiveTextView::Shown(QChar c) {
   if (u == 0x98) return QChar(kC1ControlShown);
   if (u == 0xAD) return QChar(kSoftHyphenShown);
   return c;
+}
+
+QString ReceiveTextView::StandInName(QChar shown) {
+  static const char* const kControlNames[32] = {
+      "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "HT", "LF",
+      "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+      "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+  const char16_t u = shown.unicode();
+  if (u >= 0x2400 && u < 0x2420) return QString::fromLatin1(kControlNames[u - 0x2400]);
+  if (u == kDeleteShown) return QStringLiteral("DEL");
+  if (u == kC1ControlShown) return QStringLiteral("SOS");
+  if (u == kSoftHyphenShown) return QStringLiteral("SHY");
+  return {};
 }
 
 QChar ReceiveTextView::Arrived(QChar shown) {
@@ -122,6 +254,11 @@ QChar ReceiveTextView::Arrived(QChar shown) {
 }
 
 ReceiveTextView::ReceiveTextView(QWidget* parent) : QAbstractScrollArea(parent) {
+  static const bool accessibleInstalled = [] {
+    QAccessible::installFactory(&MakeReceiveViewAccessible);
+    return true;
+  }();
+  Q_UNUSED(accessibleInstalled);
   setVerticalScrollBar(new QuietScrollBar(Qt::Vertical, this));
   viewport()->setCursor(Qt::IBeamCursor);
   // The view paints its background itself, a line's height at a time: the raster engine hands
@@ -156,6 +293,11 @@ void ReceiveTextView::Append(QStringView text) {
     shown.append(Shown(c));
   }
   UpdateScrollRange();
+  if (QAccessible::isActive()) {
+    QAccessibleTextInsertEvent inserted(this, static_cast<int>(toPlainText().size() - text.size()),
+                                        text.toString());
+    QAccessible::updateAccessibility(&inserted);
+  }
   // Following the end moves what is painted, so only the lines that come into view are painted
   // anew, besides the ones that changed.
   if (follow) bar->setValue(bar->maximum());
@@ -194,6 +336,60 @@ void ReceiveTextView::Copy() const {
   if (HasSelection()) QApplication::clipboard()->setText(SelectedText());
 }
 
+// --- offsets in what arrived ------------------------------------------------------------------
+
+int ReceiveTextView::OffsetOf(Place place) const {
+  int offset = 0;
+  for (int i = 0; i < place.line && i < LineCount(); ++i) {
+    const Line& line = lines_[static_cast<size_t>(i)];
+    offset += static_cast<int>(line.shown.size()) + (line.continues ? 0 : 1);
+  }
+  return offset + place.column;
+}
+
+ReceiveTextView::Place ReceiveTextView::PlaceOf(int offset) const {
+  offset = std::max(0, offset);
+  for (int i = 0; i < LineCount(); ++i) {
+    const Line& line = lines_[static_cast<size_t>(i)];
+    const int length = static_cast<int>(line.shown.size());
+    // The place after a wrapped line's last character is the next line's start.
+    if (offset < length || (offset == length && !line.continues)) return Place{i, offset};
+    offset -= length + (line.continues ? 0 : 1);
+  }
+  return EndPlace();
+}
+
+void ReceiveTextView::SelectionOffsets(int& start, int& end) const {
+  start = OffsetOf(std::min(anchor_, caret_));
+  end = OffsetOf(std::max(anchor_, caret_));
+}
+
+void ReceiveTextView::SelectOffsets(int anchor, int caret) {
+  MoveCaret(PlaceOf(anchor), false);
+  MoveCaret(PlaceOf(caret), true);
+  ScrollCaretIntoView();
+}
+
+QRect ReceiveTextView::CharacterRect(int offset) const {
+  const Place place = PlaceOf(offset);
+  const QString& shown = lines_[static_cast<size_t>(place.line)].shown;
+  const qreal left = ColumnX(shown, place.column);
+  const qreal width = place.column < shown.size() ? AdvanceOf(shown[place.column]) : cellWidth_;
+  return QRect(qRound(left), LineTop(place.line), qRound(width), lineHeight_);
+}
+
+void ReceiveTextView::ScrollToOffset(int offset) {
+  const int line = PlaceOf(offset).line;
+  QScrollBar* bar = verticalScrollBar();
+  if (line < bar->value() || line >= bar->value() + FullyVisibleLines()) bar->setValue(line);
+}
+
+void ReceiveTextView::TellCaretMoved() {
+  if (!QAccessible::isActive()) return;
+  QAccessibleTextCursorEvent moved(this, CaretOffset());
+  QAccessible::updateAccessibility(&moved);
+}
+
 // --- layout -----------------------------------------------------------------------------------
 
 void ReceiveTextView::Measure() {
@@ -203,6 +399,7 @@ void ReceiveTextView::Measure() {
     rawFont_ = QRawFont::fromFont(font());
     glyphTable_.clear();
   }
+  cellWidth_ = std::max<qreal>(1, metrics.horizontalAdvance(u' '));
   lineHeight_ = std::max(1, qRound(metrics.height()));
   ascent_ = qRound(metrics.ascent());
   const int width = viewport()->width() - 2 * kMargin;
@@ -220,8 +417,9 @@ void ReceiveTextView::Measure() {
   layout.beginLayout();
   QTextLine line = layout.createLine();
   line.setLineWidth(width > 0 ? width : 1);
-  const int columns = std::max(1, line.textLength());
+  int columns = std::max(1, line.textLength());
   layout.endLayout();
+  if (columns >= wrapUnit_) columns -= columns % wrapUnit_;
   if (columns == columns_) {
     UpdateScrollRange();
     return;
@@ -234,6 +432,14 @@ void ReceiveTextView::Measure() {
   Append(text);
   if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
   emit ColumnsChanged();
+}
+
+void ReceiveTextView::SetWrapUnit(int unit) {
+  unit = std::max(1, unit);
+  if (unit == wrapUnit_) return;
+  wrapUnit_ = unit;
+  measuredWidth_ = -1;
+  Measure();
 }
 
 int ReceiveTextView::FullyVisibleLines() const {
@@ -288,28 +494,86 @@ void ReceiveTextView::scrollContentsBy(int /*dx*/, int dy) {
 
 // --- painting ---------------------------------------------------------------------------------
 
+qreal ReceiveTextView::AdvanceOf(QChar shown) const {
+  const Glyph glyph = GlyphOf(shown);
+  if (glyph.index != 0) return glyph.advance;
+  if (!StandInName(shown).isEmpty()) return cellWidth_;
+  return QFontMetricsF(font()).horizontalAdvance(shown);
+}
+
 qreal ReceiveTextView::ColumnX(const QString& shown, int column) const {
-  return kMargin + QFontMetricsF(font()).horizontalAdvance(shown.left(column));
+  qreal x = kMargin;
+  for (qsizetype i = 0; i < column && i < shown.size(); ++i) x += AdvanceOf(shown[i]);
+  return x;
+}
+
+bool ReceiveTextView::IsPaintedStandIn(QChar shown) const {
+  return GlyphOf(shown).index == 0 && !StandInName(shown).isEmpty();
+}
+
+void ReceiveTextView::DrawStandIn(QPainter& painter, qreal left, qreal baselineY, QChar shown) {
+  // The short name in letters of a pixel font three dots wide, two letters to a row, on a
+  // tinted cell: a font's own letters squeezed into one column are a smudge at the sizes a
+  // console is read at, while these stay sharp (larger ones are drawn where the column is).
+  const QString name = StandInName(shown);
+  const QColor ink = painter.pen().color();
+  const QRectF cell(left, baselineY - ascent_, cellWidth_, lineHeight_ - 1);
+  QColor tint = ink;
+  tint.setAlphaF(0.18);
+  painter.fillRect(cell, tint);
+  const int rows = name.size() <= 2 ? 1 : 2;
+  const int blockWidth = 2 * kPixelLetterWidth + 1;
+  const int blockHeight = rows * kPixelLetterHeight + (rows - 1);
+  const int dot = std::max(1, std::min(int(cell.width()) / blockWidth, int(cell.height()) / blockHeight));
+  const qreal x0 = std::floor(cell.left() + (cell.width() - blockWidth * dot) / 2);
+  const qreal y0 = std::floor(cell.top() + (cell.height() - blockHeight * dot) / 2);
+  for (qsizetype i = 0; i < name.size(); ++i) {
+    const quint16 letter = PixelLetter(name[i]);
+    const qreal lx = x0 + (i % 2) * (kPixelLetterWidth + 1) * dot;
+    const qreal ly = y0 + (i / 2) * (kPixelLetterHeight + 1) * dot;
+    for (int row = 0; row < kPixelLetterHeight; ++row)
+      for (int column = 0; column < kPixelLetterWidth; ++column)
+        if (letter & (1u << (14 - (row * kPixelLetterWidth + column))))
+          painter.fillRect(QRectF(lx + column * dot, ly + row * dot, dot, dot), ink);
+  }
 }
 
 void ReceiveTextView::DrawLine(QPainter& painter, QPointF baseline, const QString& shown) {
   // Glyphs placed side by side from the font's own table: a fixed-pitch line needs no shaping,
   // which would cost more than drawing it. A line with a character the font lacks is laid out
-  // by the text engine, which finds it in another font.
+  // by the text engine, which finds it in another font; stand-ins no font has are painted by
+  // the view in either case.
   glyphs_.resize(shown.size());
   positions_.resize(shown.size());
+  qsizetype drawn = 0;
+  bool standIns = false;
   qreal x = baseline.x();
   for (qsizetype i = 0; i < shown.size(); ++i) {
     const Glyph glyph = GlyphOf(shown[i]);
     if (glyph.index == 0) {
-      painter.drawText(baseline, shown);
+      if (!StandInName(shown[i]).isEmpty()) {
+        standIns = true;
+        x += cellWidth_;
+        continue;
+      }
+      DrawLineByTextEngine(painter, baseline, shown);
       return;
     }
-    glyphs_[i] = glyph.index;
-    positions_[i] = QPointF(x, baseline.y());
+    glyphs_[drawn] = glyph.index;
+    positions_[drawn] = QPointF(x, baseline.y());
+    ++drawn;
     x += glyph.advance;
   }
-  if (shown.isEmpty()) return;
+  if (standIns) {
+    x = baseline.x();
+    for (const QChar c : shown) {
+      if (IsPaintedStandIn(c)) DrawStandIn(painter, x, baseline.y(), c);
+      x += AdvanceOf(c);
+    }
+  }
+  if (drawn == 0) return;
+  glyphs_.resize(drawn);
+  positions_.resize(drawn);
   QGlyphRun run;
   run.setRawFont(rawFont_);
   run.setGlyphIndexes(glyphs_);
@@ -317,7 +581,25 @@ void ReceiveTextView::DrawLine(QPainter& painter, QPointF baseline, const QStrin
   painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
-ReceiveTextView::Glyph ReceiveTextView::GlyphOf(QChar c) {
+void ReceiveTextView::DrawLineByTextEngine(QPainter& painter, QPointF baseline, const QString& shown) {
+  // The stand-ins the view paints are blanks to the text engine, one column wide each.
+  QString text = shown;
+  bool standIns = false;
+  for (QChar& c : text) {
+    if (IsPaintedStandIn(c)) {
+      c = u' ';
+      standIns = true;
+    }
+  }
+  painter.drawText(baseline, text);
+  if (!standIns) return;
+  const QFontMetricsF metrics(font());
+  for (qsizetype i = 0; i < shown.size(); ++i)
+    if (IsPaintedStandIn(shown[i]))
+      DrawStandIn(painter, baseline.x() + metrics.horizontalAdvance(text.left(i)), baseline.y(), shown[i]);
+}
+
+ReceiveTextView::Glyph ReceiveTextView::GlyphOf(QChar c) const {
   const char16_t u = c.unicode();
   if (u >= glyphTable_.size()) glyphTable_.resize(u + 1);
   Glyph& glyph = glyphTable_[u];
@@ -391,12 +673,11 @@ ReceiveTextView::Place ReceiveTextView::PlaceAt(QPoint point) const {
   const int row = offset < 0 ? -1 : offset / lineHeight_;
   const int line = std::clamp(FirstShownLine() + row, 0, LineCount() - 1);
   const QString& shown = lines_[static_cast<size_t>(line)].shown;
-  const QFontMetricsF metrics(font());
   qreal x = kMargin;
   int column = 0;
   // The nearer edge of the character under the pointer.
   while (column < shown.size()) {
-    const qreal advance = metrics.horizontalAdvance(shown[column]);
+    const qreal advance = AdvanceOf(shown[column]);
     if (point.x() < x + advance / 2) break;
     x += advance;
     ++column;
@@ -407,9 +688,11 @@ ReceiveTextView::Place ReceiveTextView::PlaceAt(QPoint point) const {
 void ReceiveTextView::MoveCaret(Place caret, bool keepAnchor) {
   const Place oldStart = std::min(anchor_, caret_);
   const Place oldEnd = std::max(anchor_, caret_);
+  const Place oldCaret = caret_;
   caret_ = Clamped(caret);
   if (!keepAnchor) anchor_ = caret_;
   RepaintSelectionChange(oldStart, oldEnd);
+  if (caret_ != oldCaret) TellCaretMoved();
 }
 
 void ReceiveTextView::RepaintSelectionChange(Place oldStart, Place oldEnd) {

@@ -5,7 +5,10 @@
 // Text comes in at the end only, with line breaks as LF; the view wraps it at its own number of
 // columns and keeps, per shown line, whether it ends in a line break that arrived or continues
 // on the next. Characters that a fixed-pitch font would not show one column wide (the control
-// characters, DEL, the code page's C1 control, the soft hyphen) are shown by visible stand-ins.
+// characters, DEL, the code page's C1 control, the soft hyphen) are shown by visible stand-ins:
+// the font's own picture of the character where it has one, otherwise the character's short
+// name (NUL, ESC, BEL, HT …) in small pixel letters on a tinted cell one column wide, so that
+// each reads apart from the others whatever fonts the system has.
 //
 // Cost: appending touches the last line and the lines it adds, nothing else. While the view
 // stands at the end it follows the end by moving what is already painted and painting only the
@@ -18,8 +21,13 @@
 // copied is what arrived: the view's own wrapping is not in it, stand-ins are their characters
 // again, line breaks are LF.
 //
-// The number of columns follows the width and the font; a change wraps everything shown anew
-// and is announced by `ColumnsChanged`. Used on the user-interface thread only.
+// Assistive technology reads the view as a read-only text, as it reads a plain text edit: its
+// text as it arrived, the caret and the selection, by offsets in that text (line breaks count
+// one, the view's own wrapping none), and hears of new text and caret moves while it listens.
+//
+// The number of columns follows the width and the font, rounded down to a whole number of wrap
+// units (the width of one byte's hexadecimal or binary form, so that those wrap between
+// bytes); a change wraps everything shown anew and is announced by `ColumnsChanged`. Used on the user-interface thread only.
 
 #include <deque>
 #include <vector>
@@ -49,12 +57,18 @@ class ReceiveTextView : public QAbstractScrollArea {
   // The character that shows `c` one column wide, and back.
   static QChar Shown(QChar c);
   static QChar Arrived(QChar shown);
+  // The short name painted for a stand-in the font lacks ("ESC" for ESC's); empty for a
+  // character that is not a stand-in.
+  static QString StandInName(QChar shown);
 
   // Adds `text` (line breaks as LF) at the end.
   void Append(QStringView text);
   void Clear();
 
   int Columns() const { return columns_; }
+  // Lines hold a multiple of `unit` characters (1: any number) when the width allows one.
+  void SetWrapUnit(int unit);
+  int WrapUnit() const { return wrapUnit_; }
   // Shown lines, the last one included even when empty.
   int LineCount() const { return static_cast<int>(lines_.size()); }
   QString ShownLine(int index) const { return lines_.at(static_cast<size_t>(index)).shown; }
@@ -71,6 +85,16 @@ class ReceiveTextView : public QAbstractScrollArea {
   // `toColumn` of shown line `toLine`.
   void Select(int fromLine, int fromColumn, int toLine, int toColumn);
   void Copy() const;
+
+  // The caret and the selection as offsets in what arrived (toPlainText).
+  int CaretOffset() const { return OffsetOf(caret_); }
+  void SelectionOffsets(int& start, int& end) const;
+  // Selects from `anchor` to `caret` (offsets); equal ones place the caret only.
+  void SelectOffsets(int anchor, int caret);
+  // Where the character at `offset` stands in the viewport, and the offset under `point`.
+  QRect CharacterRect(int offset) const;
+  int OffsetAt(QPoint point) const { return OffsetOf(PlaceAt(point)); }
+  void ScrollToOffset(int offset);
 
  signals:
   void ColumnsChanged();
@@ -100,6 +124,9 @@ class ReceiveTextView : public QAbstractScrollArea {
     friend auto operator<=>(const Place&, const Place&) = default;
   };
 
+  int OffsetOf(Place place) const;
+  Place PlaceOf(int offset) const;
+  void TellCaretMoved();
   void Measure();
   void UpdateScrollRange();
   int FullyVisibleLines() const;
@@ -116,6 +143,7 @@ class ReceiveTextView : public QAbstractScrollArea {
   void CopyToSelectionClipboard() const;
   QString TextBetween(Place from, Place to) const;
   qreal ColumnX(const QString& shown, int column) const;
+  qreal AdvanceOf(QChar shown) const;
   void FollowDrag();
 
   struct Glyph {
@@ -123,11 +151,16 @@ class ReceiveTextView : public QAbstractScrollArea {
     quint32 index = 0;  // none in the font
     qreal advance = 0;
   };
-  Glyph GlyphOf(QChar c);
+  Glyph GlyphOf(QChar c) const;
+  // A stand-in the font has no glyph for: painted by the view itself.
+  bool IsPaintedStandIn(QChar shown) const;
   void DrawLine(QPainter& painter, QPointF baseline, const QString& shown);
+  void DrawStandIn(QPainter& painter, qreal left, qreal baselineY, QChar shown);
+  void DrawLineByTextEngine(QPainter& painter, QPointF baseline, const QString& shown);
 
   std::deque<Line> lines_{Line{}};
   int columns_ = 80;
+  int wrapUnit_ = 1;
   int lineHeight_ = 1;
   int ascent_ = 0;
   int measuredWidth_ = -1;
@@ -139,7 +172,8 @@ class ReceiveTextView : public QAbstractScrollArea {
   QTimer dragScroll_;
   QFont measuredFont_;
   QRawFont rawFont_;
-  std::vector<Glyph> glyphTable_;  // by character
+  qreal cellWidth_ = 1;  // one column: the font is fixed-pitch
+  mutable std::vector<Glyph> glyphTable_;  // by character
   QList<quint32> glyphs_;          // of the line being drawn
   QList<QPointF> positions_;
 };

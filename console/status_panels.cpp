@@ -27,12 +27,28 @@ const std::array<QString, StatusPanels::kPanelCount> kLongestTexts = {
     QStringLiteral("100%"),
 };
 
+// The port summary's fields after the port name: baud rate, data bits, stop bits, parity, flow
+// control.
+constexpr int kLineSettingFields = 5;
+
+// Where the text's last `fields` comma-separated fields begin (at their ", "), or -1.
+qsizetype TailStart(const QString& text, int fields) {
+  qsizetype at = text.size();
+  for (int i = 0; i < fields; ++i) {
+    at = text.lastIndexOf(QStringLiteral(", "), at - 1);
+    if (at <= 0) return -1;
+  }
+  return at;
+}
+
 // A panel whose size does not follow its text: it cuts a longer text short with "…" and shows
-// it whole as its tooltip.
+// it whole as its tooltip. With `keptFields`, the text's last fields are kept whole and its
+// head is cut in the middle instead: a long port path loses its middle, never the line
+// settings after it.
 class PanelLabel final : public QLabel {
  public:
-  PanelLabel(int width, int minimumWidth, QWidget* parent)
-      : QLabel(parent), width_(width), minimumWidth_(minimumWidth) {
+  PanelLabel(int width, int minimumWidth, int keptFields, QWidget* parent)
+      : QLabel(parent), width_(width), minimumWidth_(minimumWidth), keptFields_(keptFields) {
     setMinimumWidth(minimumWidth_);
   }
 
@@ -56,14 +72,31 @@ class PanelLabel final : public QLabel {
 
  private:
   void ShowFitting() {
-    const QString shown =
-        fontMetrics().elidedText(whole_, Qt::ElideRight, std::max(0, contentsRect().width()));
+    const QString shown = Fitting(std::max(0, contentsRect().width()));
     if (text() != shown) setText(shown);
     setToolTip(shown == whole_ ? QString() : whole_);
   }
 
+  QString Fitting(int width) const {
+    const QFontMetrics metrics = fontMetrics();
+    if (metrics.horizontalAdvance(whole_) <= width) return whole_;
+    const qsizetype tailStart = keptFields_ > 0 ? TailStart(whole_, keptFields_) : -1;
+    if (tailStart > 0) {
+      const QString tail = whole_.mid(tailStart);
+      // The head is measured on its own; a pixel spare for what joining the two may add.
+      const int headWidth = width - metrics.horizontalAdvance(tail) - 1;
+      const QString ellipsis(QChar(0x2026));
+      if (headWidth >= metrics.horizontalAdvance(whole_.left(1) + ellipsis))
+        return metrics.elidedText(whole_.left(tailStart), Qt::ElideMiddle, headWidth) + tail;
+      // No room for any of the port name: the settings come first.
+      return metrics.elidedText(ellipsis + tail, Qt::ElideRight, width);
+    }
+    return metrics.elidedText(whole_, Qt::ElideRight, width);
+  }
+
   int width_;
   int minimumWidth_;
+  int keptFields_;
   QString whole_;
 };
 
@@ -77,7 +110,8 @@ StatusPanels::StatusPanels(QWidget* parent) : QStatusBar(parent) {
     const int margins = 2 * 2 + 2 * 2 + 2;  // contents margins, frame, slack
     const int width =
         std::max(kWidths[i], fontMetrics().horizontalAdvance(kLongestTexts[i]) + margins);
-    auto* label = new PanelLabel(width, summary ? kSummaryMinimumWidth : width, this);
+    auto* label = new PanelLabel(width, summary ? kSummaryMinimumWidth : width,
+                                 summary ? kLineSettingFields : 0, this);
     label->setObjectName(QStringLiteral("SB1Panel%1").arg(i));
     label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     label->setContentsMargins(2, 0, 2, 0);

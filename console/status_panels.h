@@ -6,7 +6,10 @@
 // each panel is given in the bar's font (for the port summary: a usual one, "COM1, 115200, …");
 // no text ever changes them, so the window's size and place never move after it is shown. The
 // port summary takes the width that is left and may shrink: a summary longer than its panel (a
-// /dev/serial/by-id/... port name) is cut short with "…" and shown whole as its tooltip.
+// /dev/serial/by-id/... port name) loses the middle of its port name to "…", keeping the line
+// settings after it (the last five fields) readable, and is shown whole as its tooltip; when
+// not even those fit beside a letter of the name, the name is "…" and the settings are cut at
+// their end.
 //
 // A panel's text changes at once (PanelText reads it back); the labels on screen take the new
 // texts at most ten times a second, because the counters change at every received chunk and

@@ -1,5 +1,5 @@
 #pragma once
-// A stop from the system (SIGTERM, SIGINT) closes the console at any moment through the main
+// A stop from the system (SIGTERM, SIGINT, SIGHUP) closes the console at any moment through the main
 // window's ordinary close sequence (settings saved, RTS dropped, port closed):
 //   - every open modal box (error boxes, dialogs) is closed without waiting for a person;
 //   - a box that opens after the stop, such as an error box of the close sequence itself, is

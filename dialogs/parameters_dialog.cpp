@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QFontDatabase>
 #include <QFontDialog>
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -102,31 +104,63 @@ ParametersDialog::ParametersDialog(const port::TCustomComPort& port, QWidget* pa
   stopBitsBox_->SetComProperty(port::cpStopBits);
   flowControlBox_->SetComProperty(port::cpFlowControl);
   portBox_->OnChange = [this](port::TComComboBox&) { portPicked_ = true; };
+  portBox_->SetTypingAllowed(true);
+  // Long by-id names are told apart by their ends (serial number, interface, port).
+  portBox_->view()->setTextElideMode(Qt::ElideMiddle);
   PlaceGroups();
   portBox_->setFocus();
 }
 
 void ParametersDialog::PlaceGroups() {
   // The places were drawn for "MS Sans Serif" 8 pt. A wider or taller font (the system's
-  // sans-serif where that family is missing) would cut captions off; the whole form then grows
-  // by the factor its most crowded group needs, so every caption stays readable and the groups
-  // keep their arrangement.
-  const std::pair<QWidget*, QRect> places[] = {
-      {connectionGroup_, kConnectionGroup}, {keyingGroup_, kKeyingGroup}, {enterSendsGroup_, kEnterGroup},
-      {fontGroup_, kFontGroup}, {viewerGroup_, kViewerGroup}, {okButton_, kOkButton},
-      {cancelButton_, kCancelButton}};
-  double wide = 1.0;
-  double tall = 1.0;
-  for (const auto& [widget, place] : places) {
-    const QSize needed = widget->sizeHint().expandedTo(widget->minimumSizeHint());
-    wide = std::max(wide, double(needed.width()) / place.width());
-    tall = std::max(tall, double(needed.height()) / place.height());
-  }
-  auto scaled = [&](QRect r) {
-    return QRect(qRound(r.x() * wide), qRound(r.y() * tall), qRound(r.width() * wide), qRound(r.height() * tall));
+  // sans-serif where that family is missing) would cut captions off; then each column and each
+  // row grows by what its most crowded part needs, and the groups keep their arrangement. Grown
+  // as a whole by its most crowded group, the form would come out wider than a small screen
+  // (1024 × 768 at 150 %) where one group alone needed more room.
+  const auto needed = [](QWidget* widget) { return widget->sizeHint().expandedTo(widget->minimumSizeHint()); };
+  const int margin = kConnectionGroup.left();
+  const int gap = kKeyingGroup.left() - kConnectionGroup.right() - 1;
+  const int rightMargin = kClientSize.width() - kKeyingGroup.right() - 1;
+  const int bottomMargin = kClientSize.height() - kEnterGroup.bottom() - 1;
+
+  // Columns: the connection group above the "Enter" and font groups, the keying group above the
+  // viewer group and the buttons.
+  const int enterWidth = std::max(kEnterGroup.width(), needed(enterSendsGroup_).width());
+  const int leftWidth =
+      std::max({kConnectionGroup.width(), needed(connectionGroup_).width(),
+                enterWidth + gap + std::max(kFontGroup.width(), needed(fontGroup_).width())});
+  const int buttonWidth =
+      std::max({kOkButton.width(), needed(okButton_).width(), needed(cancelButton_).width()});
+  const int rightWidth =
+      std::max({kKeyingGroup.width(), needed(keyingGroup_).width(), needed(viewerGroup_).width(),
+                kCancelButton.left() - kKeyingGroup.left() + buttonWidth});
+  const double rightScale = double(rightWidth) / kKeyingGroup.width();
+  const int rightLeft = margin + leftWidth + gap;
+
+  // Rows: the top groups, then the lower groups beside the viewer group and the buttons.
+  const int topHeight = std::max({kConnectionGroup.height(), needed(connectionGroup_).height(),
+                                  needed(keyingGroup_).height()});
+  const int lowerTop = margin + topHeight + (kEnterGroup.top() - kConnectionGroup.bottom() - 1);
+  const int viewerHeight = std::max(kViewerGroup.height(), needed(viewerGroup_).height());
+  const int buttonHeight =
+      std::max({kOkButton.height(), needed(okButton_).height(), needed(cancelButton_).height()});
+  const int buttonTop = lowerTop + viewerHeight + (kOkButton.top() - kViewerGroup.bottom() - 1);
+  const int lowerHeight =
+      std::max({kEnterGroup.height(), needed(enterSendsGroup_).height(), needed(fontGroup_).height(),
+                buttonTop + buttonHeight - lowerTop});
+
+  connectionGroup_->setGeometry(margin, margin, leftWidth, topHeight);
+  keyingGroup_->setGeometry(rightLeft, margin, rightWidth, topHeight);
+  enterSendsGroup_->setGeometry(margin, lowerTop, enterWidth, lowerHeight);
+  fontGroup_->setGeometry(margin + enterWidth + gap, lowerTop, leftWidth - enterWidth - gap, lowerHeight);
+  viewerGroup_->setGeometry(rightLeft, lowerTop, rightWidth, viewerHeight);
+  const auto buttonLeft = [&](const QRect& place) {
+    return rightLeft + qRound((place.left() - kKeyingGroup.left()) * rightScale);
   };
-  for (const auto& [widget, place] : places) widget->setGeometry(scaled(place));
-  setFixedSize(qRound(kClientSize.width() * wide), qRound(kClientSize.height() * tall));
+  okButton_->setGeometry(buttonLeft(kOkButton), buttonTop, buttonWidth, buttonHeight);
+  cancelButton_->setGeometry(std::min(buttonLeft(kCancelButton), rightLeft + rightWidth - buttonWidth),
+                             buttonTop, buttonWidth, buttonHeight);
+  setFixedSize(rightLeft + rightWidth + rightMargin, lowerTop + lowerHeight + bottomMargin);
 }
 
 ParametersDialog::~ParametersDialog() = default;
@@ -271,6 +305,23 @@ void ParametersDialog::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+void ParametersDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  const QScreen* shownOn = screen();
+  if (!shownOn) return;
+  const QRect free = shownOn->availableGeometry();
+  // Before the window manager has framed it the frame is not known: room for a title bar.
+  const QRect frame = frameGeometry();
+  const QMargins margins(geometry().left() - frame.left(), geometry().top() - frame.top(),
+                         frame.right() - geometry().right(), frame.bottom() - geometry().bottom());
+  const QMargins room = margins.isNull() ? QMargins(8, 32, 8, 8) : margins;
+  const int width = frame.width() + (margins.isNull() ? room.left() + room.right() : 0);
+  const int height = frame.height() + (margins.isNull() ? room.top() + room.bottom() : 0);
+  const int x = std::max(free.left(), std::min(frame.left(), free.right() + 1 - width));
+  const int y = std::max(free.top(), std::min(frame.top(), free.bottom() + 1 - height));
+  if (x != frame.left() || y != frame.top()) move(x, y);
+}
+
 void ParametersDialog::SetTabOrder() {
   QList<QWidget*> order = {portBox_, baudRateBox_, dataBitsBox_, parityBox_, stopBitsBox_, flowControlBox_,
                            okButton_, cancelButton_, keyingDelaySpin_, rtsCtsKeyingButton_, delayedKeyingButton_};
@@ -284,6 +335,8 @@ void ParametersDialog::Fill(port::TCustomComPort& port, int32_t txDelay, int32_t
                             bool allowEdit) {
   for (port::TComComboBox* box : {portBox_, baudRateBox_, dataBitsBox_, parityBox_, stopBitsBox_, flowControlBox_})
     box->SetComPort(&port);
+  portBox_->UpdateFromPort();
+  shownPortText_ = portBox_->currentText();
 
   keyingDelaySpin_->setValue(txDelay);  // the spin box brings it into 0..100
   rtsCtsKeyingButton_->setChecked(rtsCtsMode != 0);
@@ -335,9 +388,14 @@ void ParametersDialog::Apply(port::TCustomComPort& port, int32_t& txDelay, int32
 void ParametersDialog::ApplyLineSettings(port::TCustomComPort& port) {
   port.BeginSettingsUpdate();
   try {
-    // A port the operator did not pick keeps its name: a name missing from the list would
-    // otherwise become the empty name and break a working connection.
-    if (portPicked_) portBox_->ApplyToPort();
+    // A port the operator did not pick or type keeps its name: a name missing from the list
+    // would otherwise become the empty name and break a working connection, and one read back
+    // from the field might not come back byte for byte.
+    const QString field = portBox_->currentText().trimmed();
+    if (!field.isEmpty() && (portPicked_ || field != shownPortText_)) {
+      portBox_->Selector().TakeText(port::TComComboBox::StoredText(field));
+      portBox_->ApplyToPort();
+    }
     baudRateBox_->ApplyToPort();
     dataBitsBox_->ApplyToPort();
     parityBox_->ApplyToPort();
@@ -390,15 +448,28 @@ void ParametersDialog::ChooseViewerProgram() {
 
 void ParametersDialog::ChooseFont() {
   if (!fontDialog_) {
-    // It starts with a font of its own, not the one being edited, and keeps what it last held.
     fontDialog_ = new QFontDialog(FormFont(), this);
     fontDialog_->setObjectName(QStringLiteral("FontDialog1"));
     fontDialog_->setOption(QFontDialog::DontUseNativeDialog);
   }
+  // It opens at the font the field shows, so that the operator changes that font rather than
+  // starting from one that has nothing to do with the pane; with none shown, at its own.
+  fontDialog_->setCurrentFont(CurrentFont());
   if (fontDialog_->exec() != QDialog::Accepted) return;
   const QFont chosen = fontDialog_->selectedFont();
   TakeFont(chosen);
   fontField_->setText(FontText(chosenFont_->family, chosenFont_->pointSize));
+}
+
+QFont ParametersDialog::CurrentFont() const {
+  if (!chosenFont_) return FormFont();
+  QFont font(chosenFont_->family);
+  if (chosenFont_->pointSize > 0) font.setPointSize(chosenFont_->pointSize);
+  font.setBold(chosenFont_->bold);
+  font.setItalic(chosenFont_->italic);
+  font.setUnderline(chosenFont_->underline);
+  font.setStrikeOut(chosenFont_->strikeOut);
+  return font;
 }
 
 void ParametersDialog::TakeFont(const QFont& font) {

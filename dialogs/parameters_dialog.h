@@ -18,8 +18,11 @@
 //   RB1Click/RB2Click, Button3Click, Button4Click → OnKeyingModeChosen, ChooseViewerProgram,
 //   ChooseFont; EnableDelay → EnableKeyingDelay; FViewerPath, FFont* → viewerPath_, chosenFont_
 //
-// The port box applies only a port the operator picked: a port whose name is not in the list
-// (a pseudo-terminal, a /dev/serial/by-id path) keeps its name through OK.
+// The port box offers the listed ports with their /dev/serial/by-id names, and takes a typed
+// name or path as well; it shows the port in use also when the list lacks it (a
+// pseudo-terminal, any path). OK applies the port only when the operator picked one or changed
+// the field: a port left alone keeps its name, byte for byte, and an emptied field changes
+// nothing.
 //
 // User-interface thread only. Errors: listing the ports raises out of the constructor (EComPort
 // 23); a port that refuses a setting raises out of Apply, after the update is closed, with the
@@ -67,13 +70,16 @@ class ParametersDialog : public QDialog {
              QString& editorPath, QFont* font);
 
   // The dialog's own font: "MS Sans Serif" 8 pt, or the system's sans-serif at 8 pt where that
-  // family does not exist. Also where the font dialog starts.
+  // family does not exist. Also where the font dialog starts while the font field is empty.
   static QFont FormFont();
   // "name,size", as the font field shows a font.
   static QString FontText(const QString& family, int pointSize);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // Opened over its window near a screen's edge, or on a small screen, it is moved to lie
+  // wholly on the screen it opens on.
+  void showEvent(QShowEvent* event) override;
 
  private:
   struct ChosenFont {
@@ -98,6 +104,8 @@ class ParametersDialog : public QDialog {
   void ChooseViewerProgram();
   void ChooseFont();
   void TakeFont(const QFont& font);
+  // The font the field shows, or the form's font when it shows none.
+  QFont CurrentFont() const;
   void ApplyLineSettings(port::TCustomComPort& port);
 
   QGroupBox* connectionGroup_ = nullptr;
@@ -138,6 +146,7 @@ class ParametersDialog : public QDialog {
   QString viewerPath_;
   std::optional<ChosenFont> chosenFont_;
   bool portPicked_ = false;
+  QString shownPortText_;  // what the port field showed when filled
 };
 
 }  // namespace velmora::dialogs

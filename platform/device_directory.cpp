@@ -10,11 +10,11 @@ namespace velmora::platform {
 std::shared_ptr<DeviceDirectory> DeviceDirectory::Standard() {
   auto directory = std::make_shared<DeviceDirectory>();
   directory->Add("LOOPBACK", sim::LoopbackPlug::Create()->Endpoint(),
-                 "Simulated loopback plug: what is sent comes back at the line's rate; "
-                 "RTS drives CTS, DTR drives DSR and DCD");
+                 "Имитация шлейфовой заглушки: переданное возвращается со скоростью линии; "
+                 "RTS управляет CTS, DTR — DSR и DCD");
   directory->Add("RADIO", sim::RadioLink::Create()->Endpoint(),
-                 "Simulated half-duplex radio modem: sends only while RTS is raised, raises CTS "
-                 "30 ms after RTS; a far station sends each burst back");
+                 "Имитация полудуплексного радиомодема: передает только при поднятом RTS, "
+                 "поднимает CTS через 30 мс после RTS; дальняя станция возвращает каждую посылку");
   return directory;
 }
 
@@ -26,12 +26,12 @@ void DeviceDirectory::Add(std::string name, std::shared_ptr<NamedDevice> device,
 OpenResult DeviceDirectory::Open(const std::string& portName) const {
   for (const Entry& e : entries_)
     if (EqualIgnoringAsciiCase(e.name, portName)) return e.device->Open();
-  if (portName.empty()) return {nullptr, ENOENT, "no port name given"};
+  if (portName.empty()) return {nullptr, ENOENT, "не задано имя порта"};
   // A bare name stands for a node in /dev and must not lead out of it.
   if (portName.front() != '/' && (portName.find('/') != std::string::npos || portName.find("..") != std::string::npos))
     return {nullptr, EINVAL,
-            "\"" + portName + "\" is not a port name: give a device name such as ttyUSB0 or a full path such as " +
-                "/dev/ttyUSB0"};
+            "\"" + portName + "\" не является именем порта: укажите имя устройства, например ttyUSB0, "
+                "или полный путь, например /dev/ttyUSB0"};
   return OpenSystemDevice(SystemDevicePath(portName));
 }
 

@@ -28,9 +28,11 @@ class NamedDevice {
 class DeviceDirectory {
  public:
   // A directory with the simulated devices an operator can pick: "LOOPBACK" and "RADIO".
+  // A refused name's reason (OpenResult's detail) is a sentence for the operator, in Russian.
   static std::shared_ptr<DeviceDirectory> Standard();
 
-  // `description` says in one line what the device simulates, for the operator.
+  // `description` says in one line what the device simulates, for the operator (in Russian,
+  // UTF-8, as the window shows it).
   void Add(std::string name, std::shared_ptr<NamedDevice> device, std::string description = {});
   OpenResult Open(const std::string& portName) const;
   std::vector<std::string> SimulatedNames() const;

@@ -1,5 +1,7 @@
 #include "port/com_select.h"
 
+#include <algorithm>
+#include <system_error>
 #include <utility>
 
 #include "platform/ascii_case.h"
@@ -16,6 +18,37 @@ void AppendTexts(std::vector<std::string>& items, int count, std::string (*text)
   for (int i = 0; i < count; ++i) items.push_back(text(static_cast<Enum>(i)));
 }
 
+// The by-id links of `folder` (full paths) placed beside the kernel names they lead to. A link
+// whose device is not listed (or that leads nowhere: a device just unplugged) goes at the end;
+// one that cannot be read is left out. A missing folder (no USB serial device plugged in) adds
+// nothing.
+void AddStableNames(std::vector<std::string>& items, const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  if (folder.empty()) return;
+  std::vector<std::pair<std::string, std::string>> links;  // (kernel name, link path)
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code linkError;
+    const fs::path target = fs::canonical(it->path(), linkError);
+    links.emplace_back(linkError ? std::string() : target.filename().string(), it->path().string());
+  }
+  std::sort(links.begin(), links.end(),
+            [](const auto& a, const auto& b) { return a.second < b.second; });
+  std::vector<std::string> placed;
+  placed.reserve(items.size() + links.size());
+  for (const std::string& item : items) {
+    placed.push_back(item);
+    for (auto& [kernelName, path] : links) {
+      if (path.empty() || kernelName.empty() || !EqualIgnoringAsciiCase(kernelName, item)) continue;
+      placed.push_back(std::move(path));
+      path.clear();
+    }
+  }
+  for (auto& link : links)
+    if (!link.second.empty()) placed.push_back(std::move(link.second));
+  items = std::move(placed);
+}
+
 }  // namespace
 
 TComSelect::~TComSelect() {
@@ -23,8 +56,13 @@ TComSelect::~TComSelect() {
 }
 
 void TComSelect::SetPortSource(std::shared_ptr<const platform::DeviceDirectory> directory,
-                               std::filesystem::path ttyClassFolder) {
+                               std::filesystem::path ttyClassFolder,
+                               std::optional<std::filesystem::path> byIdFolder) {
   directory_ = std::move(directory);
+  // A test's own tty tree must not be mixed with the machine's real links.
+  const bool systemTtys = ttyClassFolder == std::filesystem::path(kSystemTtyClassFolder);
+  byIdFolder_ = byIdFolder ? std::move(*byIdFolder)
+                           : (systemTtys ? std::filesystem::path(kSystemByIdFolder) : std::filesystem::path());
   ttyClassFolder_ = std::move(ttyClassFolder);
 }
 
@@ -51,7 +89,10 @@ void TComSelect::FillItems() {
   try {
     switch (kind_) {
       case cpNone: break;
-      case cpPort: ListSerialPorts(items_, *PortDirectory(), ttyClassFolder_); break;
+      case cpPort:
+        ListSerialPorts(items_, *PortDirectory(), ttyClassFolder_);
+        AddStableNames(items_, byIdFolder_);
+        break;
       case cpBaudRate: AppendTexts(items_, br256000 + 1, &BaudRateText); break;
       case cpDataBits: AppendTexts(items_, dbEight + 1, &DataBitsText); break;
       case cpStopBits: AppendTexts(items_, sbTwoStopBits + 1, &StopBitsText); break;

@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@
 
 namespace velmora::port {
 
+// The system's stable names for serial devices: links named after the device's maker, product
+// and serial number, which stay the same whichever socket an adapter is plugged into.
+inline constexpr const char* kSystemByIdFolder = "/dev/serial/by-id";
+
 enum TComProperty : uint8_t { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
 
 class TComSelect final : private TPortObserver {
@@ -44,17 +49,21 @@ class TComSelect final : private TPortObserver {
   TComSelect(const TComSelect&) = delete;
   TComSelect& operator=(const TComSelect&) = delete;
 
-  // Where the port list comes from: the simulated devices of `directory` and the ttys of
-  // `ttyClassFolder`. Without a directory the bound port's is used, else the standard one.
-  // Takes effect at the next SetKind.
+  // Where the port list comes from: the simulated devices of `directory`, the ttys of
+  // `ttyClassFolder` and the links of `byIdFolder` (by default the system's /dev/serial/by-id
+  // when the ttys are the system's, none otherwise). Without a directory the bound port's is
+  // used, else the standard one. Takes effect at the next SetKind.
   void SetPortSource(std::shared_ptr<const platform::DeviceDirectory> directory,
-                     std::filesystem::path ttyClassFolder = kSystemTtyClassFolder);
+                     std::filesystem::path ttyClassFolder = kSystemTtyClassFolder,
+                     std::optional<std::filesystem::path> byIdFolder = std::nullopt);
   const std::filesystem::path& TtyClassFolder() const { return ttyClassFolder_; }
   // The directory the port list is (or would be) built from.
   std::shared_ptr<const platform::DeviceDirectory> PortDirectory() const;
 
   TComProperty Kind() const { return kind_; }
-  // Rebuilds the items for `kind`; then, if there are any, selects item 0 with no port bound,
+  // Rebuilds the items for `kind` (for cpPort: the listed ports, each kernel name followed by
+  // the full paths of the /dev/serial/by-id links that lead to it, in name order, and links to
+  // devices not listed at the end); then, if there are any, selects item 0 with no port bound,
   // or the port's current value (none when it is not listed) with one.
   void SetKind(TComProperty kind);
   // Rebuilds the items for Kind; the selection is left to the caller.
@@ -120,6 +129,7 @@ class TComSelect final : private TPortObserver {
   int itemIndex_ = -1;
   std::shared_ptr<const platform::DeviceDirectory> directory_;
   std::filesystem::path ttyClassFolder_ = kSystemTtyClassFolder;
+  std::filesystem::path byIdFolder_ = kSystemByIdFolder;
 };
 
 }  // namespace velmora::port

@@ -46,7 +46,7 @@ std::string DescribeUsb(const fs::path& usb) {
   Append(what, " ", Attribute(usb / "manufacturer"));
   Append(what, " ", Attribute(usb / "product"));
   if (!what.empty()) text += ": " + what;
-  if (const auto serial = Attribute(usb / "serial")) text += ", serial number " + *serial;
+  if (const auto serial = Attribute(usb / "serial")) text += ", серийный номер " + *serial;
   const auto vendor = Attribute(usb / "idVendor");
   const auto product = Attribute(usb / "idProduct");
   if (vendor && product) text += " (" + *vendor + ":" + *product + ")";
@@ -80,14 +80,14 @@ std::optional<std::string> HardwareDriver(const fs::path& deviceFolder) {
 }
 
 std::string DescribeOtherTty(const fs::path& tty, const fs::path& deviceFolder) {
-  std::string text = "Serial port";
-  if (const auto driver = HardwareDriver(deviceFolder)) text += " (driver " + *driver + ")";
+  std::string text = "Последовательный порт";
+  if (const auto driver = HardwareDriver(deviceFolder)) text += " (драйвер " + *driver + ")";
   std::string where;
   Append(where, ", ", UartName(Attribute(tty / "type")));
   const auto port = Attribute(tty / "port");
-  if (port && *port != "0x0") Append(where, ", ", "I/O " + *port);
+  if (port && *port != "0x0") Append(where, ", ", "адрес " + *port);
   const auto irq = Attribute(tty / "irq");
-  if (irq && *irq != "0") Append(where, ", ", "IRQ " + *irq);
+  if (irq && *irq != "0") Append(where, ", ", "прерывание " + *irq);
   if (!where.empty()) text += ": " + where;
   return text;
 }
@@ -106,8 +106,8 @@ std::string DescribePortDevice(const std::string& portName,
                                const platform::DeviceDirectory& directory,
                                const fs::path& ttyClassFolder) {
   if (const auto simulated = directory.SimulatedDescription(portName))
-    return simulated->empty() ? std::string("Simulated device") : *simulated;
-  if (portName.rfind("/dev/pts/", 0) == 0) return "Pseudo-terminal";
+    return simulated->empty() ? std::string("Имитируемое устройство") : *simulated;
+  if (portName.rfind("/dev/pts/", 0) == 0) return "Псевдотерминал";
 
   const std::string name = TtyName(portName);
   if (name.empty() || name.find('/') != std::string::npos) return {};

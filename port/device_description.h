@@ -1,6 +1,8 @@
 #pragma once
 // What the system knows of the device behind a port name, in one line for the operator, so
-// that two adapters of the same kind can be told apart in the port list.
+// that two adapters of the same kind can be told apart in the port list. The line is in Russian
+// (UTF-8), as every text of the window; names the device gives (maker, product, driver, chip)
+// stay as the system has them.
 //
 // A simulated device says what it simulates. A USB adapter gives its maker, product, serial
 // number and vendor:product ids from sysfs; another tty with hardware gives its driver and, for

@@ -48,6 +48,12 @@ class TestCommandLine : public QObject {
     QVERIFY(help.contains("ZORVA.INI"));
     QVERIFY(help.contains("velmora(1)"));
     QVERIFY2(!help.contains("--help-all"), "Qt's own options are refused, so help must not offer them");
+    // What a new operator trips over: Enter sends nothing until a line ending is chosen, the
+    // file is written at close, and the state words, the lost device's two included.
+    QVERIFY(help.contains("После ENTER посылать"));
+    QVERIFY(help.contains("window closes"));
+    for (const char* word : {"ОЖИДАНИЕ", "ПЕРЕДАЧА", "ПРИЕМ", "ТАЙМАУТ", "ОШИБКА", "НЕТ ПОРТА", "ВОССТАНОВЛЕН"})
+      QVERIFY2(help.contains(QString::fromUtf8(word)), word);
   }
 
   void otherArgumentsRefused_data() {

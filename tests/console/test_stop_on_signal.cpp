@@ -51,6 +51,7 @@ class TestStopOnSignal : public QObject {
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
   }
   void stopSignalRunsTheCloseSequence() {
     QFETCH(int, signalNumber);

@@ -2,6 +2,7 @@
 // goes away under it, and an error while a choice is applied.
 #include "port/com_combo_box.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -82,8 +83,23 @@ class TestComComboBox : public QObject {
     const int refusing = box.findText("REFUSING");
     QVERIFY(first >= 0 && refusing >= 0);
     QCOMPARE(box.itemData(first, Qt::ToolTipRole).toString(), QString("the first test line"));
-    QCOMPARE(box.itemData(refusing, Qt::ToolTipRole).toString(), QString("Simulated device"));
+    QCOMPARE(box.itemData(refusing, Qt::ToolTipRole).toString(), QString("Имитируемое устройство"));
     QCOMPARE(box.currentIndex(), refusing);  // letter case not regarded
+  }
+
+  // The operator reads the tooltips in the window's language; a pseudo-terminal typed as the
+  // port is described as well.
+  void tooltipsOfTheStandardDevicesAreRussian() {
+    QTemporaryDir noTtys;
+    TComComboBox box;
+    box.Selector().SetPortSource(platform::DeviceDirectory::Standard(), noTtys.path().toStdString());
+    box.SetComProperty(port::cpPort);
+    QCOMPARE(box.count(), 2);
+    for (int i = 0; i < box.count(); ++i) {
+      const QString tip = box.itemData(i, Qt::ToolTipRole).toString();
+      QVERIFY2(std::any_of(tip.begin(), tip.end(), [](QChar c) { return c.unicode() >= 0x0410 && c.unicode() <= 0x044F; }),
+               qPrintable(box.itemText(i) + ": " + tip));
+    }
   }
 
   void aDestroyedPortLeavesTheBoxOnItsFirstItem() {

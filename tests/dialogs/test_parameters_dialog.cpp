@@ -138,7 +138,8 @@ class TestParametersDialog : public QObject {
       QVERIFY(!Child<QPushButton>(d, "Button1").isDefault());
       QCOMPARE(Child<TComComboBox>(d, "CBBaud").count(), 16);
       QCOMPARE(Child<TComComboBox>(d, "CBFlow").ComProperty(), port::cpFlowControl);
-      QVERIFY(!Child<TComComboBox>(d, "CBPort").isEditable());
+      QVERIFY(Child<TComComboBox>(d, "CBPort").isEditable());  // any path can be typed
+      QVERIFY(!Child<TComComboBox>(d, "CBBaud").isEditable());
 
       // The groups and buttons keep the form's arrangement: left to right, top to bottom, no
       // two overlapping, and every caption as wide as its text needs.
@@ -381,6 +382,38 @@ class TestParametersDialog : public QObject {
     QCOMPARE(p.port.BaudRate(), port::br4800);
   }
 
+  // The port field shows the port in use even when the list lacks it, takes a typed name or
+  // path, and leaves the port alone when nothing was typed or the field was emptied.
+  void portFieldShowsThePortInUseAndTakesATypedPath_data() {
+    QTest::addColumn<QString>("typed");  // "-": nothing typed
+    QTest::addColumn<QString>("portAfter");
+    const QString inUse = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    QTest::newRow("left alone") << "-" << inUse;
+    QTest::newRow("a typed path") << "/dev/pts/7" << "/dev/pts/7";
+    QTest::newRow("a listed name typed") << "OTHER" << "OTHER";
+    QTest::newRow("emptied") << "" << inUse;
+    QTest::newRow("blanks around a path") << "  /dev/ttyS1 " << "/dev/ttyS1";
+  }
+  void portFieldShowsThePortInUseAndTakesATypedPath() {
+    QFETCH(QString, typed);
+    QFETCH(QString, portAfter);
+    PortUnderTest p;
+    p.port.SetPort("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    Options o;
+    QVERIFY(Run(p, o, [&](ParametersDialog& d) {
+      auto& box = Child<TComComboBox>(d, "CBPort");
+      QCOMPARE(box.currentText(), QString("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+      if (typed != "-") {
+        box.setFocus();
+        box.lineEdit()->selectAll();
+        QTest::keyClick(box.lineEdit(), Qt::Key_Delete);
+        QTest::keyClicks(box.lineEdit(), typed);
+      }
+      ClickOk(d);
+    }));
+    QCOMPARE(QString::fromStdString(p.port.Port()), portAfter);
+  }
+
   void aPickedPortIsReopenedUnderItsName() {
     PortUnderTest p;
     p.port.OpenPort();
@@ -395,25 +428,32 @@ class TestParametersDialog : public QObject {
     QVERIFY(p.other->IsOpen());
   }
 
-  void fontFieldShowsNameAndSizeAndTheFontDialogStartsWithItsOwnFont() {
+  void fontFieldShowsNameAndSizeAndTheFontDialogOpensAtThatFont() {
     PortUnderTest p;
     Options o;
+    o.font.setFamily(QStringLiteral("DejaVu Sans Mono"));  // one the font dialog lists
     o.font.setPointSize(12);
     o.font.setBold(true);
     QFont opened;
     QVERIFY(Run(p, o, [&](ParametersDialog& d) {
-      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("Courier New,12"));  // the style is not shown
-      // Not confirmed: nothing changes.
+      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Sans Mono,12"));  // the style is not shown
+      // Not confirmed: nothing changes, and the dialog opened at the pane's font.
       ChooseInFontDialog(d, QFont(QStringLiteral("DejaVu Sans"), 20), &opened, /*confirm=*/false);
-      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("Courier New,12"));
-      QCOMPARE(opened.family(), ParametersDialog::FormFont().family());
-      QCOMPARE(opened.pointSize(), 8);
+      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Sans Mono,12"));
+      QCOMPARE(opened.family(), QString("DejaVu Sans Mono"));
+      QCOMPARE(opened.pointSize(), 12);
+      QVERIFY(opened.bold());
       QFont serif(QStringLiteral("DejaVu Serif"), 14);
       serif.setItalic(true);
       serif.setUnderline(true);
       ChooseInFontDialog(d, serif, &opened);
-      QCOMPARE(opened.pointSize(), 20);  // the dialog keeps what it last held
+      QCOMPARE(opened.pointSize(), 12);  // a choice that was cancelled is not where it opens
       QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Serif,14"));
+      // Opened again: at the font just chosen.
+      ChooseInFontDialog(d, serif, &opened, /*confirm=*/false);
+      QCOMPARE(opened.family(), QString("DejaVu Serif"));
+      QCOMPARE(opened.pointSize(), 14);
+      QVERIFY(opened.italic());
       ClickOk(d);
     }));
     QCOMPARE(o.font.family(), QString("DejaVu Serif"));

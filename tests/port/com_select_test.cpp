@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -129,6 +130,46 @@ TEST_F(SelectTest, PortNameNotListedSelectsNothingAndApplyBeforeAnyChoiceWritesT
   EXPECT_EQ(index, -1);
   select.ApplyToPort();
   EXPECT_EQ(port.Port(), "");
+}
+
+// The stable /dev/serial/by-id names stand right after the kernel name they lead to; a link
+// to a device the list lacks, or to none (unplugged a moment ago), comes last; picking one
+// stores its full path.
+TEST_F(SelectTest, PortListOffersTheByIdNamesBesideTheKernelNames) {
+  namespace fs = std::filesystem;
+  for (const char* tty : {"ttyUSB0", "ttyUSB1"}) {
+    fs::create_directories(ttys / tty);
+    fs::create_directory_symlink("../../devices/" + std::string(tty), ttys / tty / "device");
+  }
+  velmora::test::TempFolder dev;
+  velmora::test::TempFolder byId;
+  for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyACM0"}) velmora::test::WriteFileBytes(dev / node, "");
+  fs::create_symlink(dev / "ttyUSB1", byId / "usb-FTDI_FT232R_A9XKQ2L1-if00-port0");
+  fs::create_symlink(dev / "ttyUSB0", byId / "usb-Prolific_PL2303-if00-port0");
+  fs::create_symlink(dev / "ttyUSB0", byId / "usb-FTDI_FT232R_A50285BI-if00-port0");
+  fs::create_symlink(dev / "ttyACM0", byId / "usb-Modem_CDC-if00");
+  fs::create_symlink(dev / "gone", byId / "usb-Gone-if00-port0");
+  AddDevice("LOOP");
+  TComSelect select;
+  select.SetPortSource(directory, ttys.path(), byId.path());
+  select.SetKind(cpPort);
+  const std::string links = byId.path().string() + "/";
+  EXPECT_EQ(select.Items(), (Items{"LOOP", "ttyUSB0", links + "usb-FTDI_FT232R_A50285BI-if00-port0",
+                                   links + "usb-Prolific_PL2303-if00-port0", "ttyUSB1",
+                                   links + "usb-FTDI_FT232R_A9XKQ2L1-if00-port0", links + "usb-Gone-if00-port0",
+                                   links + "usb-Modem_CDC-if00"}));
+  select.PickItem(2);
+  EXPECT_EQ(select.SelectedPort(), links + "usb-FTDI_FT232R_A50285BI-if00-port0");
+
+  // No by-id folder (no USB serial device plugged in) adds nothing; a test's own ttys never see
+  // the machine's links.
+  TComSelect plain;
+  plain.SetPortSource(directory, ttys.path(), byId / "missing");
+  plain.SetKind(cpPort);
+  EXPECT_EQ(plain.Items(), (Items{"LOOP", "ttyUSB0", "ttyUSB1"}));
+  UsePorts(plain);
+  plain.SetKind(cpPort);
+  EXPECT_EQ(plain.Items(), (Items{"LOOP", "ttyUSB0", "ttyUSB1"}));
 }
 
 TEST_F(SelectTest, APickIsStoredAndReachesThePortAtOnceOnlyWithAutoApply) {

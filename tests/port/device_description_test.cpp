@@ -69,16 +69,16 @@ TEST_F(DeviceDescriptionTest, TwoUsbAdaptersOfOneKindDifferBySerialNumber) {
   AddUsbAdapter("ttyUSB0", "usb1/1-1", "FTDI", "FT232R USB UART", "A50285BI");
   AddUsbAdapter("ttyUSB1", "usb1/1-2", "FTDI", "FT232R USB UART", "A9XKQ2L1");
   AddUsbAdapter("ttyACM0", "usb1/1-3", "", "CDC modem", "");
-  EXPECT_EQ(Describe("ttyUSB0"), "USB: FTDI FT232R USB UART, serial number A50285BI (0403:6001)");
-  EXPECT_EQ(Describe("ttyUSB1"), "USB: FTDI FT232R USB UART, serial number A9XKQ2L1 (0403:6001)");
+  EXPECT_EQ(Describe("ttyUSB0"), "USB: FTDI FT232R USB UART, серийный номер A50285BI (0403:6001)");
+  EXPECT_EQ(Describe("ttyUSB1"), "USB: FTDI FT232R USB UART, серийный номер A9XKQ2L1 (0403:6001)");
   EXPECT_EQ(Describe("ttyACM0"), "USB: CDC modem (0403:6001)");
 }
 
 TEST_F(DeviceDescriptionTest, AnOnBoardUartGivesItsDriverChipAddressAndInterrupt) {
   AddUart("ttyS0", false);
   AddUart("ttyS1", true);
-  EXPECT_EQ(Describe("ttyS0"), "Serial port (driver serial): 16550A UART, I/O 0x3F8, IRQ 4");
-  EXPECT_EQ(Describe("ttyS1"), "Serial port (driver serial): 16550A UART, I/O 0x3F8, IRQ 4");
+  EXPECT_EQ(Describe("ttyS0"), "Последовательный порт (драйвер serial): 16550A UART, адрес 0x3F8, прерывание 4");
+  EXPECT_EQ(Describe("ttyS1"), "Последовательный порт (драйвер serial): 16550A UART, адрес 0x3F8, прерывание 4");
 }
 
 TEST_F(DeviceDescriptionTest, APathIsFollowedToItsTty) {
@@ -92,10 +92,10 @@ TEST_F(DeviceDescriptionTest, APathIsFollowedToItsTty) {
 TEST_F(DeviceDescriptionTest, SimulatedDevicesSayWhatTheySimulateAndUnknownNamesSayNothing) {
   directory_.Add("SIM", std::make_shared<velmora::test::FakeDevice>());
   const auto standard = platform::DeviceDirectory::Standard();
-  EXPECT_EQ(Describe("sim"), "Simulated device");
-  EXPECT_NE(DescribePortDevice("LOOPBACK", *standard, Ttys()).find("loopback"), std::string::npos);
-  EXPECT_NE(DescribePortDevice("radio", *standard, Ttys()).find("radio modem"), std::string::npos);
-  EXPECT_EQ(Describe("/dev/pts/4"), "Pseudo-terminal");
+  EXPECT_EQ(Describe("sim"), "Имитируемое устройство");
+  EXPECT_NE(DescribePortDevice("LOOPBACK", *standard, Ttys()).find("заглушк"), std::string::npos);
+  EXPECT_NE(DescribePortDevice("radio", *standard, Ttys()).find("радиомодем"), std::string::npos);
+  EXPECT_EQ(Describe("/dev/pts/4"), "Псевдотерминал");
   EXPECT_EQ(Describe("ttyUSB9"), "");
   EXPECT_EQ(Describe(""), "");
   EXPECT_EQ(Describe("../../etc"), "");
