@@ -277,7 +277,6 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // The operator has chosen the port (in this start or an earlier one); false on a first start
   // until the parameters dialog is confirmed, and then nothing is opened at start.
   bool portChosen_ = true;
-  bool settingsFileUnread_ = false;  // what stood at the settings file's place was not read
   bool closedPortTold_ = false;
   QObject* nextActionWatch_ = nullptr;  // while "ВОССТАНОВЛЕН" is held
   ReceivePane* receivePane_ = nullptr;

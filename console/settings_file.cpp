@@ -38,7 +38,6 @@ void MainWindow::LoadSettingsFile() {
   // Without a settings file this is a first start: the design-time port was never chosen. Nor
   // was one in a file that cannot be read.
   portChosen_ = QFileInfo::exists(SettingsFilePath()) && ini.ReadError() == 0;
-  settingsFileUnread_ = ini.ReadError() != 0;
   // A FIFO, a device or a file far too large in its place is not read (every key then reads as
   // absent) and never written over; the operator learns why at once.
   if (const int unread = ini.ReadError()) {
@@ -76,9 +75,6 @@ void MainWindow::LoadSettingsFile() {
 }
 
 void MainWindow::SaveSettingsFile() {
-  // The operator was told at start that a file not read is left as it is: saving would only
-  // repeat the refusal in two more boxes.
-  if (settingsFileUnread_) return;
   const QString path = SettingsFilePath();
   // The per-user folder may not exist yet; a folder that cannot be made shows as a refused
   // write below.

@@ -160,9 +160,30 @@ TtyLineDriver::Opened TtyLineDriver::Open(const std::string& path) {
                               !(static_cast<unsigned>(serial.flags) & ASYNC_MAGIC_MULTIPLIER);
     if (wholeDivisor && serial.baud_base > 0) d->divisorBase_ = static_cast<uint32_t>(serial.baud_base);
   }
+  if (!d->pseudoTerminal_) d->AskForLowLatency();
   ReadTermios(fd, d->applied_);
   d->ReadCounters(d->rxCounters_);
   return {std::move(d), 0, {}};
+}
+
+void TtyLineDriver::AskForLowLatency() {
+  serial_struct serial{};
+  if (::ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;
+  if (static_cast<unsigned>(serial.flags) & ASYNC_LOW_LATENCY) {
+    lowLatency_ = LowLatencyAnswer::AlreadyOn;
+    return;
+  }
+  // The flag is one an unprivileged owner of the device may set; a driver may still refuse it.
+  serial.flags = static_cast<int>(static_cast<unsigned>(serial.flags) | ASYNC_LOW_LATENCY);
+  lowLatency_ = ::ioctl(fd_, TIOCSSERIAL, &serial) == 0 ? LowLatencyAnswer::Granted : LowLatencyAnswer::Refused;
+}
+
+void TtyLineDriver::RestoreLatency() {
+  if (lowLatency_ != LowLatencyAnswer::Granted || lost_) return;
+  serial_struct serial{};
+  if (::ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags = static_cast<int>(static_cast<unsigned>(serial.flags) & ~static_cast<unsigned>(ASYNC_LOW_LATENCY));
+  ::ioctl(fd_, TIOCSSERIAL, &serial);
 }
 
 TtyLineDriver::TtyLineDriver(int fd) : fd_(fd), clock_(Clock::Steady()) {}
@@ -170,6 +191,7 @@ TtyLineDriver::TtyLineDriver(int fd) : fd_(fd), clock_(Clock::Steady()) {}
 TtyLineDriver::~TtyLineDriver() {
   Stop();
   WaitBrieflyAndDropStalledOutput();
+  RestoreLatency();
   ::ioctl(fd_, TIOCNXCL);
   // The lock file goes first: a pseudo-terminal's number passes to the next program that asks
   // the moment it closes, and that program must not find our lock on it.

@@ -17,6 +17,11 @@
 // parity, lets the kernel pass bytes unmarked (its per-byte PARMRK work would buy nothing), and
 // counts output as sent once the kernel took it.
 //
+// A USB adapter holds received bytes until its latency timer runs out (16 ms on FTDI chips), which
+// merges what arrived apart and delays every time taken of it. `Open` asks the driver for low
+// latency (ASYNC_LOW_LATENCY, which the FTDI driver turns into a 1 ms timer) and the close puts
+// back what the device had; `LowLatency` says how the driver answered.
+//
 // After the device is lost (hang-up, EIO, end of file) reads and writes fail with EIO and nothing
 // is retried.
 
@@ -52,6 +57,14 @@ class TtyLineDriver final : public LineDriver {
   void KeepLockUntilClosed(std::unique_ptr<UucpLock> lock) { uucpLock_ = std::move(lock); }
 
   bool IsPseudoTerminal() const { return pseudoTerminal_; }
+
+  enum class LowLatencyAnswer : uint8_t {
+    NotOffered,  // the device has no such setting (a pseudo-terminal, a driver without TIOCGSERIAL)
+    Granted,     // switched on for this session; switched off again at the close
+    AlreadyOn,   // the device had it on; left so
+    Refused,     // the driver said no (TIOCSSERIAL failed)
+  };
+  LowLatencyAnswer LowLatency() const { return lowLatency_; }
   bool WatchesModemLinesWithThread() const { return modemThread_ != nullptr; }
 
   Clock& TimeSource() override;
@@ -96,6 +109,8 @@ class TtyLineDriver final : public LineDriver {
   void MarkLost(int error);
   void WatchModemLines(const std::atomic<bool>& stopRequested);
   void WaitBrieflyAndDropStalledOutput();
+  void AskForLowLatency();
+  void RestoreLatency();
 
   int fd_;
   std::shared_ptr<Clock> clock_;
@@ -107,6 +122,7 @@ class TtyLineDriver final : public LineDriver {
   bool lineStatusSeenEmpty_ = false;  // its transmitter-empty bit has been seen set
   uint32_t fifoDepth_ = 16;
   uint32_t divisorBase_ = 0;  // a UART dividing this base rate by a whole number; 0: another kind
+  LowLatencyAnswer lowLatency_ = LowLatencyAnswer::NotOffered;
   TtyTermios applied_;
 
   ParmrkDecoder decoder_;

@@ -28,6 +28,9 @@ BUSYBOX = "/bin/busybox"
 # In load order after their dependencies; modprobe resolves the chains.
 MODULES = ["ftdi_sio", "xhci_pci", "virtio_pci", "9pnet_virtio", "9p"]
 FTDI_DEVICE = "usb-serial,id=ftdi,chardev=usbline"
+# QEMU makes an adapter's serial number from the USB port it sits in, which changes from one plug
+# to the next; a real adapter keeps its own. This one does too.
+FTDI_SERIAL = "VELMORA-FTDI"
 
 
 class Unavailable(Exception):
@@ -184,7 +187,7 @@ class Machine:
             "-device", "isa-serial,chardev=uartline,index=1",
             "-device", "qemu-xhci",
             "-chardev", f"socket,id=usbline,path={usb},server=on,wait=off",
-            "-device", FTDI_DEVICE,
+            "-device", f"{FTDI_DEVICE},serial={FTDI_SERIAL}",
             "-virtfs", "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap",
             "-monitor", f"unix:{monitor},server=on,wait=off",
         ]
@@ -231,8 +234,18 @@ class Machine:
     def unplug_usb(self):
         return self.monitor_command("device_del ftdi")
 
-    def plug_usb(self):
-        return self.monitor_command("device_add " + FTDI_DEVICE)
+    def plug_usb(self, serial=None):
+        """Plugs the adapter back; with `serial`, another adapter of the same make at its place.
+
+        The guest may see the adapter gone before QEMU has let go of its line: the line is then
+        still "in use", and the plug is tried again for a few seconds."""
+        command = f"device_add {FTDI_DEVICE},serial={serial or FTDI_SERIAL}"
+        deadline = time.monotonic() + 5.0
+        while True:
+            answer = self.monitor_command(command)
+            if ("in use" not in answer and "Duplicate" not in answer) or time.monotonic() > deadline:
+                return answer
+            time.sleep(0.2)
 
     def close(self):
         for s in (self.usb_line, self.uart_line, self.monitor):

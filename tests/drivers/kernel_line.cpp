@@ -2,6 +2,8 @@
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
+#include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -79,6 +81,20 @@ std::string ReadKernelLine(const std::string& path, KernelLine& line) {
   line.startChar = t.c_cc[VSTART];
   line.stopChar = t.c_cc[VSTOP];
   line.marksLineErrors = (t.c_iflag & (INPCK | PARMRK)) == (INPCK | PARMRK);
+  return {};
+}
+
+std::string ReadLowLatency(const std::string& path, bool& on) {
+  int fd = OpenDescriptorOf(path);
+  const bool ownOpen = fd < 0;
+  if (ownOpen) fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "open " + path + ": " + std::strerror(errno);
+  serial_struct serial{};
+  const int result = ::ioctl(fd, TIOCGSERIAL, &serial);
+  const int error = errno;
+  if (ownOpen) ::close(fd);
+  if (result != 0) return "TIOCGSERIAL on " + path + ": " + std::strerror(error);
+  on = (static_cast<unsigned>(serial.flags) & ASYNC_LOW_LATENCY) != 0;
   return {};
 }
 

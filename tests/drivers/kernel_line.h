@@ -33,4 +33,8 @@ std::string ReadKernelLine(const std::string& path, KernelLine& line);
 // DTR and RTS as the driver holds them (TIOCMGET); the same contract.
 std::string ReadOutputLines(const std::string& path, bool& dtr, bool& rts);
 
+// Whether the driver has low latency on (ASYNC_LOW_LATENCY, TIOCGSERIAL) for `path`: on this
+// process's descriptor while the port has it open, else on a descriptor opened for the look.
+std::string ReadLowLatency(const std::string& path, bool& on);
+
 }  // namespace velmora::drivers_test

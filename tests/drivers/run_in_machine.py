@@ -3,8 +3,9 @@
 
 The host end of each serial line echoes every byte back. The guest asks for the rest on its
 console, one request a line: "velmora-host: break" sends a telnet BREAK and then "Z" into ttyS1,
-"velmora-host: unplug" and "velmora-host: plug" pull and plug the FTDI adapter. The guest's exit
-status is this program's; 77 (skipped) when the machine cannot be made here.
+"velmora-host: unplug" and "velmora-host: plug" pull and plug the FTDI adapter,
+"velmora-host: plug-other" plugs in another adapter of the same make (another serial number).
+The guest's exit status is this program's; 77 (skipped) when the machine cannot be made here.
 """
 
 import argparse
@@ -60,6 +61,10 @@ class Echo(threading.Thread):
                 self.send(data)
             except OSError:
                 return
+
+
+# The serial number of the other adapter plugged in at the pulled one's name.
+OTHER_ADAPTER_SERIAL = "VELMORA-OTHER"
 
 
 def main():
@@ -121,6 +126,9 @@ def main():
                     vm.unplug_usb()
                 elif line == "velmora-host: plug":
                     vm.plug_usb()
+                    usb.enabled.set()
+                elif line == "velmora-host: plug-other":
+                    vm.plug_usb(serial=OTHER_ADAPTER_SERIAL)
                     usb.enabled.set()
                 elif line.startswith("machine: exit "):
                     status = int(line.split()[-1])
