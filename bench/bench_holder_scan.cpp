@@ -1,7 +1,8 @@
-// The scan for other holders of a tty on a busy machine: child processes made here, each with
-// many open files of the usual kinds (files, pipes, sockets, /dev/null). Prints the time of a
-// whole scan and the time an open waits for it (its budget cuts it short), beside the number
-// of processes and descriptors the machine had.
+// Opening a tty and the scan for its other holders, on this machine as it is or on a busy one:
+// child processes made here, each with many open files of the usual kinds (files, pipes,
+// sockets, /dev/null). Prints the time of a whole scan, the time an open waits for it (its
+// budget cuts it short) and of a whole open and close, beside the number of processes and
+// descriptors the machine had.
 //
 //   bench_holder_scan [processes, default 2000] [descriptors each, default 250] [benchmark flags]
 #include <benchmark/benchmark.h>
@@ -122,6 +123,7 @@ void OpenAndCloseAPseudoTerminal(benchmark::State& state) {
       return;
     }
   }
+  CountProcessesAndDescriptors(state);
 }
 BENCHMARK(OpenAndCloseAPseudoTerminal)->Unit(benchmark::kMillisecond);
 

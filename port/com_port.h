@@ -18,16 +18,17 @@
 // follows loading, a close during destruction) goes to the application's error display.
 //
 // A lost device (an adapter pulled, a pseudo-terminal's far end closed; in general: the monitor's
-// event wait fails for a reason other than an abort) releases the port on the owning thread, from
-// its event loop: the lines are reported off, the monitor stops, the device is closed (so the
-// same name can be opened again, and a replugged adapter gets its old name back), Connected
-// becomes false, then OnAfterClose and OnDeviceLost are called, in that order; without an
-// OnDeviceLost handler one message goes to the error display naming the device and saying it is
-// gone (a handler tells the operator itself). OnBeforeClose is not
-// called: nothing can be done on the device any more. OnDeviceLost carries the reason as an
-// EComPort (number 21 with the system's number; Detail() is the operator's sentence): a console
-// shows its closed state in OnAfterClose as for any close and starts watching for the device's
-// return in OnDeviceLost (Sender.Port() is the name to watch). OpenPort works again at once.
+// event wait fails for a reason other than an abort, or a handler's error meets a device that no
+// longer answers) releases the port on the owning thread, from its event loop: the lines are
+// reported off, the monitor stops, the device is closed (so the same name can be opened again,
+// and a replugged adapter gets its old name back), Connected becomes false, then OnAfterClose and
+// OnDeviceLost are called, in that order. OnBeforeClose is not called: nothing can be done on the
+// device any more. OnDeviceLost carries the reason as an EComPort (kErrWaitFailed with the
+// system's number; Detail() is the operator's sentence): a console shows its closed state in
+// OnAfterClose as for any close, tells the operator and starts watching for the device's return
+// in OnDeviceLost (Sender.Port() is the name to watch). Without an OnDeviceLost handler one
+// message goes to the error display naming the device and saying it is gone. OpenPort works
+// again at once.
 //
 // Overridable operations are virtual and every caller reaches them through the virtual entry:
 // CreateDeviceHandle, CloseDeviceHandle, ApplyAllSettings, the emitters, then
@@ -141,7 +142,7 @@ class TCustomComPort {
   void SetStoredGroups(TComSettingGroups value) { storedGroups_ = value; }
 
   TSyncMethod SyncMethod() const { return syncMethod_; }
-  // A change while connected raises EComPort 14 and keeps the old value.
+  // A change while connected raises EComPort kErrConnected and keeps the old value.
   void SetSyncMethod(TSyncMethod value);
 
   bool Connected() const { return connected_; }
@@ -177,7 +178,7 @@ class TCustomComPort {
   // On failure the port is closed again and the error propagates.
   void OpenPort();
   // Reports the lines off and OnBeforeClose, aborts pending I/O, stops the monitor, closes the
-  // device, reports OnAfterClose. Nothing when not connected. A failed abort (EComPort 5)
+  // device, reports OnAfterClose. Nothing when not connected. A failed abort (EComPort kErrPurge)
   // ends it there and the port stays open.
   void ClosePort();
 
@@ -212,20 +213,20 @@ class TCustomComPort {
   // Each raises EComPort with its number and the system's number when the device call fails
   // (also on a closed port). Text is bytes, one for one.
 
-  // Ends every pending read and write on the device; EComPort 5 on failure.
+  // Ends every pending read and write on the device; EComPort kErrPurge on failure.
   void PurgeAll();
-  // Bytes waiting; EComPort 10. The line errors the query clears on the device are kept for
-  // the next ReadLineErrors.
+  // Bytes waiting; EComPort kErrClearComm. The line errors the query clears on the device are
+  // kept for the next ReadLineErrors.
   int InputQueueCount();
   // Those kept and the device's, and clears both; parity only while Parity.Check; 10.
   TComErrors ReadLineErrors();
-  TLineSignals LineSignals();      // EComPort 11
-  void SetDTRState(bool on);       // EComPort 12
-  void SetRTSState(bool on);       // EComPort 12
+  TLineSignals LineSignals();      // EComPort kErrModemStatus
+  void SetDTRState(bool on);       // EComPort kErrEscapeComm
+  void SetRTSState(bool on);       // EComPort kErrEscapeComm
 
-  // Start an overlapped transfer on `operation` (EComPort 4 without one; 2 or 3 when the
-  // device refuses): the bytes moved if it completed at once, else 0 and it goes on. The
-  // buffer must stay as it is until WaitForCompletion returns.
+  // Start an overlapped transfer on `operation` (EComPort kErrInvalidAsync without one;
+  // kErrWriteFile or kErrReadFile when the device refuses): the bytes moved if it completed at
+  // once, else 0 and it goes on. The buffer must stay as it is until WaitForCompletion returns.
   int StartWrite(const void* buffer, int count, TPortOperation* operation);
   int StartWriteText(const std::string& text, TPortOperation* operation);  // nothing for ""
   int StartRead(void* buffer, int count, TPortOperation* operation);
@@ -261,11 +262,11 @@ class TCustomComPort {
 
   // Saves the groups in StoredGroups: skIniFile into the INI file at path, section Name();
   // skRegistry under "ROOT\key\path" + "\" + Name() of the registry-style store. Any failure
-  // raises EComPort 16; values already written stay written.
+  // raises EComPort kErrStoreSettings; values already written stay written.
   void SaveSettings(TComStoreKind kind, const std::string& path);
   // Reads them back through the setters inside one settings update, closed also on failure
-  // (an open port is reconfigured once, at the end). Any failure raises EComPort 17; settings
-  // read before it keep their new values.
+  // (an open port is reconfigured once, at the end). Any failure raises EComPort
+  // kErrLoadSettings; settings read before it keep their new values.
   void RestoreSettings(TComStoreKind kind, const std::string& path);
   // Chooses the root named before the first backslash of path (HKEY_LOCAL_MACHINE or
   // HKEY_CURRENT_USER, any letter case; another name leaves the root as it is) and opens,
@@ -283,7 +284,7 @@ class TCustomComPort {
 
   // --- overridable operations -------------------------------------------------------------
 
-  // Opens Port through the directory into Handle; EComPort 1 with the system's number (and
+  // Opens Port through the directory into Handle; EComPort kErrOpen with the system's number (and
   // the operator's sentence in Detail) when it cannot.
   virtual void CreateDeviceHandle();
   virtual void CloseDeviceHandle();
@@ -309,9 +310,9 @@ class TCustomComPort {
 
   // The three apply operations do nothing unless the port is connected, no settings update
   // is in progress, and it is neither loading nor in design mode.
-  virtual void ApplyLineSettings();     // the device-control block; EComPort 7
-  virtual void ApplyTimeoutSettings();  // the timeout block; EComPort 8
-  virtual void ApplyBufferSizes();      // the queue sizes; EComPort 9
+  virtual void ApplyLineSettings();     // the device-control block; EComPort kErrSetState
+  virtual void ApplyTimeoutSettings();  // the timeout block; EComPort kErrSetTimeouts
+  virtual void ApplyBufferSizes();      // the queue sizes; EComPort kErrSetupComm
 
   // Calls OnDeviceLost when one is assigned.
   virtual void EmitDeviceLost(const EComPort& reason);

@@ -16,8 +16,8 @@
 // The bound port is not owned. The selector asks the port to say when it is destroyed, then
 // lets go of it and selects item 0; a selector destroyed first withdraws that request.
 //
-// Threads: the thread that owns the port. Errors: listing the ports raises EComPort 23 out of
-// SetKind(cpPort) and leaves the list empty; an error of the port while a value is written
+// Threads: the thread that owns the port. Errors: listing the ports raises EComPort kErrRegistry
+// out of SetKind(cpPort) and leaves the list empty; an error of the port while a value is written
 // (a reopen under a new name) passes to the caller of ApplyToPort, or of PickItem with
 // AutoApply.
 

@@ -31,7 +31,7 @@
 // go; once the delivery has unwound the thread ends without touching the port or the device
 // again, so both may be closed and destroyed at once. Once stopped, the thread calls no handler.
 //
-// Errors: construction raises EComPort 1 with the system's number when the system gives no
+// Errors: construction raises EComPort kErrOpen with the system's number when the system gives no
 // event or no thread (a process short of descriptors); nothing in the thread's body can end the
 // process: short of memory for a hand-over, the thread ends as after a failed delivery and says
 // so once, in Russian, when even that can be queued.

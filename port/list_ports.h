@@ -7,7 +7,7 @@
 // devices of the given directory are always added. The list is sorted as text without regard to
 // letter case (ttyS10 before ttyS2).
 //
-// Errors: when the tty folder cannot be read at all, EComPort 23 with the system's error
+// Errors: when the tty folder cannot be read at all, EComPort kErrRegistry with the system's error
 // number; a machine without serial devices is no error and gives the simulated devices alone.
 // Safe to call from any thread.
 

@@ -4,8 +4,8 @@
 //
 // The port writes the groups of its StoredGroups in a fixed order of groups and keys, and reads
 // them back through its setters inside one settings update. Every failure inside save becomes
-// EComPort 16, inside restore EComPort 17; the first error's message is not kept. Used on the
-// port's thread.
+// EComPort kErrStoreSettings, inside restore EComPort kErrLoadSettings; the first error's
+// message is not kept. Used on the port's thread.
 
 #include <cstdint>
 #include <filesystem>
