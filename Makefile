@@ -6,6 +6,10 @@
 # Debian package, build/package/velmora_<version>_amd64.deb).
 
 JOBS ?= 2
+# A compiler cache (when the machine has one) is shared by every checkout of the project: paths
+# inside the tree are hashed relative to it, so a fresh clone elsewhere reuses what was built.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 # Seconds per fuzz target: three targets, about a minute in all.
 FUZZ_SECONDS ?= 20
 CMAKE_FLAGS ?=

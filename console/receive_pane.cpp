@@ -29,6 +29,8 @@ ReceivePane::ReceivePane(ReceiveTextView* view) : QObject(view), view_(view) {
 }
 
 void ReceivePane::Append(const QString& chunk) {
+  // A read of nothing between the CR and the LF of a pair must not part them.
+  if (chunk.isEmpty()) return;
   QStringView text(chunk);
   // The CR that ended the previous chunk already made the break of a CR LF.
   if (lastWasCr_ && !text.isEmpty() && text.front() == u'\n') text = text.mid(1);

@@ -82,9 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   QString arrived;
   for (const std::string& chunk : Chunks(data + 1, size - 1)) {
-    // Empty chunks are left out: one between the CR and the LF of a pair ends the pair in the
-    // pane, and the LF makes a second line break.
-    if (chunk.empty()) continue;
     const std::string shown = form == 1   ? velmora::console::ToHexText(chunk)
                               : form == 2 ? velmora::console::ToBinText(chunk)
                                           : chunk;

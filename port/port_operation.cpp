@@ -34,7 +34,10 @@ void TPortOperationPool::Give(PPortOperation operation) {
   // More than a few at once means threads racing each other; they need not all be kept.
   constexpr size_t kKept = 4;
   if (!operation) return;
-  if (operation->Overlapped.status.load(std::memory_order_acquire) == platform::Overlapped::kStatusPending) return;
+  if (operation->Overlapped.status.load(std::memory_order_acquire) == platform::Overlapped::kStatusPending) {
+    (void)operation.release();
+    return;
+  }
   // As fresh: nothing started, a finished transfer of 0 bytes, the event signalled.
   operation->Kind.reset();
   operation->Overlapped.status.store(0, std::memory_order_relaxed);

@@ -40,8 +40,9 @@ class TPortOperationPool {
  public:
   // A record as fresh as NewPortOperation's; std::system_error when the system has no event.
   PPortOperation Take();
-  // Back for the next call. A record whose operation is still pending is released instead: the
-  // device may yet write into it.
+  // Back for the next call. A record whose operation is still pending (the caller's abort of it
+  // failed) is neither kept nor freed: the device may yet write into it, and one record left
+  // behind is the lesser harm.
   void Give(PPortOperation operation);
 
  private:

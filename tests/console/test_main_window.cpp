@@ -17,10 +17,12 @@
 #include "console/qt_translations.h"
 #include "console/status_panels.h"
 #include "dialogs/parameters_dialog.h"
+#include "platform/posix/uucp_lock.h"
 #include "platform/sim/sim_devices.h"
 #include "port/com_combo_box.h"
 #include "port/ecomport.h"
 #include "tests/dialogs/modal_driver.h"
+#include "tests/support/pty_pair.h"
 #include "window_fixture.h"
 
 using namespace velmora;
@@ -388,6 +390,36 @@ class TestMainWindow : public QObject {
     window.close();
     QCOMPARE(f.boxes.size(), 1);  // closing a closed port shows nothing
     QVERIFY(QFile::exists(f.SettingsPath()));
+  }
+
+  // Any local user may plant a FIFO where the port's lock file goes. Opening the port then
+  // refuses it at once, naming that file, and the window keeps answering: the operator's keys
+  // reach the transmit pane and the port can be chosen again.
+  void aFifoPlantedAsThePortsLockFileLeavesTheWindowAnswering() {
+    test::PtyPair pty;
+    const std::string lock = std::string(platform::posix::kUucpLockFolder) + "/" +
+                             platform::posix::UucpLock::FileName(pty.SlavePath());
+    ::unlink(lock.c_str());
+    QCOMPARE(::mkfifo(lock.c_str(), 0666), 0);
+    struct Removal {
+      std::string path;
+      ~Removal() { ::unlink(path.c_str()); }
+    } removal{lock};
+    WindowFixture f;
+    f.WriteSettings(("[ComPort1]\nPort=" + pty.SlavePath() + "\n").c_str());
+    QElapsedTimer started;
+    started.start();
+    MainWindow& window = f.Start();
+    QVERIFY2(started.elapsed() < 5000, "opening waited on the FIFO");
+    QVERIFY(!window.Port().Connected());
+    QCOMPARE(f.boxes.size(), 1);
+    QVERIFY2(f.boxes[0].contains(QString::fromStdString(lock)), qPrintable(f.boxes[0]));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    f.Type("ok");
+    QVERIFY2(f.TransmitPane()->toPlainText().endsWith("ok"), qPrintable(f.TransmitPane()->toPlainText()));
+    QTRY_COMPARE_WITH_TIMEOUT(window.PanelText(StatusPanel::State), QString("НЕТ ПОРТА"), 3000);
+    window.close();
   }
 
   void lineIndicatorsFollowTheLoopbackWiring() {

@@ -99,6 +99,8 @@ class TestReceivePane : public QObject {
     QTest::newRow("hex run, wide, in pieces") << 640 << QStringList{HexRun(300), HexRun(301)};
     QTest::newRow("text lines and empty lines")
         << 400 << QStringList{"short\r\n\r\n", QString(130, 'w') + "\n", "tail"};
+    QTest::newRow("CR and LF parted by an empty chunk")
+        << 300 << QStringList{"one\r", "", "\ntwo\r", "\n", "three"};
     QTest::newRow("Cyrillic run") << 300 << QStringList{QString(200, QChar(0x0416))};
     QTest::newRow("tab-separated data")
         << 400 << QStringList{QString("1\t2\t3\t4\t5\t6\t7\t8\t9\r\n").repeated(20)};

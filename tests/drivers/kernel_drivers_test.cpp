@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,6 +30,7 @@
 #include "platform/device_directory.h"
 #include "platform/device_identity.h"
 #include "platform/event.h"
+#include "console/port_reconnector.h"
 #include "port/com_port.h"
 #include "port/ecomport.h"
 #include "port/error_display.h"
@@ -729,6 +732,63 @@ TEST_F(DriverPortTest, TheAdapterAtTheNameIsKnownByItsIdentity) {
   // The line works again for the tests after this one.
   OpenAt(kUsb, br9600);
   EXPECT_EQ(RoundTrip("same adapter"), "same adapter");
+}
+
+// --- the reconnect ------------------------------------------------------------------------
+
+// The console's reconnect on the real driver: the adapter pulled, another adapter of the same
+// make plugged in at its name is not opened (and said), the lost one plugged back is reopened
+// with its settings and carries bytes.
+TEST_F(DriverPortTest, TheReconnectReopensOnlyTheAdapterThatWasLost) {
+  int argc = 1;
+  char name[] = "test_drivers_guest";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  console::PortReconnector reconnector(port, [this] { port.OpenPort(); });
+  int reopened = 0;
+  QString foreign;
+  QObject::connect(&reconnector, &console::PortReconnector::reopened, [&] { ++reopened; });
+  QObject::connect(&reconnector, &console::PortReconnector::foreignDeviceFound,
+                   [&](const QString& found, const QString&) { foreign = found; });
+  port.OnDeviceLost = [&](TCustomComPort&, const EComPort&) {
+    ++losses;
+    reconnector.WatchForReturn();
+  };
+  // The window's loop: the port's deliveries and the reconnector's watch and timers.
+  const auto serve = [&](const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < until) {
+      platform::WaitForOne(port.Sync().Pending(), 10);
+      port.Sync().Drain();
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return done();
+  };
+  port.SetCustomBaudRate(57600);
+  OpenAt(kUsb, brCustom);
+  reconnector.RememberDevice();
+
+  AskHost("unplug");
+  ASSERT_TRUE(serve([&] { return losses == 1; }, 30s)) << "the loss was never reported";
+  ASSERT_TRUE(reconnector.IsWatching());
+  AskHost("plug-other");
+  ASSERT_TRUE(serve([&] { return !foreign.isEmpty(); }, 30s)) << "the other adapter was not told";
+  EXPECT_TRUE(foreign.contains("VELMORA-OTHER")) << foreign.toStdString();
+  serve([] { return false; }, 3s);  // past the reconnector's retries
+  EXPECT_FALSE(port.Connected()) << "another adapter at the name was opened";
+  EXPECT_EQ(reopened, 0);
+  EXPECT_TRUE(reconnector.IsWatching());
+
+  AskHost("unplug");
+  serve([&] { return !Exists(DevicePath(kUsb)); }, 30s);
+  AskHost("plug");
+  ASSERT_TRUE(serve([&] { return reopened == 1; }, 30s)) << "the lost adapter was not reopened";
+  EXPECT_TRUE(port.Connected());
+  KernelLine line;
+  ASSERT_EQ(ReadKernelLine(DevicePath(kUsb), line), "");
+  EXPECT_EQ(line.Describe(), "57600 8N1");
+  EXPECT_EQ(RoundTrip("back again"), "back again");
+  port.OnDeviceLost = nullptr;
 }
 
 }  // namespace
