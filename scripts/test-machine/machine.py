@@ -105,9 +105,13 @@ class _Cpio:
         return self.out.getvalue()
 
 
-def _init_script(command, modules):
+def _init_script(command, modules, keep=()):
+    """`keep`: host folders under /tmp that the command needs (a build tree there): the guest's
+    /tmp is a fresh one, and these are put back into it from the host's."""
     loads = "\n".join(f"insmod /modules/{os.path.basename(m)} || echo 'machine: insmod {os.path.basename(m)} failed'"
                       for m in modules)
+    kept = "\n".join(f"mkdir -p /host{shlex.quote(d)} && mount -o bind /hosttmp{shlex.quote(d[len('/tmp'):])} /host{shlex.quote(d)}"
+                      for d in keep)
     return f"""#!/bin/busybox sh
 /bin/busybox --install -s /bin
 export PATH=/bin
@@ -124,7 +128,10 @@ fi
 mount -t proc proc /host/proc
 mount -t sysfs sys /host/sys
 mount -t devtmpfs dev /host/dev
+mkdir -p /hosttmp
+mount -o bind /host/tmp /hosttmp
 mount -t tmpfs tmp /host/tmp
+{kept}
 mount -t tmpfs run /host/run
 mkdir -p /host/run/lock
 n=0
@@ -149,7 +156,8 @@ def build_initramfs(path, version, command):
         if module.endswith(".xz") or module.endswith(".zst"):
             raise Unavailable(f"compressed module {module}: busybox insmod cannot load it")
         archive.file("modules/" + os.path.basename(module), data)
-    archive.file("init", _init_script(command, modules).encode(), 0o755)
+    keep = sorted({os.path.dirname(c) for c in shlex.split(command) if c.startswith("/tmp/")})
+    archive.file("init", _init_script(command, modules, keep).encode(), 0o755)
     with open(path, "wb") as f:
         f.write(archive.finish())
 
