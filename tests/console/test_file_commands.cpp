@@ -43,6 +43,11 @@ void WriteFile(const QString& path, const QByteArray& content) {
   QCOMPARE(file.write(content), content.size());
 }
 
+// What a file transfer or a capture holds still until it ends: the receive panel's clearing
+// and viewing buttons and its display modes.
+QList<QWidget*> HeldWhileBusy(const WindowFixture& f) {
+  return {f.ClearReceiveButton(), f.ViewFileButton(), f.AsciiButton(), f.HexButton(), f.BinButton()};
+}
 
 QColor PaneColour(QAbstractScrollArea* pane) { return pane->palette().color(QPalette::Base); }
 
@@ -98,26 +103,26 @@ class TestFileCommands : public QObject {
     WriteFile(path, "x");
     f.TransmitPane()->setPlainText("typed");
     window.FileChoosers().AnswerNext(path);
-    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
 
     QCOMPARE(window.CounterFigures().TxCount, 1);  // sent at once
     QCOMPARE(f.TransmitPane()->toPlainText(),
              "typed\nИдет передача файла " + path + " (1 байт)\n");
     QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Button));
-    for (const char* name : {"Button2", "Button4", "SButton1", "SButton2", "SButton3"})
-      QVERIFY2(!f.Child<QWidget>(name)->isEnabled(), name);
-    QVERIFY(f.Child<QPushButton>("Button5")->isChecked());
+    for (QWidget* control : HeldWhileBusy(f))
+      QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
+    QVERIFY(f.SendFileButton()->isChecked());
 
     line.CharacterTime();
     QTRY_COMPARE(window.PanelText(StatusPanel::Progress), QString("100%"));
-    QVERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QVERIFY(!f.SendFileButton()->isChecked());
     QCOMPARE(f.TransmitPane()->toPlainText(), "typed\nИдет передача файла " + path +
                                                   " (1 байт)\nФайл " + path + " передан (1 байт)\n");
     QCOMPARE(Heard(*f.radio), QByteArray("x"));
     QVERIFY(!window.RtsRaised());
     QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
-    for (const char* name : {"Button2", "Button4", "SButton1", "SButton2", "SButton3"})
-      QVERIFY2(f.Child<QWidget>(name)->isEnabled(), name);
+    for (QWidget* control : HeldWhileBusy(f))
+      QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
     QVERIFY(f.displayed.isEmpty());
   }
 
@@ -128,12 +133,12 @@ class TestFileCommands : public QObject {
     const QString path = Path("three.bin");
     WriteFile(path, "abc");
     window.FileChoosers().AnswerNext(path);
-    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
     for (const char* percent : {"33%", "66%", "100%"}) {
       line.SendStep(window);
       QCOMPARE(window.PanelText(StatusPanel::Progress), QString(percent));
     }
-    QVERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QVERIFY(!f.SendFileButton()->isChecked());
     line.CharacterTime();
     QTest::qWait(20);
     QCOMPARE(Heard(*f.radio), QByteArray("abc"));
@@ -166,7 +171,7 @@ class TestFileCommands : public QObject {
     const QString path = Path("empty.bin");
     WriteFile(path, "");
     window.FileChoosers().AnswerNext(path);
-    auto* button = f.Child<QPushButton>("Button5");
+    auto* button = f.SendFileButton();
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(button->isChecked());
     QCOMPARE(f.TransmitPane()->toPlainText(), "Файл " + path + " пуст: передавать нечего\n");
@@ -175,7 +180,7 @@ class TestFileCommands : public QObject {
     QVERIFY(!button->isChecked());
     QCOMPARE(f.TransmitPane()->toPlainText(), "Файл " + path + " пуст: передавать нечего\n");
     QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
-    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    QVERIFY(f.ViewFileButton()->isEnabled());
     QVERIFY(f.displayed.isEmpty());
   }
 
@@ -187,7 +192,7 @@ class TestFileCommands : public QObject {
     const QString path = Path("ten.bin");
     WriteFile(path, "0123456789");
     window.FileChoosers().AnswerNext(path);
-    auto* button = f.Child<QPushButton>("Button5");
+    auto* button = f.SendFileButton();
     QTest::mouseClick(button, Qt::LeftButton);
     for (int i = 0; i < 3; ++i) line.SendStep(window);
     QCOMPARE(window.PanelText(StatusPanel::Progress), QString("30%"));
@@ -220,8 +225,8 @@ class TestFileCommands : public QObject {
     const QString path = Path("lines.txt");
     WriteFile(path, content);
     window.FileChoosers().AnswerNext(path);
-    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
-    QTRY_VERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
+    QTRY_VERIFY(!f.SendFileButton()->isChecked());
     QTRY_COMPARE(Heard(*f.radio), content);
     QCOMPARE(window.CounterFigures().TxCount, content.size());
   }
@@ -234,7 +239,7 @@ class TestFileCommands : public QObject {
     const QString path = Path("five.bin");
     WriteFile(path, "ABCDE");
     window.FileChoosers().AnswerNext(path);
-    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
     line.CharacterTime();
     QTRY_COMPARE(window.PanelText(StatusPanel::Progress), QString("20%"));
     f.Type("\r");
@@ -242,7 +247,7 @@ class TestFileCommands : public QObject {
       line.SendStep(window);
       QCOMPARE(window.PanelText(StatusPanel::Progress), QString(percent));
     }
-    QVERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QVERIFY(!f.SendFileButton()->isChecked());
     for (int i = 0; i < 3; ++i) line.CharacterTime();
     QTest::qWait(20);
     const QByteArray heard = Heard(*f.radio);
@@ -260,8 +265,8 @@ class TestFileCommands : public QObject {
     const QString path = Path("three.bin");
     WriteFile(path, "xyz");
     window.FileChoosers().AnswerNext(path);
-    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
-    QTRY_VERIFY(!f.Child<QPushButton>("Button5")->isChecked());
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
+    QTRY_VERIFY(!f.SendFileButton()->isChecked());
     QTRY_COMPARE(Heard(*f.radio), QByteArray("xyz"));
     QCOMPARE(RtsHistory(*f.radio).mid(before.size()), QString("+-+-+-"));
     QCOMPARE(f.radio->LostWhileUnkeyed(), size_t(0));
@@ -278,10 +283,10 @@ class TestFileCommands : public QObject {
       QVERIFY(file.resize(qint64(INT_MAX) + 1));  // sparse: no disk used
     }
     window.FileChoosers().AnswerNext(path);
-    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
     QCOMPARE(f.TransmitPane()->toPlainText(), "Ошибка при чтении файла " + path + "\n");
     QCOMPARE(window.CounterFigures().TxCount, 0);
-    QVERIFY(f.Child<QPushButton>("Button5")->isChecked());
+    QVERIFY(f.SendFileButton()->isChecked());
     line.CharacterTime();
     QTest::qWait(20);
     QCOMPARE(Heard(*f.radio), QByteArray());
@@ -291,7 +296,7 @@ class TestFileCommands : public QObject {
     WindowFixture f;
     MainWindow& window = f.StartOnRadio();
     window.FileChoosers().AnswerNext(Path("missing.txt"));
-    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
     QCOMPARE(f.displayed, QStringList{"System Error.  Code: 2.\r\nNo such file or directory"});
     QCOMPARE(window.CounterFigures().TxCount, 0);
     QCOMPARE(f.TransmitPane()->toPlainText(), QString());
@@ -302,13 +307,13 @@ class TestFileCommands : public QObject {
     MainWindow& window = f.StartOnRadio();
     window.FileChoosers().AnswerNext(QString());
     window.FileChoosers().AnswerNext(QString());
-    QTest::mouseClick(f.Child<QPushButton>("Button5"), Qt::LeftButton);
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
-    QVERIFY(!f.Child<QPushButton>("Button5")->isChecked());
-    QVERIFY(!f.Child<QPushButton>("Button3")->isChecked());
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
+    QVERIFY(!f.SendFileButton()->isChecked());
+    QVERIFY(!f.CaptureButton()->isChecked());
     QCOMPARE(f.TransmitPane()->toPlainText(), QString());
     QCOMPARE(f.ReceivedText(), QString());
-    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    QVERIFY(f.ViewFileButton()->isEnabled());
   }
 
   // The far end goes away in the middle of a send: the loss is reported once, the send ends
@@ -322,7 +327,7 @@ class TestFileCommands : public QObject {
     const QString path = Path("big.bin");
     WriteFile(path, QByteArray(256 * 1024, 'z'));
     window.FileChoosers().AnswerNext(path);
-    auto* button = f.Child<QPushButton>("Button5");
+    auto* button = f.SendFileButton();
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_VERIFY(window.CounterFigures().TxCount >= 100);
     pty.CloseMaster();
@@ -332,7 +337,7 @@ class TestFileCommands : public QObject {
     QVERIFY(f.displayed.isEmpty());  // the loss is told in the window, without a box
     QVERIFY(window.CounterFigures().TxCount < 256 * 1024);
     QCOMPARE(PaneColour(f.TransmitPane()), QPalette().color(QPalette::Base));
-    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    QVERIFY(f.ViewFileButton()->isEnabled());
     QVERIFY(window.PanelText(StatusPanel::Progress).endsWith('%'));
     QVERIFY2(f.TransmitPane()->toPlainText().contains("Передача файла " + path + " остановлена: передано "),
              qPrintable(f.TransmitPane()->toPlainText().right(200)));
@@ -342,17 +347,16 @@ class TestFileCommands : public QObject {
 
   void captureAppendsWhatArrivesWhileThePaneStays_data() {
     QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("mode");  // the display mode button: ASCII, Hex, Bin
     QTest::addColumn<QByteArray>("captured");
-    QTest::newRow("new file, ASCII") << QByteArray() << "SButton1" << QByteArray("12");
-    QTest::newRow("existing file, appended") << QByteArray("old\n") << "SButton1"
-                                             << QByteArray("old\n12");
-    QTest::newRow("hex") << QByteArray() << "SButton2" << QByteArray("31.32.");
-    QTest::newRow("bin") << QByteArray() << "SButton3" << QByteArray("00110001.00110010.");
+    QTest::newRow("new file, ASCII") << QByteArray() << 0 << QByteArray("12");
+    QTest::newRow("existing file, appended") << QByteArray("old\n") << 0 << QByteArray("old\n12");
+    QTest::newRow("hex") << QByteArray() << 1 << QByteArray("31.32.");
+    QTest::newRow("bin") << QByteArray() << 2 << QByteArray("00110001.00110010.");
   }
   void captureAppendsWhatArrivesWhileThePaneStays() {
     QFETCH(QByteArray, before);
-    QFETCH(QString, mode);
+    QFETCH(int, mode);
     QFETCH(QByteArray, captured);
     WindowFixture f;
     test::PtyPair pty;
@@ -360,18 +364,18 @@ class TestFileCommands : public QObject {
     MainWindow& window = f.Start();
     const QString path = Path("capture.txt");
     if (!before.isEmpty()) WriteFile(path, before);
-    QTest::mouseClick(f.Child<QToolButton>(mode.toLatin1().constData()), Qt::LeftButton);
+    QTest::mouseClick(f.ModeButtons()[mode], Qt::LeftButton);
     pty.Write("A");
     QTRY_COMPARE(window.CounterFigures().RxCount, 1);
     const QString earlier = f.ReceivedText();
 
     window.FileChoosers().AnswerNext(path);
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
     const QString started = earlier + "\nИдет запись принятой информации в файл " + path + "\n";
     QCOMPARE(f.ReceivedText(), started);
     QCOMPARE(PaneColour(f.ReceiveView()), QPalette().color(QPalette::Button));
-    for (const char* name : {"Button2", "Button4", "SButton1", "SButton2", "SButton3"})
-      QVERIFY2(!f.Child<QWidget>(name)->isEnabled(), name);
+    for (QWidget* control : HeldWhileBusy(f))
+      QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
 
     pty.Write("1");
     QTRY_COMPARE(window.CounterFigures().RxCount, 2);
@@ -381,13 +385,13 @@ class TestFileCommands : public QObject {
     QCOMPARE(ReadFile(path), captured);  // on disk at once, chunk by chunk
     QCOMPARE(f.ReceivedText(), started);
 
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
     QCOMPARE(PaneColour(f.ReceiveView()), QPalette().color(QPalette::Base));
-    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    QVERIFY(f.ViewFileButton()->isEnabled());
     pty.Write("3");
     QTRY_COMPARE(window.CounterFigures().RxCount, 4);
     QCOMPARE(ReadFile(path), captured);  // closed: the pane has it again
-    QVERIFY(f.ReceivedText().endsWith(mode == "SButton1" ? "3" : mode == "SButton2" ? "33." : "00110011."));
+    QVERIFY(f.ReceivedText().endsWith(mode == 0 ? "3" : mode == 1 ? "33." : "00110011."));
     QVERIFY(f.displayed.isEmpty());
   }
 
@@ -397,18 +401,18 @@ class TestFileCommands : public QObject {
     f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
     MainWindow& window = f.Start();
     window.FileChoosers().AnswerNext("/dev/full");
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
     for (int i = 1; i <= 3; ++i) {
       pty.Write("x");
       QTRY_COMPARE(window.CounterFigures().RxCount, i);
     }
     QCOMPARE(f.ReceivedText(), "Идет запись принятой информации в файл /dev/full\n"
                                "Ошибка при записи файла /dev/full\n");
-    QVERIFY(f.Child<QPushButton>("Button3")->isChecked());
+    QVERIFY(f.CaptureButton()->isChecked());
     // A new capture may fail again, and says so again.
     window.FileChoosers().AnswerNext("/dev/full");
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
     pty.Write("y");
     QTRY_COMPARE(window.CounterFigures().RxCount, 4);
     QCOMPARE(f.ReceivedText().count("Ошибка при записи файла /dev/full"), 2);
@@ -420,11 +424,11 @@ class TestFileCommands : public QObject {
     MainWindow& window = f.StartOnRadio();
     const QString path = Path("no such folder/capture.txt");
     window.FileChoosers().AnswerNext(path);
-    auto* button = f.Child<QPushButton>("Button3");
+    auto* button = f.CaptureButton();
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(f.ReceivedText(), "Ошибка при открытии файла " + path + "\n");
     QVERIFY(button->isChecked());
-    QVERIFY(f.Child<QWidget>("Button4")->isEnabled());
+    QVERIFY(f.ViewFileButton()->isEnabled());
     // The next press puts the button up; the close of a file never opened reports itself.
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(!button->isChecked());
@@ -460,7 +464,7 @@ class TestFileCommands : public QObject {
     if (!ownLink) QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
 
     window.FileChoosers().AnswerNext(link);
-    auto* button = f.Child<QPushButton>("Button3");
+    auto* button = f.CaptureButton();
     QTest::mouseClick(button, Qt::LeftButton);
     pty.Write("z");
     QTRY_COMPARE(window.CounterFigures().RxCount, 1);
@@ -486,7 +490,7 @@ class TestFileCommands : public QObject {
     MainWindow& window = f.Start();
     const QString fifo = Path("pipe");
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    auto* button = f.Child<QPushButton>("Button3");
+    auto* button = f.CaptureButton();
     {
       const test::Watchdog bound(std::chrono::seconds(10), "a capture into a FIFO nobody reads");
       window.FileChoosers().AnswerNext(fifo);
@@ -520,7 +524,7 @@ class TestFileCommands : public QObject {
     MainWindow& window = f.Start();
     const QString path = Path("capture.txt");
     window.FileChoosers().AnswerNext(path);
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
     pty.Write("1");
     QTRY_COMPARE(window.CounterFigures().RxCount, 1);
     QVERIFY(QFile::remove(path));
@@ -530,7 +534,7 @@ class TestFileCommands : public QObject {
     }
     QCOMPARE(f.ReceivedText(), "Идет запись принятой информации в файл " + path + "\nФайл " + path +
                                    " удален: принятые данные в него больше не попадают\n");
-    QVERIFY(f.Child<QPushButton>("Button3")->isChecked());  // the capture goes on
+    QVERIFY(f.CaptureButton()->isChecked());  // the capture goes on
     QVERIFY(f.displayed.isEmpty());
   }
 
@@ -554,9 +558,9 @@ class TestFileCommands : public QObject {
       dialog.selectFile(Path(typed));
       static_cast<QDialog&>(dialog).accept();  // QFileDialog's own, as its Save button
     });
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
     QCOMPARE(f.ReceivedText(), "Идет запись принятой информации в файл " + Path(chosen) + "\n");
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
     QVERIFY(QFileInfo::exists(Path(chosen)));
     if (exists) QCOMPARE(ReadFile(Path(chosen)), QByteArray("old\n"));
   }
@@ -580,9 +584,9 @@ class TestFileCommands : public QObject {
     const QString record = Path("viewer record");
     window.Options().viewerPath = RecordingProgram("viewer", record);
     window.FileChoosers().AnswerNext(Path(name));
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
-    QTest::mouseClick(f.Child<QPushButton>("Button4"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
+    QTest::mouseClick(f.ViewFileButton(), Qt::LeftButton);
     QTRY_VERIFY(QFile::exists(record));
     QCOMPARE(ReadFile(record), QFile::encodeName(folder_->path()) + "\n[" + argument.toUtf8() + "]\n");
   }
@@ -594,16 +598,16 @@ class TestFileCommands : public QObject {
     const QString viewer = RecordingProgram("my viewer", record);
     window.Options().viewerPath = viewer;
 
-    QTest::mouseClick(f.Child<QPushButton>("Button4"), Qt::LeftButton);  // no capture file yet
+    QTest::mouseClick(f.ViewFileButton(), Qt::LeftButton);  // no capture file yet
     QTest::qWait(100);
     QVERIFY(!QFile::exists(record));
 
     QVERIFY(QDir(folder_->path()).mkpath("my data"));
     const QString capture = Path("my data/log file.txt");
     window.FileChoosers().AnswerNext(capture);
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
-    QTest::mouseClick(f.Child<QPushButton>("Button4"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
+    QTest::mouseClick(f.ViewFileButton(), Qt::LeftButton);
     QTRY_VERIFY(QFile::exists(record));
     QCOMPARE(ReadFile(record), QFile::encodeName(Path("my data")) + "\n[log file.txt]\n");
     QVERIFY(f.TransmitPane()->hasFocus() || !window.isActiveWindow());
@@ -620,9 +624,9 @@ class TestFileCommands : public QObject {
     qputenv("PATH", QFile::encodeName(bin) + ":" + path);
     window.Options().viewerPath.clear();
     window.FileChoosers().AnswerNext(Path("capture.txt"));
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
-    QTest::mouseClick(f.Child<QPushButton>("Button3"), Qt::LeftButton);
-    QTest::mouseClick(f.Child<QPushButton>("Button4"), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
+    QTest::mouseClick(f.CaptureButton(), Qt::LeftButton);
+    QTest::mouseClick(f.ViewFileButton(), Qt::LeftButton);
     qputenv("PATH", path);
     QTRY_VERIFY(QFile::exists(record));
     QCOMPARE(ReadFile(record), QFile::encodeName(folder_->path()) + "\n[capture.txt]\n");

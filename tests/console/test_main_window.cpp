@@ -21,6 +21,7 @@
 #include "platform/sim/sim_devices.h"
 #include "port/com_combo_box.h"
 #include "port/ecomport.h"
+#include "tests/dialogs/dialog_roles.h"
 #include "tests/dialogs/modal_driver.h"
 #include "tests/support/pty_pair.h"
 #include "window_fixture.h"
@@ -112,15 +113,15 @@ class TestMainWindow : public QObject {
                              "Splitter1", "Panel1", "Panel3", "N7", "N8", "N10", "N11"})
       QVERIFY2(window.findChild<QObject*>(name) != nullptr, name);
     QCOMPARE(window.windowTitle(), QString("Velmora"));
-    QVERIFY(f.Child<QToolButton>("SButton1")->isChecked());
-    QVERIFY(!f.Child<QToolButton>("SButton2")->isChecked());
-    QVERIFY(!f.Child<QToolButton>("SButton3")->isChecked());
+    QVERIFY(f.AsciiButton()->isChecked());
+    QVERIFY(!f.HexButton()->isChecked());
+    QVERIFY(!f.BinButton()->isChecked());
     // Read-only: what the operator types there goes nowhere.
     QTest::keyClicks(f.ReceiveView(), "typed");
     QCOMPARE(f.ReceivedText(), QString());
     QVERIFY(!f.KeyingDelay()->isActive());
-    QVERIFY(f.Child<QTimer>("Timer2")->isActive());
-    QCOMPARE(f.Child<QTimer>("Timer2")->interval(), 1000);
+    QVERIFY(f.StateTimer()->isActive());
+    QCOMPARE(f.StateTimer()->interval(), 1000);
     for (StatusPanel panel : kAllPanels)
       if (panel != StatusPanel::PortSummary)
         QVERIFY(f.StatusBar()->Panel(panel)->minimumWidth() >= console::StatusPanels::Width(panel));
@@ -173,16 +174,16 @@ class TestMainWindow : public QObject {
     QVERIFY(!loopback->IsOpen());
     QVERIFY(f.TransmitPane()->toPlainText().contains("Параметры → Настройка порта"));
     dialogs::testing::WhenShown<dialogs::ParametersDialog>([](dialogs::ParametersDialog& d) {
-      auto* box = d.findChild<port::TComComboBox*>(QStringLiteral("CBPort"));
-      QVERIFY(box);
+      const dialogs::testing::ParametersForm form(d);
+      port::TComComboBox* box = &form.PortBox();
       const int index = box->findText(QStringLiteral("LOOP"));
       QVERIFY(index >= 0);
       box->setFocus();  // picked by keyboard, as the operator does
       QTest::keyClick(box, Qt::Key_Home);
       for (int i = 0; i < index; ++i) QTest::keyClick(box, Qt::Key_Down);
-      QTest::mouseClick(d.findChild<QWidget*>(QStringLiteral("Button1")), Qt::LeftButton);
+      QTest::mouseClick(&form.OkButton(), Qt::LeftButton);
     });
-    f.Child<QAction>("N8")->trigger();
+    f.PortSettingsAction()->trigger();
     QVERIFY(second.Port().Connected());
     QCOMPARE(QString::fromStdString(second.Port().Port()), QString("LOOP"));
     second.close();
@@ -486,7 +487,7 @@ class TestMainWindow : public QObject {
     WindowFixture f;
     MainWindow& window = f.StartOnRadio();
     dialogs::testing::WhenShown<QDialog>([](QDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); });
-    f.Child<QAction>("N8")->trigger();
+    f.PortSettingsAction()->trigger();
     QVERIFY(f.boxes.isEmpty());
     QVERIFY(!QFile::exists(f.SettingsPath()));  // nothing saved after a cancel
     QCOMPARE(window.PanelText(StatusPanel::PortSummary), QString("COM1, 9600, 8, 1, None, None"));
@@ -498,7 +499,7 @@ class TestMainWindow : public QObject {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.SetRts(true);
-    f.Child<QAction>("N7")->trigger();
+    f.ExitAction()->trigger();
     QVERIFY(!window.isVisible());
     QVERIFY(!f.radio->Rts());
     QVERIFY(!f.radio->IsOpen());
@@ -511,9 +512,9 @@ class TestMainWindow : public QObject {
     f.TransmitPane()->setPlainText("typed");
     f.radio->InjectReceived("received");
     QTRY_COMPARE(window.CounterFigures().RxCount, 8);
-    QTest::mouseClick(f.Child<QPushButton>("Button1"), Qt::LeftButton);
+    QTest::mouseClick(f.ClearTransmitButton(), Qt::LeftButton);
     QCOMPARE(f.TransmitPane()->toPlainText(), QString());
-    QTest::mouseClick(f.Child<QPushButton>("Button2"), Qt::LeftButton);
+    QTest::mouseClick(f.ClearReceiveButton(), Qt::LeftButton);
     window.ReceiveContent().Flush();
     QCOMPARE(f.ReceiveView()->toPlainText(), QString());
     QCOMPARE(window.CounterFigures().RxCount, 8);  // the counters are not touched

@@ -63,9 +63,9 @@ class TestOperatorWindow : public QObject {
   // that had the focus does nothing with it.
   void typedCharactersGoToTheLineWhereverTheFocusIs_data() {
     QTest::addColumn<QString>("focus");
-    QTest::newRow("receive pane, clicked") << "Memo2";
-    QTest::newRow("button, as an error box leaves it") << "Button2";
-    QTest::newRow("display mode button") << "SButton2";
+    QTest::newRow("receive pane, clicked") << "receive pane";
+    QTest::newRow("button, as an error box leaves it") << "clear receive";
+    QTest::newRow("display mode button") << "hex";
     QTest::newRow("nowhere") << "";
   }
   void typedCharactersGoToTheLineWhereverTheFocusIs() {
@@ -74,12 +74,13 @@ class TestOperatorWindow : public QObject {
     MainWindow& window = f.StartOnRadio();
     ShowActive(window);
     Receive(f, "old\r\n");
-    if (focus == "Memo2") {
+    if (focus == "receive pane") {
       QTest::mouseClick(f.ReceiveView()->viewport(), Qt::LeftButton, {}, QPoint(20, 8));
       QCOMPARE(QApplication::focusWidget(), f.ReceiveView());
     } else if (!focus.isEmpty()) {
-      f.Child<QWidget>(focus.toLatin1().constData())->setFocus();
-      QCOMPARE(QApplication::focusWidget(), f.Child<QWidget>(focus.toLatin1().constData()));
+      QWidget* focused = focus == "hex" ? static_cast<QWidget*>(f.HexButton()) : f.ClearReceiveButton();
+      focused->setFocus();
+      QCOMPARE(QApplication::focusWidget(), focused);
     } else {
       QApplication::focusWidget()->clearFocus();
     }
@@ -93,8 +94,8 @@ class TestOperatorWindow : public QObject {
     QCOMPARE(QApplication::focusWidget(), f.TransmitPane());
     QCOMPARE(f.TransmitPane()->toPlainText(), QString(" aя"));
     QCOMPARE(f.ReceivedText(), QString("old\n"));  // "&Очистить" was not pressed
-    QVERIFY(f.Child<QToolButton>("SButton1")->isChecked());
-    QVERIFY(!f.Child<QToolButton>("SButton2")->isChecked());
+    QVERIFY(f.AsciiButton()->isChecked());
+    QVERIFY(!f.HexButton()->isChecked());
   }
 
   void receivePaneKeepsItsCopyAndSelectionKeys() {
@@ -142,18 +143,18 @@ class TestOperatorWindow : public QObject {
   // The hexadecimal and binary forms wrap between two bytes' forms at any width of the pane,
   // and the pane's line count (its limit) agrees with what it shows.
   void byteFormsWrapBetweenBytes_data() {
-    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("binary");
     QTest::addColumn<int>("unit");
-    QTest::newRow("hex") << "SButton2" << 3;
-    QTest::newRow("binary") << "SButton3" << 9;
+    QTest::newRow("hex") << false << 3;
+    QTest::newRow("binary") << true << 9;
   }
   void byteFormsWrapBetweenBytes() {
-    QFETCH(QString, mode);
+    QFETCH(bool, binary);
     QFETCH(int, unit);
     WindowFixture f;
     MainWindow& window = f.StartOnRadio();
     ShowActive(window);
-    QTest::mouseClick(f.Child<QToolButton>(mode.toLatin1().constData()), Qt::LeftButton);
+    QTest::mouseClick(binary ? f.BinButton() : f.HexButton(), Qt::LeftButton);
     Receive(f, QByteArray(200, 'A'));
     ReceiveTextView* view = f.ReceiveView();
     const int cell = view->CharacterRect(1).left() - view->CharacterRect(0).left();

@@ -21,6 +21,7 @@
 #include "platform/posix/uucp_lock.h"
 #include "platform/sim/sim_devices.h"
 #include "port/com_combo_box.h"
+#include "tests/dialogs/dialog_roles.h"
 #include "tests/dialogs/modal_driver.h"
 #include "tests/support/child_process.h"
 #include "tests/support/process_cpu.h"
@@ -109,7 +110,7 @@ class TestPortReconnect : public QObject {
     std::optional<test::PtyPair>& first = lw.pty;
     MainWindow& window = *f.window;
     QVERIFY(window.Port().Connected());
-    f.Child<QTimer>("Timer2")->stop();  // so the state words stay to be read
+    f.StateTimer()->stop();  // so the state words stay to be read
 
     QVERIFY(Flood(*first, 300ms) > 0);
     QVERIFY(window.CounterFigures().RxCount > 0);
@@ -132,7 +133,7 @@ class TestPortReconnect : public QObject {
     QVERIFY(CpuOver(500ms) < kIdleCpuAllowance);
     QCOMPARE(LinesWith(f, "пропало"), 1);
     // The window is usable.
-    QTest::mouseClick(f.Child<QPushButton>("Button2"), Qt::LeftButton);
+    QTest::mouseClick(f.ClearReceiveButton(), Qt::LeftButton);
     QCOMPARE(f.ReceivedText(), QString());
 
     // A new far end at the same path: the console reopens it by itself.
@@ -169,7 +170,7 @@ class TestPortReconnect : public QObject {
     // The return stays in view however many ticks pass, until the operator does something.
     for (int tick = 0; tick < 3; ++tick) window.OnIdleTick();
     QCOMPARE(window.PanelText(StatusPanel::State), QString("ВОССТАНОВЛЕН"));
-    QTest::mouseClick(lw.f.Child<QPushButton>("Button2"), Qt::LeftButton);
+    QTest::mouseClick(lw.f.ClearReceiveButton(), Qt::LeftButton);
     window.OnIdleTick();
     QCOMPARE(window.PanelText(StatusPanel::State), QString("ОЖИДАНИЕ"));
     second.Write("x");
@@ -377,16 +378,16 @@ class TestPortReconnect : public QObject {
     QTRY_VERIFY(window.WaitingForDeviceReturn());
 
     dialogs::testing::WhenShown<dialogs::ParametersDialog>([](dialogs::ParametersDialog& d) {
-      auto* box = d.findChild<port::TComComboBox*>(QStringLiteral("CBPort"));
-      QVERIFY(box);
+      const dialogs::testing::ParametersForm form(d);
+      port::TComComboBox* box = &form.PortBox();
       const int index = box->findText(QStringLiteral("LOOP"));
       QVERIFY(index >= 0);
       box->setFocus();  // picked by keyboard, as the operator does
       QTest::keyClick(box, Qt::Key_Home);
       for (int i = 0; i < index; ++i) QTest::keyClick(box, Qt::Key_Down);
-      QTest::mouseClick(d.findChild<QWidget*>(QStringLiteral("Button1")), Qt::LeftButton);
+      QTest::mouseClick(&form.OkButton(), Qt::LeftButton);
     });
-    lw.f.Child<QAction>("N8")->trigger();
+    lw.f.PortSettingsAction()->trigger();
     QVERIFY(window.Port().Connected());
     QVERIFY(loopback->IsOpen());
     QVERIFY(!window.WaitingForDeviceReturn());

@@ -22,6 +22,7 @@
 #include "dialogs/parameters_dialog.h"
 #include "port/com_combo_box.h"
 #include "port/ecomport.h"
+#include "tests/dialogs/dialog_roles.h"
 #include "tests/dialogs/modal_driver.h"
 #include "tests/port/core_pty_termios.h"
 #include "tests/support/pty_pair.h"
@@ -34,6 +35,7 @@ using console::MainWindow;
 using console::StatusPanel;
 using console::testing::WindowFixture;
 using dialogs::ParametersDialog;
+using dialogs::testing::ParametersForm;
 using dialogs::testing::WhenShown;
 
 namespace {
@@ -61,15 +63,8 @@ class RefusingDevice final : public platform::NamedDevice {
   std::string detail_;
 };
 
-template <typename T>
-T& Child(QWidget& dialog, const char* name) {
-  T* child = dialog.findChild<T*>(QString::fromLatin1(name));
-  if (!child) throw std::runtime_error(std::string("no control ") + name);
-  return *child;
-}
-
 void PickPort(ParametersDialog& d, const QString& name) {
-  auto& box = Child<port::TComComboBox>(d, "CBPort");
+  auto& box = ParametersForm(d).PortBox();
   const int index = box.findText(name);
   QVERIFY2(index >= 0, qPrintable(name));
   box.setFocus();
@@ -77,7 +72,7 @@ void PickPort(ParametersDialog& d, const QString& name) {
   for (int i = 0; i < index; ++i) QTest::keyClick(&box, Qt::Key_Down);
 }
 
-void ClickOk(ParametersDialog& d) { QTest::mouseClick(&Child<QWidget>(d, "Button1"), Qt::LeftButton); }
+void ClickOk(ParametersDialog& d) { QTest::mouseClick(&ParametersForm(d).OkButton(), Qt::LeftButton); }
 
 // "П&раметры" → "&Настройка порта..." as the operator's keyboard does it: Alt+Р opens the menu,
 // Н chooses the item. The dialog runs inside the last key press.
@@ -107,7 +102,7 @@ class TestPortSettings : public QObject {
       PickPort(d, "LOOP");
       ClickOk(d);
     });
-    f.Child<QAction>("N8")->trigger();
+    f.PortSettingsAction()->trigger();
     QCOMPARE(f.boxes.size(), 1);
     QVERIFY(window.Port().Connected());
     QVERIFY(loopback->IsOpen());
@@ -122,10 +117,10 @@ class TestPortSettings : public QObject {
     MainWindow& window = f.Start(device);
     QCOMPARE(device->opens, 1);
     WhenShown<ParametersDialog>([](ParametersDialog& d) {
-      Child<QSpinBox>(d, "SE1").setValue(35);
+      ParametersForm(d).KeyingDelay().setValue(35);
       ClickOk(d);
     });
-    f.Child<QAction>("N8")->trigger();
+    f.PortSettingsAction()->trigger();
     QCOMPARE(device->opens, 2);
     QCOMPARE(f.boxes.size(), 2);
     QVERIFY(!window.Port().Connected());
@@ -157,7 +152,7 @@ class TestPortSettings : public QObject {
       PickPort(d, "REFUSING");
       ClickOk(d);
     });
-    f.Child<QAction>("N8")->trigger();
+    f.PortSettingsAction()->trigger();
     QCOMPARE(refusing->opens, 1);  // the dialog's reopen, not a second try by the window
     QCOMPARE(f.boxes.size(), 1);
     QVERIFY2(f.boxes[0].endsWith("\n\nНет устройства /dev/ttyUSB7."), qPrintable(f.boxes[0]));
@@ -187,14 +182,14 @@ class TestPortSettings : public QObject {
     WhenShown<ParametersDialog>([&](ParametersDialog& d) {
       shown = true;
       // The pseudo-terminal is not among the listed ports: no selection, nothing picked.
-      QCOMPARE(Child<port::TComComboBox>(d, "CBPort").currentIndex(), -1);
-      QTRY_COMPARE(QApplication::focusWidget(), &Child<QWidget>(d, "CBPort"));
+      QCOMPARE(ParametersForm(d).PortBox().currentIndex(), -1);
+      QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&ParametersForm(d).PortBox()));
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-      QCOMPARE(QApplication::focusWidget()->objectName(), QString("CBBaud"));
+      QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&ParametersForm(d).BaudBox()));
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);  // 9600 → 14400
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);  // → 19200
       for (int i = 0; i < 4; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-      QCOMPARE(QApplication::focusWidget()->objectName(), QString("Button1"));
+      QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&ParametersForm(d).OkButton()));
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     });
     OpenPortSettingsByKeyboard(window);
@@ -213,7 +208,7 @@ class TestPortSettings : public QObject {
     shown = false;
     WhenShown<ParametersDialog>([&](ParametersDialog& d) {
       shown = true;
-      auto& baud = Child<port::TComComboBox>(d, "CBBaud");
+      auto& baud = ParametersForm(d).BaudBox();
       baud.setFocus();
       QTest::keyClick(&baud, Qt::Key_End);
       QCOMPARE(baud.currentText(), QString("256000"));
@@ -245,12 +240,12 @@ class TestPortSettings : public QObject {
       shown = true;
       pty.reset();  // both ends gone: the device is lost
       QTRY_VERIFY(!window.Port().Connected());
-      auto& baud = Child<port::TComComboBox>(d, "CBBaud");
+      auto& baud = ParametersForm(d).BaudBox();
       baud.setFocus();
       QTest::keyClick(&baud, Qt::Key_Down);
       ClickOk(d);
     });
-    f.Child<QAction>("N8")->trigger();
+    f.PortSettingsAction()->trigger();
     QVERIFY(shown);
     QCOMPARE(window.Port().Port(), slave);
     QCOMPARE(window.Port().BaudRate(), port::br14400);
@@ -274,7 +269,7 @@ class TestPortSettings : public QObject {
       window.close();
     });
     bool boundReached = false;
-    QTimer::singleShot(0, &window, [&] { f.Child<QAction>("N8")->trigger(); });
+    QTimer::singleShot(0, &window, [&] { f.PortSettingsAction()->trigger(); });
     // The bound ends with this test: on qApp it would fire in a later test, into this one's
     // gone locals.
     QObject bound;
@@ -300,12 +295,12 @@ class TestPortSettings : public QObject {
     f.Type("a");
     QTRY_COMPARE(QByteArray::fromStdString(f.radio->Heard()), QByteArray("a"));
     WhenShown<ParametersDialog>([](ParametersDialog& d) {
-      auto& baud = Child<port::TComComboBox>(d, "CBBaud");
+      auto& baud = ParametersForm(d).BaudBox();
       baud.setFocus();
       QTest::keyClick(&baud, Qt::Key_Down);
       ClickOk(d);
     });
-    f.Child<QAction>("N8")->trigger();
+    f.PortSettingsAction()->trigger();
     QCOMPARE(window.Port().BaudRate(), port::br14400);
     f.Type("b\r");
     QTRY_VERIFY(!window.RtsRaised());
@@ -446,11 +441,11 @@ class TestPortSettings : public QObject {
         files.selectFile(viewer);
         static_cast<QDialog&>(files).accept();
       });
-      QTest::mouseClick(&Child<QWidget>(d, "Button3"), Qt::LeftButton);
-      QCOMPARE(Child<QLineEdit>(d, "Edit1").text(), QString("/usr/bin/less"));
+      QTest::mouseClick(&ParametersForm(d).ChooseViewerButton(), Qt::LeftButton);
+      QCOMPARE(ParametersForm(d).ViewerField().text(), QString("/usr/bin/less"));
       ClickOk(d);
     });
-    f.Child<QAction>("N8")->trigger();
+    f.PortSettingsAction()->trigger();
     QVERIFY2(refusal.contains(viewer) && refusal.contains("Windows-1251"), qPrintable(refusal));
     QCOMPARE(window.Options().viewerPath, QString("/usr/bin/less"));
     QVERIFY2(f.ReadSettings().contains("\nEditor=/usr/bin/less\n"), f.ReadSettings().constData());

@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "dialogs/parameters_dialog.h"
+#include "tests/dialogs/dialog_roles.h"
 #include "tests/dialogs/modal_driver.h"
 #include "window_fixture.h"
 
@@ -55,13 +56,13 @@ class TestSmallScreen : public QObject {
     QRect okButton;
     dialogs::testing::WhenShown<ParametersDialog>([&](ParametersDialog& d) {
       dialogFrame = d.frameGeometry();
-      for (auto [name, place] : {std::pair{"Button3", &chooseViewer}, std::pair{"Button1", &okButton}}) {
-        auto* button = d.findChild<QPushButton*>(QString::fromLatin1(name));
+      const dialogs::testing::ParametersForm form(d);
+      for (auto [button, place] :
+           {std::pair{&form.ChooseViewerButton(), &chooseViewer}, std::pair{&form.OkButton(), &okButton}})
         *place = QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
-      }
       d.reject();
     });
-    f.Child<QAction>("N8")->trigger();
+    f.PortSettingsAction()->trigger();
     QVERIFY(dialogFrame.isValid());
     QVERIFY2(Within(dialogFrame, FreeArea()), qPrintable(Describe(dialogFrame) + " on " + Describe(FreeArea())));
     QVERIFY2(Within(chooseViewer, FreeArea()), qPrintable(Describe(chooseViewer)));  // the "..." button

@@ -22,6 +22,10 @@ using platform::sim::LineChange;
 
 namespace {
 
+// A display mode button by its caption: "ascii", "hex" or "bin".
+QToolButton* ModeButton(const WindowFixture& f, const QString& mode) {
+  return mode == "hex" ? f.HexButton() : mode == "bin" ? f.BinButton() : f.AsciiButton();
+}
 
 }  // namespace
 
@@ -357,21 +361,21 @@ class TestTransmitReceive : public QObject {
   // --- receive ----------------------------------------------------------------------------
 
   void displayFormsJoinHoweverTheBytesWereSplit_data() {
-    QTest::addColumn<QStringList>("modes");  // mode button pressed before each piece, or ""
+    QTest::addColumn<QStringList>("modes");  // mode button pressed before each piece ("ascii", "hex", "bin"), or ""
     QTest::addColumn<QList<QByteArray>>("pieces");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("hex, one piece") << QStringList{"SButton2"} << QList<QByteArray>{"ABC"}
+    QTest::newRow("hex, one piece") << QStringList{"hex"} << QList<QByteArray>{"ABC"}
                                     << "41.42.43.";
-    QTest::newRow("hex, three pieces") << QStringList{"SButton2", "", ""}
+    QTest::newRow("hex, three pieces") << QStringList{"hex", "", ""}
                                        << QList<QByteArray>{"A", "B", "C"} << "41.42.43.";
-    QTest::newRow("binary with NUL") << QStringList{"SButton3"}
+    QTest::newRow("binary with NUL") << QStringList{"bin"}
                                      << QList<QByteArray>{QByteArray("\0A", 2)}
                                      << "00000000.01000001.";
-    QTest::newRow("hex NUL") << QStringList{"SButton2"} << QList<QByteArray>{QByteArray(1, '\0')}
+    QTest::newRow("hex NUL") << QStringList{"hex"} << QList<QByteArray>{QByteArray(1, '\0')}
                              << "00.";
-    QTest::newRow("all buttons up is text") << QStringList{"SButton1"}
+    QTest::newRow("all buttons up is text") << QStringList{"ascii"}
                                             << QList<QByteArray>{"ab"} << "ab";
-    QTest::newRow("hex in the middle of a line") << QStringList{"", "SButton2"}
+    QTest::newRow("hex in the middle of a line") << QStringList{"", "hex"}
                                                  << QList<QByteArray>{"ab", "C"} << "ab43.";
     QTest::newRow("Cyrillic through CP1251") << QStringList{""}
                                              << QList<QByteArray>{"\xCF\xF0\xE8"} << "При";
@@ -390,7 +394,7 @@ class TestTransmitReceive : public QObject {
     int received = 0;
     for (int i = 0; i < pieces.size(); ++i) {
       if (!modes[i].isEmpty())
-        QTest::mouseClick(window.findChild<QToolButton*>(modes[i]), Qt::LeftButton);
+        QTest::mouseClick(ModeButton(f, modes[i]), Qt::LeftButton);
       f.radio->InjectReceived(pieces[i].toStdString());
       received += int(pieces[i].size());
       // Each piece is its own event (or events): wait for it before the next.
@@ -407,16 +411,15 @@ class TestTransmitReceive : public QObject {
     // Which of ASCII, Hex, Bin are down, as three letters.
     const auto down = [&f] {
       QString state;
-      for (const char* name : {"SButton1", "SButton2", "SButton3"})
-        state += f.Child<QToolButton>(name)->isChecked() ? u'1' : u'0';
+      for (QToolButton* button : f.ModeButtons()) state += button->isChecked() ? u'1' : u'0';
       return state;
     };
     QCOMPARE(down(), QString("100"));
-    QTest::mouseClick(f.Child<QToolButton>("SButton3"), Qt::LeftButton);
+    QTest::mouseClick(f.BinButton(), Qt::LeftButton);
     QCOMPARE(down(), QString("001"));
-    QTest::mouseClick(f.Child<QToolButton>("SButton2"), Qt::LeftButton);
+    QTest::mouseClick(f.HexButton(), Qt::LeftButton);
     QCOMPARE(down(), QString("010"));
-    QTest::mouseClick(f.Child<QToolButton>("SButton2"), Qt::LeftButton);
+    QTest::mouseClick(f.HexButton(), Qt::LeftButton);
     QCOMPARE(down(), QString("000"));
   }
 
@@ -483,7 +486,7 @@ class TestTransmitReceive : public QObject {
     QCOMPARE(QByteArray::fromStdString(pty.Read(4)), QByteArray("\xC4\xE0\r\n"));
     QTRY_VERIFY(!window.RtsRaised());
 
-    QTest::mouseClick(f.Child<QToolButton>("SButton2"), Qt::LeftButton);
+    QTest::mouseClick(f.HexButton(), Qt::LeftButton);
     pty.Write("AB");
     QTRY_COMPARE(window.CounterFigures().RxCount, 2);
     pty.Write("C");

@@ -100,17 +100,28 @@ class WindowFixture {
     QApplication::sendEvent(TransmitPane(), &release);
   }
 
-  // The window's widgets, found by their object names as scripts and tools find them.
-  template <typename T>
-  T* Child(const char* name) const {
-    T* child = window->findChild<T*>(QString::fromLatin1(name));
-    if (!child) throw std::runtime_error(std::string("no child named ") + name);
-    return child;
-  }
+  // The window's widgets by what they do for the operator. Their object names are what scripts
+  // and accessibility tools find; only this fixture knows them.
   QPlainTextEdit* TransmitPane() const { return Child<QPlainTextEdit>("Memo1"); }
   ReceiveTextView* ReceiveView() const { return Child<ReceiveTextView>("Memo2"); }
   QTimer* KeyingDelay() const { return Child<QTimer>("Timer1"); }
+  // Once a second: the line state words and the status bar's figures.
+  QTimer* StateTimer() const { return Child<QTimer>("Timer2"); }
   StatusPanels* StatusBar() const { return Child<StatusPanels>("SB1"); }
+  QPushButton* ClearTransmitButton() const { return Child<QPushButton>("Button1"); }
+  QPushButton* SendFileButton() const { return Child<QPushButton>("Button5"); }
+  QPushButton* ClearReceiveButton() const { return Child<QPushButton>("Button2"); }
+  QPushButton* CaptureButton() const { return Child<QPushButton>("Button3"); }
+  QPushButton* ViewFileButton() const { return Child<QPushButton>("Button4"); }
+  QToolButton* AsciiButton() const { return Child<QToolButton>("SButton1"); }
+  QToolButton* HexButton() const { return Child<QToolButton>("SButton2"); }
+  QToolButton* BinButton() const { return Child<QToolButton>("SButton3"); }
+  // The receive pane's display modes in the order the buttons stand: ASCII, Hex, Bin.
+  QList<QToolButton*> ModeButtons() const { return {AsciiButton(), HexButton(), BinButton()}; }
+  QAction* StatisticsAction() const { return Child<QAction>("N11"); }
+  QAction* ExitAction() const { return Child<QAction>("N7"); }
+  QAction* PortSettingsAction() const { return Child<QAction>("N8"); }
+  QAction* AboutAction() const { return Child<QAction>("N10"); }
   // What the receive pane holds as it arrived (without the pane's own wrapping), everything
   // received so far included.
   QString ReceivedText() const { return window->ReceiveContent().Text(); }
@@ -142,6 +153,13 @@ class WindowFixture {
   QStringList displayed;  // messages that reached the application's error display
 
  private:
+  template <typename T>
+  T* Child(const char* name) const {
+    T* child = window->findChild<T*>(QString::fromLatin1(name));
+    if (!child) throw std::runtime_error(std::string("no child named ") + name);
+    return child;
+  }
+
   QTemporaryDir configHome_;
   port::ErrorDisplay previousDisplay_;
 };

@@ -8,9 +8,11 @@
 #include <QtTest>
 
 #include "dialogs/emblem.h"
+#include "dialog_roles.h"
 #include "modal_driver.h"
 
 using velmora::dialogs::ExecuteAboutBox;
+using velmora::dialogs::testing::AboutForm;
 using velmora::dialogs::testing::PressAccessKey;
 using velmora::dialogs::testing::WhenModal;
 
@@ -33,15 +35,17 @@ class AboutDialogTest : public QObject {
     QSize emblemSize;
     WhenModal([&](QDialog* dialog) {
       title = dialog->windowTitle();
-      for (const char* name : {"Label1", "Label2", "Label5", "Label6", "Label7"})
-        texts << dialog->findChild<QLabel*>(QString::fromLatin1(name))->text();
+      const AboutForm form(*dialog);
+      for (QLabel* label : {&form.ProgramName(), &form.Version(), &form.PurposeFirstLine(),
+                            &form.PurposeSecondLine(), &form.ModemsHeading()})
+        texts << label->text();
       for (auto* label : dialog->findChildren<QLabel*>())
         allFit = allFit && label->width() >= label->sizeHint().width() &&
                  dialog->rect().contains(label->geometry());
-      auto* name = dialog->findChild<QLabel*>("Label1");
+      QLabel* name = &form.ProgramName();
       nameHeight = QFontInfo(name->font()).pixelSize();
       nameBold = name->font().bold();
-      emblemSize = dialog->findChild<QLabel*>("Image1")->pixmap().size();
+      emblemSize = form.Emblem().pixmap().size();
       dialog->accept();
     });
     ExecuteAboutBox(&owner_);
@@ -59,8 +63,8 @@ class AboutDialogTest : public QObject {
   void namesTheKindsOfModemsInTwoLines() {
     QStringList lines;
     WhenModal([&](QDialog* dialog) {
-      for (const char* name : {"Label8", "Label9"})
-        lines << dialog->findChild<QLabel*>(QString::fromLatin1(name))->text();
+      const AboutForm form(*dialog);
+      lines << form.LeasedLineModems().text() << form.RadioModems().text();
       dialog->accept();
     });
     ExecuteAboutBox(&owner_);
@@ -98,7 +102,7 @@ class AboutDialogTest : public QObject {
     QFETCH(int, modifiers);
     bool closed = false;
     WhenModal([&](QDialog* dialog) {
-      auto* ok = dialog->findChild<QPushButton*>("Button1");
+      QPushButton* ok = &AboutForm(*dialog).OkButton();
       QTest::keyClick(key == Qt::Key_Space ? static_cast<QWidget*>(ok) : dialog, Qt::Key(key),
                       Qt::KeyboardModifiers(modifiers));
       closed = !dialog->isVisible();
@@ -110,7 +114,7 @@ class AboutDialogTest : public QObject {
   void accessKeyCloses() {
     bool closed = false;
     WhenModal([&](QDialog* dialog) {
-      PressAccessKey(dialog, dialog->findChild<QPushButton*>("Button1"));
+      PressAccessKey(dialog, &AboutForm(*dialog).OkButton());
       QTRY_VERIFY(!dialog->isVisible());
       closed = true;
     });

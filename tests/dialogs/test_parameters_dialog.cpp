@@ -1,5 +1,5 @@
 // The parameters dialog as the operator meets it: shown by ExecuteParamBox, driven by keys and
-// clicks on its controls (found by their form names), closed with OK, Cancel or Esc.
+// clicks on its controls, closed with OK, Cancel or Esc.
 #include "dialogs/param_box.h"
 
 #include <cerrno>
@@ -22,11 +22,13 @@
 #include "dialogs/program_file_dialog.h"
 #include "port/com_combo_box.h"
 #include "port/ecomport.h"
+#include "tests/dialogs/dialog_roles.h"
 #include "tests/dialogs/modal_driver.h"
 #include "tests/support/fake_device.h"
 
 using namespace velmora;
 using dialogs::ParametersDialog;
+using dialogs::testing::ParametersForm;
 using dialogs::testing::WhenShown;
 using port::TComComboBox;
 using test::FakeDevice;
@@ -72,13 +74,6 @@ bool Run(PortUnderTest& p, Options& o, std::function<void(ParametersDialog&)> dr
                                   allowEdit);
 }
 
-template <typename T>
-T& Child(QWidget& dialog, const char* name) {
-  T* child = dialog.findChild<T*>(QString::fromLatin1(name));
-  if (!child) throw std::runtime_error(std::string("no control ") + name);
-  return *child;
-}
-
 // The operator's keyboard on a closed drop-down list: Home, then Down to the item.
 void Pick(TComComboBox& box, const QString& text) {
   const int index = box.findText(text);
@@ -89,8 +84,8 @@ void Pick(TComComboBox& box, const QString& text) {
   QCOMPARE(box.currentText(), text);
 }
 
-void ClickOk(QWidget& d) { QTest::mouseClick(&Child<QPushButton>(d, "Button1"), Qt::LeftButton); }
-void ClickCancel(QWidget& d) { QTest::mouseClick(&Child<QPushButton>(d, "Button2"), Qt::LeftButton); }
+void ClickOk(QWidget& d) { QTest::mouseClick(&ParametersForm(d).OkButton(), Qt::LeftButton); }
+void ClickCancel(QWidget& d) { QTest::mouseClick(&ParametersForm(d).CancelButton(), Qt::LeftButton); }
 
 int CountCalls(const FakeDevice& device, const std::string& name) {
   int n = 0;
@@ -106,7 +101,7 @@ void ChooseInFontDialog(QWidget& d, const QFont& font, QFont* opened = nullptr, 
     fonts.setCurrentFont(font);
     confirm ? fonts.accept() : fonts.reject();
   });
-  QTest::mouseClick(&Child<QPushButton>(d, "Button4"), Qt::LeftButton);
+  QTest::mouseClick(&ParametersForm(d).ChooseFontButton(), Qt::LeftButton);
 }
 
 }  // namespace
@@ -123,34 +118,39 @@ class TestParametersDialog : public QObject {
       QCOMPARE(d.minimumSize(), d.maximumSize());  // not resizable
       QVERIFY(d.width() >= 617 && d.height() >= 310);
       QCOMPARE(d.font().pointSize(), 8);
-      const std::pair<const char*, QString> captions[] = {
-          {"Label1", "Номер СОМ порта"}, {"Label2", "Скорость обмена"}, {"Label3", "Биты данных"},
-          {"Label4", "Четность"}, {"Label5", "Стоповые биты"}, {"Label6", "Управление потоком"},
-          {"Label8", "Задержка (0..100), мс"}, {"Label7", "Примечание. Сигнал RTS снимается нажатием"},
-          {"Label9", " клавиши ENTER (конец передачи)"}};
-      for (const auto& [name, text] : captions) QCOMPARE(Child<QLabel>(d, name).text(), text);
-      QCOMPARE(Child<QRadioButton>(d, "RB1").text(), QString("Управление RTS/CTS (RTS переключаемый)"));
-      QCOMPARE(Child<QRadioButton>(d, "RB2").text(), QString("Задержка передачи после активизации RTS"));
-      QCOMPARE(Child<QPushButton>(d, "Button1").text(), QString("&OK"));
-      QCOMPARE(Child<QPushButton>(d, "Button2").text(), QString("&Отмена"));
-      QCOMPARE(Child<QPushButton>(d, "Button3").text(), QString("..."));
-      QCOMPARE(Child<QPushButton>(d, "Button4").text(), QString("Выбрать"));
-      QVERIFY(!Child<QPushButton>(d, "Button1").isDefault());
-      QCOMPARE(Child<TComComboBox>(d, "CBBaud").count(), 16);
-      QCOMPARE(Child<TComComboBox>(d, "CBFlow").ComProperty(), port::cpFlowControl);
-      QVERIFY(Child<TComComboBox>(d, "CBPort").isEditable());  // any path can be typed
-      QVERIFY(!Child<TComComboBox>(d, "CBBaud").isEditable());
+      const ParametersForm form(d);
+      const std::pair<QLabel*, QString> captions[] = {
+          {&form.PortLabel(), "Номер СОМ порта"}, {&form.BaudLabel(), "Скорость обмена"},
+          {&form.DataBitsLabel(), "Биты данных"}, {&form.ParityLabel(), "Четность"},
+          {&form.StopBitsLabel(), "Стоповые биты"}, {&form.FlowLabel(), "Управление потоком"},
+          {&form.KeyingDelayLabel(), "Задержка (0..100), мс"},
+          {&form.KeyingNoteFirstLine(), "Примечание. Сигнал RTS снимается нажатием"},
+          {&form.KeyingNoteSecondLine(), " клавиши ENTER (конец передачи)"}};
+      for (const auto& [label, text] : captions) QCOMPARE(label->text(), text);
+      QCOMPARE(ParametersForm(d).RtsCtsKeying().text(), QString("Управление RTS/CTS (RTS переключаемый)"));
+      QCOMPARE(ParametersForm(d).DelayedKeying().text(), QString("Задержка передачи после активизации RTS"));
+      QCOMPARE(ParametersForm(d).OkButton().text(), QString("&OK"));
+      QCOMPARE(ParametersForm(d).CancelButton().text(), QString("&Отмена"));
+      QCOMPARE(ParametersForm(d).ChooseViewerButton().text(), QString("..."));
+      QCOMPARE(ParametersForm(d).ChooseFontButton().text(), QString("Выбрать"));
+      QVERIFY(!ParametersForm(d).OkButton().isDefault());
+      QCOMPARE(ParametersForm(d).BaudBox().count(), 16);
+      QCOMPARE(ParametersForm(d).FlowBox().ComProperty(), port::cpFlowControl);
+      QVERIFY(ParametersForm(d).PortBox().isEditable());  // any path can be typed
+      QVERIFY(!ParametersForm(d).BaudBox().isEditable());
 
       // The groups and buttons keep the form's arrangement: left to right, top to bottom, no
       // two overlapping, and every caption as wide as its text needs.
-      const char* places[] = {"GroupBox1", "GroupBox2", "RadioGroup1", "GroupBox4", "GroupBox3", "Button1", "Button2"};
-      for (const char* a : places)
-        for (const char* b : places)
-          if (a != b) QVERIFY2(!Child<QWidget>(d, a).geometry().intersects(Child<QWidget>(d, b).geometry()), a);
-      QVERIFY(Child<QWidget>(d, "GroupBox1").x() < Child<QWidget>(d, "GroupBox2").x());
-      QVERIFY(Child<QWidget>(d, "RadioGroup1").x() < Child<QWidget>(d, "GroupBox4").x());
-      QVERIFY(Child<QWidget>(d, "GroupBox1").y() < Child<QWidget>(d, "RadioGroup1").y());
-      QVERIFY(Child<QWidget>(d, "GroupBox3").y() < Child<QWidget>(d, "Button1").y());
+      const QWidget* places[] = {&form.ConnectionGroup(), &form.KeyingGroup(), &form.EnterSendsGroup(),
+                                 &form.FontGroup(),       &form.ViewerGroup(), &form.OkButton(),
+                                 &form.CancelButton()};
+      for (const QWidget* a : places)
+        for (const QWidget* b : places)
+          if (a != b) QVERIFY2(!a->geometry().intersects(b->geometry()), qPrintable(a->objectName()));
+      QVERIFY(ParametersForm(d).ConnectionGroup().x() < ParametersForm(d).KeyingGroup().x());
+      QVERIFY(ParametersForm(d).EnterSendsGroup().x() < ParametersForm(d).FontGroup().x());
+      QVERIFY(ParametersForm(d).ConnectionGroup().y() < ParametersForm(d).EnterSendsGroup().y());
+      QVERIFY(ParametersForm(d).ViewerGroup().y() < ParametersForm(d).OkButton().y());
       for (QWidget* w : d.findChildren<QWidget*>()) {
         if (w->window() != &d) continue;
         QString caption;
@@ -173,21 +173,28 @@ class TestParametersDialog : public QObject {
     Options o;
     QVERIFY(Run(p, o, [&](ParametersDialog& d) {
       d.activateWindow();
-      QTRY_COMPARE(QApplication::focusWidget(), &Child<QWidget>(d, "CBPort"));
+      QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&ParametersForm(d).PortBox()));
       QStringList order;
       for (int i = 0; i < 16; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order << QApplication::focusWidget()->objectName();
       }
-      // CBFlow is disabled and skipped; a group of radio buttons is one stop (arrows move inside).
-      QCOMPARE(order, QStringList({"CBBaud", "CBData", "CBParity", "CBStop", "Button1", "Button2", "SE1", "RB1",
-                                   "RadioGroup1_0", "Edit1", "Button3", "Edit2", "Button4", "CBPort", "CBBaud",
-                                   "CBData"}));
+      // The flow control list is disabled and skipped; a group of radio buttons is one stop
+      // (arrows move inside).
+      const ParametersForm form(d);
+      QStringList expected;
+      for (const QWidget* w : std::initializer_list<const QWidget*>{
+               &form.BaudBox(), &form.DataBitsBox(), &form.ParityBox(), &form.StopBitsBox(), &form.OkButton(),
+               &form.CancelButton(), &form.KeyingDelay(), &form.RtsCtsKeying(), &form.EnterSends(0),
+               &form.ViewerField(), &form.ChooseViewerButton(), &form.FontField(), &form.ChooseFontButton(),
+               &form.PortBox(), &form.BaudBox(), &form.DataBitsBox()})
+        expected << w->objectName();
+      QCOMPARE(order, expected);
       // Enter presses OK only while OK has the focus.
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
       QVERIFY(d.isVisible());
-      Child<QWidget>(d, "Button1").setFocus();
-      QTest::keyClick(&Child<QWidget>(d, "Button1"), Qt::Key_Return);
+      form.OkButton().setFocus();
+      QTest::keyClick(&form.OkButton(), Qt::Key_Return);
       QVERIFY(!d.isVisible());
     }));
   }
@@ -225,14 +232,14 @@ class TestParametersDialog : public QObject {
       QCOMPARE(o.crLfMode, crLfIn > 3 ? 0 : crLfIn);
       const int shownChoice = crLfIn > 3 ? 0 : crLfIn;
       for (int i = 0; i < 4; ++i)
-        QCOMPARE(Child<QRadioButton>(d, qPrintable(QString("RadioGroup1_%1").arg(i))).isChecked(), i == shownChoice);
-      QCOMPARE(Child<QSpinBox>(d, "SE1").value(), txDelayOut);
-      QCOMPARE(Child<QRadioButton>(d, "RB1").isChecked(), rtsIn != 0);
-      QCOMPARE(Child<QRadioButton>(d, "RB2").isChecked(), rtsIn == 0);
-      QCOMPARE(Child<QSpinBox>(d, "SE1").isEnabled(), rtsIn == 0);
-      QCOMPARE(Child<QLabel>(d, "Label8").isEnabled(), rtsIn == 0);
-      QCOMPARE(Child<QLineEdit>(d, "Edit1").text(), QString("/usr/bin/less"));
-      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("Courier New,10"));
+        QCOMPARE(ParametersForm(d).EnterSends(i).isChecked(), i == shownChoice);
+      QCOMPARE(ParametersForm(d).KeyingDelay().value(), txDelayOut);
+      QCOMPARE(ParametersForm(d).RtsCtsKeying().isChecked(), rtsIn != 0);
+      QCOMPARE(ParametersForm(d).DelayedKeying().isChecked(), rtsIn == 0);
+      QCOMPARE(ParametersForm(d).KeyingDelay().isEnabled(), rtsIn == 0);
+      QCOMPARE(ParametersForm(d).KeyingDelayLabel().isEnabled(), rtsIn == 0);
+      QCOMPARE(ParametersForm(d).ViewerField().text(), QString("/usr/bin/less"));
+      QCOMPARE(ParametersForm(d).FontField().text(), QString("Courier New,10"));
       pressOk ? ClickOk(d) : ClickCancel(d);
     });
     QCOMPARE(result, pressOk);
@@ -245,20 +252,25 @@ class TestParametersDialog : public QObject {
     PortUnderTest p;
     Options o;
     Run(p, o, [&](ParametersDialog& d) {
-      QTest::mouseClick(&Child<QRadioButton>(d, "RB1"), Qt::LeftButton);
-      QVERIFY(!Child<QSpinBox>(d, "SE1").isEnabled() && !Child<QLabel>(d, "Label8").isEnabled());
-      QTest::mouseClick(&Child<QRadioButton>(d, "RB2"), Qt::LeftButton);
-      QVERIFY(Child<QSpinBox>(d, "SE1").isEnabled() && Child<QLabel>(d, "Label8").isEnabled());
-      QVERIFY(!Child<TComComboBox>(d, "CBFlow").isEnabled() && !Child<QLabel>(d, "Label6").isEnabled());
+      QTest::mouseClick(&ParametersForm(d).RtsCtsKeying(), Qt::LeftButton);
+      QVERIFY(!ParametersForm(d).KeyingDelay().isEnabled() && !ParametersForm(d).KeyingDelayLabel().isEnabled());
+      QTest::mouseClick(&ParametersForm(d).DelayedKeying(), Qt::LeftButton);
+      QVERIFY(ParametersForm(d).KeyingDelay().isEnabled() && ParametersForm(d).KeyingDelayLabel().isEnabled());
+      QVERIFY(!ParametersForm(d).FlowBox().isEnabled() && !ParametersForm(d).FlowLabel().isEnabled());
       ClickCancel(d);
     });
     Run(p, o, [&](ParametersDialog& d) {
-      for (const char* name : {"CBBaud", "CBData", "CBParity", "CBStop", "CBFlow", "Label2", "Label3", "Label4",
-                               "Label5", "Label6", "Edit1", "Button3", "GroupBox2"})
-        QVERIFY2(!Child<QWidget>(d, name).isEnabled(), name);
-      QVERIFY(!Child<QSpinBox>(d, "SE1").isEnabled());
-      for (const char* name : {"CBPort", "Label1", "RadioGroup1", "Edit2", "Button4", "Button1", "Button2"})
-        QVERIFY2(Child<QWidget>(d, name).isEnabled(), name);
+      const ParametersForm form(d);
+      for (const QWidget* w : std::initializer_list<const QWidget*>{
+               &form.BaudBox(), &form.DataBitsBox(), &form.ParityBox(), &form.StopBitsBox(), &form.FlowBox(),
+               &form.BaudLabel(), &form.DataBitsLabel(), &form.ParityLabel(), &form.StopBitsLabel(),
+               &form.FlowLabel(), &form.ViewerField(), &form.ChooseViewerButton(), &form.KeyingGroup()})
+        QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+      QVERIFY(!form.KeyingDelay().isEnabled());
+      for (const QWidget* w : std::initializer_list<const QWidget*>{
+               &form.PortBox(), &form.PortLabel(), &form.EnterSendsGroup(), &form.FontField(),
+               &form.ChooseFontButton(), &form.OkButton(), &form.CancelButton()})
+        QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
       ClickCancel(d);
     }, /*allowEdit=*/false);
   }
@@ -288,10 +300,10 @@ class TestParametersDialog : public QObject {
     p.good->ClearCalls();
     Options o;
     QVERIFY(Run(p, o, [&](ParametersDialog& d) {
-      Pick(Child<TComComboBox>(d, "CBBaud"), "57600");
-      Pick(Child<TComComboBox>(d, "CBData"), "7");
-      Pick(Child<TComComboBox>(d, "CBParity"), "Even");
-      Pick(Child<TComComboBox>(d, "CBStop"), "2");
+      Pick(ParametersForm(d).BaudBox(), "57600");
+      Pick(ParametersForm(d).DataBitsBox(), "7");
+      Pick(ParametersForm(d).ParityBox(), "Even");
+      Pick(ParametersForm(d).StopBitsBox(), "2");
       QCOMPARE(p.port.BaudRate(), port::br9600);  // nothing reaches the port before OK
       ClickOk(d);
     }));
@@ -313,12 +325,12 @@ class TestParametersDialog : public QObject {
     Options o;
     const Options before = o;
     QVERIFY(!Run(p, o, [&](ParametersDialog& d) {
-      Pick(Child<TComComboBox>(d, "CBPort"), "OTHER");
-      Pick(Child<TComComboBox>(d, "CBBaud"), "115200");
+      Pick(ParametersForm(d).PortBox(), "OTHER");
+      Pick(ParametersForm(d).BaudBox(), "115200");
       QFont serif(QStringLiteral("DejaVu Serif"), 14);
       ChooseInFontDialog(d, serif);
-      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Serif,14"));
-      QTest::mouseClick(&Child<QRadioButton>(d, "RB1"), Qt::LeftButton);
+      QCOMPARE(ParametersForm(d).FontField().text(), QString("DejaVu Serif,14"));
+      QTest::mouseClick(&ParametersForm(d).RtsCtsKeying(), Qt::LeftButton);
       ClickCancel(d);
     }));
     QCOMPARE(p.port.Port(), std::string("GOOD"));
@@ -331,8 +343,8 @@ class TestParametersDialog : public QObject {
 
     // Esc is Cancel too.
     QVERIFY(!Run(p, o, [&](ParametersDialog& d) {
-      Pick(Child<TComComboBox>(d, "CBBaud"), "300");
-      QTest::keyClick(&Child<QWidget>(d, "CBBaud"), Qt::Key_Escape);
+      Pick(ParametersForm(d).BaudBox(), "300");
+      QTest::keyClick(&ParametersForm(d).BaudBox(), Qt::Key_Escape);
       QVERIFY(!d.isVisible());
     }));
     QCOMPARE(p.port.BaudRate(), port::br9600);
@@ -346,10 +358,10 @@ class TestParametersDialog : public QObject {
     const Options before = o;
     try {
       Run(p, o, [&](ParametersDialog& d) {
-        Pick(Child<TComComboBox>(d, "CBPort"), "BAD");
-        Pick(Child<TComComboBox>(d, "CBBaud"), "1200");
-        Child<QSpinBox>(d, "SE1").setValue(55);
-        QTest::mouseClick(&Child<QRadioButton>(d, "RadioGroup1_2"), Qt::LeftButton);
+        Pick(ParametersForm(d).PortBox(), "BAD");
+        Pick(ParametersForm(d).BaudBox(), "1200");
+        ParametersForm(d).KeyingDelay().setValue(55);
+        QTest::mouseClick(&ParametersForm(d).EnterSends(2), Qt::LeftButton);
         ChooseInFontDialog(d, QFont(QStringLiteral("DejaVu Serif"), 12));
         ClickOk(d);
       });
@@ -374,8 +386,8 @@ class TestParametersDialog : public QObject {
     p.port.SetPort("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
     Options o;
     QVERIFY(Run(p, o, [&](ParametersDialog& d) {
-      QCOMPARE(Child<TComComboBox>(d, "CBPort").currentIndex(), -1);
-      Pick(Child<TComComboBox>(d, "CBBaud"), "4800");
+      QCOMPARE(ParametersForm(d).PortBox().currentIndex(), -1);
+      Pick(ParametersForm(d).BaudBox(), "4800");
       ClickOk(d);
     }));
     QCOMPARE(p.port.Port(), std::string("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
@@ -401,7 +413,7 @@ class TestParametersDialog : public QObject {
     p.port.SetPort("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
     Options o;
     QVERIFY(Run(p, o, [&](ParametersDialog& d) {
-      auto& box = Child<TComComboBox>(d, "CBPort");
+      auto& box = ParametersForm(d).PortBox();
       QCOMPARE(box.currentText(), QString("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
       if (typed != "-") {
         box.setFocus();
@@ -419,7 +431,7 @@ class TestParametersDialog : public QObject {
     p.port.OpenPort();
     Options o;
     QVERIFY(Run(p, o, [&](ParametersDialog& d) {
-      Pick(Child<TComComboBox>(d, "CBPort"), "OTHER");
+      Pick(ParametersForm(d).PortBox(), "OTHER");
       ClickOk(d);
     }));
     QCOMPARE(p.port.Port(), std::string("OTHER"));
@@ -436,10 +448,10 @@ class TestParametersDialog : public QObject {
     o.font.setBold(true);
     QFont opened;
     QVERIFY(Run(p, o, [&](ParametersDialog& d) {
-      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Sans Mono,12"));  // the style is not shown
+      QCOMPARE(ParametersForm(d).FontField().text(), QString("DejaVu Sans Mono,12"));  // the style is not shown
       // Not confirmed: nothing changes, and the dialog opened at the pane's font.
       ChooseInFontDialog(d, QFont(QStringLiteral("DejaVu Sans"), 20), &opened, /*confirm=*/false);
-      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Sans Mono,12"));
+      QCOMPARE(ParametersForm(d).FontField().text(), QString("DejaVu Sans Mono,12"));
       QCOMPARE(opened.family(), QString("DejaVu Sans Mono"));
       QCOMPARE(opened.pointSize(), 12);
       QVERIFY(opened.bold());
@@ -448,7 +460,7 @@ class TestParametersDialog : public QObject {
       serif.setUnderline(true);
       ChooseInFontDialog(d, serif, &opened);
       QCOMPARE(opened.pointSize(), 12);  // a choice that was cancelled is not where it opens
-      QCOMPARE(Child<QLineEdit>(d, "Edit2").text(), QString("DejaVu Serif,14"));
+      QCOMPARE(ParametersForm(d).FontField().text(), QString("DejaVu Serif,14"));
       // Opened again: at the font just chosen.
       ChooseInFontDialog(d, serif, &opened, /*confirm=*/false);
       QCOMPARE(opened.family(), QString("DejaVu Serif"));
@@ -485,14 +497,14 @@ class TestParametersDialog : public QObject {
         QCOMPARE(QDir(files.directory()).canonicalPath(), QDir(folder.path()).canonicalPath());
         files.reject();  // cancelled: nothing changes
       });
-      QTest::mouseClick(&Child<QPushButton>(d, "Button3"), Qt::LeftButton);
-      QCOMPARE(Child<QLineEdit>(d, "Edit1").text(), folder.filePath("old-viewer"));
+      QTest::mouseClick(&ParametersForm(d).ChooseViewerButton(), Qt::LeftButton);
+      QCOMPARE(ParametersForm(d).ViewerField().text(), folder.filePath("old-viewer"));
       WhenShown<QFileDialog>([&](QFileDialog& files) {
         files.selectFile(viewer);
         static_cast<QDialog&>(files).accept();  // QFileDialog's own accept, as its Open button
       });
-      QTest::mouseClick(&Child<QPushButton>(d, "Button3"), Qt::LeftButton);
-      QCOMPARE(Child<QLineEdit>(d, "Edit1").text(), viewer);
+      QTest::mouseClick(&ParametersForm(d).ChooseViewerButton(), Qt::LeftButton);
+      QCOMPARE(ParametersForm(d).ViewerField().text(), viewer);
       ClickOk(d);
     }));
     QCOMPARE(o.editorPath, viewer);

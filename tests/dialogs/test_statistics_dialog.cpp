@@ -10,12 +10,14 @@
 #include <QScreen>
 #include <QtTest>
 
+#include "dialog_roles.h"
 #include "modal_driver.h"
 #include "tests/console/window_fixture.h"
 
 using velmora::dialogs::ExecuteStatForm;
 using velmora::dialogs::TrafficCounters;
 using velmora::dialogs::testing::PressAccessKey;
+using velmora::dialogs::testing::StatisticsForm;
 using velmora::dialogs::testing::WhenModal;
 
 namespace {
@@ -31,14 +33,10 @@ class FakeCounters final : public TrafficCounters {
   }
 };
 
-QString Text(QDialog* dialog, const char* name) {
-  auto* label = dialog->findChild<QLabel*>(QString::fromLatin1(name));
-  return label ? label->text() : QStringLiteral("<no %1>").arg(QString::fromLatin1(name));
-}
-
 QStringList Figures(QDialog* dialog) {
-  return {Text(dialog, "LRxCnt"), Text(dialog, "LTxCnt"), Text(dialog, "LComError"),
-          Text(dialog, "LBufError")};
+  const StatisticsForm form(*dialog);
+  return {form.ReceivedFigure().text(), form.TransmittedFigure().text(), form.PortErrorsFigure().text(),
+          form.OverflowsFigure().text()};
 }
 
 }  // namespace
@@ -93,21 +91,20 @@ class StatisticsDialogTest : public QObject {
     QSize size;
     QPoint place;
     QRect screenArea;
-    QString focused;
+    QString focused, closeButton;
     WhenModal([&](QDialog* dialog) {
       title = dialog->windowTitle();
-      for (const char* name : {"GroupBox1", "GroupBox2"})
-        groups << dialog->findChild<QGroupBox*>(QString::fromLatin1(name))->title();
-      for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Button1", "Button2"}) {
-        QWidget* widget = dialog->findChild<QWidget*>(QString::fromLatin1(name));
-        if (auto* label = qobject_cast<QLabel*>(widget)) captions << label->text();
-        if (auto* button = qobject_cast<QPushButton*>(widget)) captions << button->text();
-      }
+      const StatisticsForm form(*dialog);
+      groups << form.DataGroup().title() << form.ErrorsGroup().title();
+      captions << form.ReceivedCaption().text() << form.TransmittedCaption().text()
+               << form.PortErrorsCaption().text() << form.OverflowsCaption().text()
+               << form.ClearButton().text() << form.CloseButton().text();
       size = dialog->size();
       place = dialog->pos();
       screenArea = dialog->screen()->availableGeometry();
       // The dialog's own focus child: the application's waits for the window to be activated.
       focused = dialog->focusWidget() ? dialog->focusWidget()->objectName() : "";
+      closeButton = form.CloseButton().objectName();
       dialog->reject();
     });
     ExecuteStatForm(&owner_, counters);
@@ -117,7 +114,7 @@ class StatisticsDialogTest : public QObject {
                                     "Переполнение буфера:", "&Очистить", "&Закрыть"}));
     QVERIFY(size.width() >= 232 && size.height() >= 225);
     QCOMPARE(place, screenArea.topLeft() + QPoint(351, 328));
-    QCOMPARE(focused, QStringLiteral("Button2"));
+    QCOMPARE(focused, closeButton);
   }
 
   void clearingZeroesTheOwnersCountersAndShowsIt() {
@@ -125,7 +122,7 @@ class StatisticsDialogTest : public QObject {
     counters.figures = {1234, 56, 7, 8};
     QStringList afterClear;
     WhenModal([&](QDialog* dialog) {
-      QTest::mouseClick(dialog->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+      QTest::mouseClick(&StatisticsForm(*dialog).ClearButton(), Qt::LeftButton);
       afterClear = Figures(dialog);
       dialog->reject();
     });
@@ -151,24 +148,24 @@ class StatisticsDialogTest : public QObject {
   // Enter and Esc close wherever the focus is; neither clears. The clearing button's access key
   // clears and leaves the dialog open.
   void keysCloseOrClear_data() {
-    QTest::addColumn<QString>("focusOn");
+    QTest::addColumn<bool>("onClearButton");  // else on the closing one
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<bool>("closes");
     QTest::addColumn<int>("resets");
-    QTest::newRow("Enter") << "Button2" << int(Qt::Key_Return) << 0 << true << 0;
-    QTest::newRow("keypad Enter") << "Button2" << int(Qt::Key_Enter) << int(Qt::KeypadModifier)
+    QTest::newRow("Enter") << false << int(Qt::Key_Return) << 0 << true << 0;
+    QTest::newRow("keypad Enter") << false << int(Qt::Key_Enter) << int(Qt::KeypadModifier)
                                   << true << 0;
-    QTest::newRow("Esc") << "Button2" << int(Qt::Key_Escape) << 0 << true << 0;
-    QTest::newRow("Enter on the clearing button") << "Button1" << int(Qt::Key_Return) << 0
+    QTest::newRow("Esc") << false << int(Qt::Key_Escape) << 0 << true << 0;
+    QTest::newRow("Enter on the clearing button") << true << int(Qt::Key_Return) << 0
                                                   << true << 0;
-    QTest::newRow("Esc on the clearing button") << "Button1" << int(Qt::Key_Escape) << 0
+    QTest::newRow("Esc on the clearing button") << true << int(Qt::Key_Escape) << 0
                                                 << true << 0;
-    QTest::newRow("Space on the clearing button") << "Button1" << int(Qt::Key_Space) << 0
+    QTest::newRow("Space on the clearing button") << true << int(Qt::Key_Space) << 0
                                                   << false << 1;
   }
   void keysCloseOrClear() {
-    QFETCH(QString, focusOn);
+    QFETCH(bool, onClearButton);
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(bool, closes);
@@ -177,7 +174,8 @@ class StatisticsDialogTest : public QObject {
     counters.figures = {1, 2, 3, 4};
     bool stillOpen = false;
     WhenModal([&](QDialog* dialog) {
-      QWidget* target = dialog->findChild<QWidget*>(focusOn);
+      const StatisticsForm form(*dialog);
+      QPushButton* target = onClearButton ? &form.ClearButton() : &form.CloseButton();
       target->setFocus();
       QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
       stillOpen = dialog->isVisible();
@@ -194,7 +192,7 @@ class StatisticsDialogTest : public QObject {
     QStringList afterClear;
     bool stillOpen = false;
     WhenModal([&](QDialog* dialog) {
-      PressAccessKey(dialog, dialog->findChild<QPushButton*>("Button1"));
+      PressAccessKey(dialog, &StatisticsForm(*dialog).ClearButton());
       QTRY_COMPARE(counters.resets, 1);
       afterClear = Figures(dialog);
       stillOpen = dialog->isVisible();
@@ -217,11 +215,11 @@ class StatisticsDialogTest : public QObject {
     QStringList shown, afterClear;
     WhenModal([&](QDialog* dialog) {
       shown = Figures(dialog);
-      QTest::mouseClick(dialog->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+      QTest::mouseClick(&StatisticsForm(*dialog).ClearButton(), Qt::LeftButton);
       afterClear = Figures(dialog);
       QTest::keyClick(dialog, Qt::Key_Return);
     });
-    window.findChild<QAction*>("N11")->trigger();
+    f.StatisticsAction()->trigger();
     QCOMPARE(shown, (QStringList{"3 байт", "3 байт", "0", "0"}));
     QCOMPARE(afterClear, (QStringList{"0 байт", "0 байт", "0", "0"}));
     using velmora::console::StatusPanel;
