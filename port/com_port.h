@@ -89,7 +89,6 @@ class TCustomComPort {
 
   // The name its owner gave it: the section and key its settings are stored under.
   const std::string& Name() const { return name_; }
-  void SetName(std::string name) { name_ = std::move(name); }
 
   // Where port names are opened. Null until set; the first open without one takes
   // platform::DeviceDirectory::Standard().
