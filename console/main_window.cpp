@@ -25,7 +25,7 @@
 #include "dialogs/param_box.h"
 #include "port/ecomport.h"
 #include "port/list_ports.h"
-#include "port/qt_port_binding.h"
+#include "port/qt/qt_port_binding.h"
 #include "port/text_forms.h"
 
 namespace velmora::console {
@@ -75,7 +75,7 @@ class NextActionWatch final : public QObject {
 MainWindow::~MainWindow() {
   // The port outlives this body (members go after it) and may still report its lines off as
   // it closes; nothing of the half-destroyed window may be reached from there.
-  DetachPortHandlers();
+  port_.ClearHandlers();
   // Closed here, while the binding that serves its deliveries still exists.
   try {
     port_.ClosePort();
@@ -115,17 +115,6 @@ void MainWindow::AttachPortHandlers() {
   port_.OnDeviceLost = [this](port::TCustomComPort&, const port::EComPort& reason) {
     Guarded([&] { OnDeviceLost(reason); });
   };
-}
-
-void MainWindow::DetachPortHandlers() {
-  port_.OnRxChar = nullptr;
-  port_.OnTxEmpty = nullptr;
-  port_.OnCTSChange = nullptr;
-  port_.OnDSRChange = nullptr;
-  port_.OnError = nullptr;
-  port_.OnRx80Full = nullptr;
-  port_.OnAfterOpen = nullptr;
-  port_.OnDeviceLost = nullptr;
 }
 
 void MainWindow::StartUp() {
@@ -194,7 +183,7 @@ void MainWindow::RunCloseSequence() {
   }
 }
 
-void MainWindow::OpenPortGuarded() {
+void MainWindow::OpenPortOrShowError() {
   try {
     port_.OpenPort();
   } catch (const std::exception& e) {
@@ -373,7 +362,7 @@ void MainWindow::EditPortSettings() {
   portChosen_ = true;
   reconnector_->PortChosen();
   RekeyAfterReconfiguration();
-  if (!port_.Connected()) OpenPortGuarded();
+  if (!port_.Connected()) OpenPortOrShowError();
   SaveSettingsFile();
   ShowPortSummary();
 }

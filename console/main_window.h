@@ -50,7 +50,7 @@
 #include "platform/deadline_timer.h"
 #include "platform/device_directory.h"
 #include "port/com_port.h"
-#include "port/qt_port_binding.h"
+#include "port/qt/qt_port_binding.h"
 
 class QAbstractScrollArea;
 class QAction;
@@ -189,12 +189,11 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void BuildStatusBar();
   void ConnectHandlers();
   void AttachPortHandlers();
-  void DetachPortHandlers();
-  void OpenPortGuarded();
+  void OpenPortOrShowError();
   void WriteAndCount(const std::string& bytes);
   // Runs a step that reaches the device; a failure because the device has just gone (the port
   // not yet released) is left to the release, which reports the loss once.
-  void LeavingLossToTheRelease(const std::function<void()>& step);
+  void RunSkippingDeviceGoneError(const std::function<void()>& step);
   void OnDisplayModeClicked(QToolButton* pressed);
   void AppendMarkerLine(const QString& marker);
   // The first start's line: no port opened, how to choose one, the serial adapters present.

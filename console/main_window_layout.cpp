@@ -24,7 +24,7 @@
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
 #include "console/transmit_pane.h"
-#include "port/com_combo_box.h"
+#include "port/qt/com_combo_box.h"
 
 namespace velmora::console {
 

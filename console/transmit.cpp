@@ -96,10 +96,10 @@ void MainWindow::OnCharacterTyped(QChar key) {
   // A character the code page cannot hold has no byte to go out as.
   const std::optional<uint8_t> byte = UnicodeToCp1251(key.unicode());
   if (!byte) return;
-  LeavingLossToTheRelease([&] { SendCharacter(static_cast<char>(*byte)); });
+  RunSkippingDeviceGoneError([&] { SendCharacter(static_cast<char>(*byte)); });
 }
 
-void MainWindow::LeavingLossToTheRelease(const std::function<void()>& step) {
+void MainWindow::RunSkippingDeviceGoneError(const std::function<void()>& step) {
   try {
     step();
   } catch (const port::EComPort& e) {
@@ -220,12 +220,12 @@ void MainWindow::RekeyAfterReconfiguration() {
 void MainWindow::OnTransmitEmpty() {
   // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended.
   if (options_.rtsCtsMode == 1 || endOfTransmission_) {
-    LeavingLossToTheRelease([&] { SetRts(false); });
+    RunSkippingDeviceGoneError([&] { SetRts(false); });
     endOfTransmission_ = false;
   }
   // The file's next character only after the RTS rule: dropping RTS behind a character just
   // written would unkey a radio while that character is still on its way out.
-  if (sendingFile_) LeavingLossToTheRelease([&] { StepFileSend(); });
+  if (sendingFile_) RunSkippingDeviceGoneError([&] { StepFileSend(); });
 }
 
 }  // namespace velmora::console

@@ -23,7 +23,7 @@
 
 #include "console/cp1251.h"
 #include "dialogs/program_file_dialog.h"
-#include "port/com_combo_box.h"
+#include "port/qt/com_combo_box.h"
 
 namespace velmora::dialogs {
 

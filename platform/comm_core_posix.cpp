@@ -377,9 +377,9 @@ class CommCore final : public CommDevice {
   }
 
   // The lines matter while a wait for their events is pending or the block depends on DSR.
-  // Returns whether that changed.
-  // Returns whether the I/O thread must look again because of it (a driver that looks at the
-  // lines at intervals has a new deadline); a driver told of changes needs no pass.
+  // Returns whether the I/O thread must look again (a driver that looks at the lines at
+  // intervals has a new deadline); false when nothing changed, and for a driver told of changes,
+  // which needs no pass.
   bool WatchModemLinesLocked() {
     constexpr uint32_t kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
     const bool wanted = !lost_ && ((wait_ && (mask_ & kLineEvents)) || dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity);

@@ -16,6 +16,25 @@ TCustomComPort::TCustomComPort(std::string name)
 
 TCustomComPort::~TCustomComPort() { CloseOnDestruction(); }
 
+void TCustomComPort::ClearHandlers() {
+  OnRxChar = nullptr;
+  OnRxBuf = nullptr;
+  OnTxEmpty = nullptr;
+  OnBreak = nullptr;
+  OnRing = nullptr;
+  OnCTSChange = nullptr;
+  OnDSRChange = nullptr;
+  OnRLSDChange = nullptr;
+  OnError = nullptr;
+  OnRxFlag = nullptr;
+  OnAfterOpen = nullptr;
+  OnAfterClose = nullptr;
+  OnBeforeOpen = nullptr;
+  OnBeforeClose = nullptr;
+  OnRx80Full = nullptr;
+  OnDeviceLost = nullptr;
+}
+
 void TCustomComPort::CloseOnDestruction() noexcept {
   // Observers may remove themselves while they are told.
   const std::vector<TPortObserver*> observers = std::move(observers_);

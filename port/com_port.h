@@ -36,6 +36,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,13 +48,14 @@
 #include "port/com_types.h"
 #include "port/port_operation.h"
 #include "port/setting_values.h"
-#include "port/settings_store.h"
 #include "port/synchronizer.h"
 
 namespace velmora::port {
 
 class TCustomComPort;
 class TComThread;
+class IniFile;
+class RegistryStore;
 
 // Event handler types; the port passes itself as Sender.
 using TNotifyEvent = std::function<void(TCustomComPort& Sender)>;
@@ -87,7 +89,6 @@ class TCustomComPort {
 
   // The name its owner gave it: the section and key its settings are stored under.
   const std::string& Name() const { return name_; }
-  void SetName(std::string name) { name_ = std::move(name); }
 
   // Where port names are opened. Null until set; the first open without one takes
   // platform::DeviceDirectory::Standard().
@@ -170,6 +171,10 @@ class TCustomComPort {
   TNotifyEvent OnBeforeClose;
   TNotifyEvent OnRx80Full;
   TComLostEvent OnDeviceLost;
+
+  // Empties every slot above: whoever assigned handlers that capture themselves calls this
+  // before going away, so no delivery reaches them afterwards.
+  void ClearHandlers();
 
   // --- lifecycle --------------------------------------------------------------------------
 
@@ -258,7 +263,7 @@ class TCustomComPort {
   // The same, for whoever must keep it beyond the port (a delivery may destroy the port).
   const std::shared_ptr<Synchronizer>& SharedSync() const { return sync_; }
 
-  // --- settings store (defined in settings_store.cpp) -------------------------------------
+  // --- settings store (defined in com_port_settings_store.cpp) ----------------------------
 
   // Saves the groups in StoredGroups: skIniFile into the INI file at path, section Name();
   // skRegistry under "ROOT\key\path" + "\" + Name() of the registry-style store. Any failure

@@ -169,8 +169,6 @@ void TComThread::Abandon() {
   thread_.detach();
 }
 
-TComEvents TComThread::PendingEvents() const { return shared_->pendingEvents; }
-
 void TComThread::Shared::Body() noexcept {
   try {
     Execute();

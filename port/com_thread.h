@@ -66,7 +66,6 @@ class TComThread {
   bool CanBeAwaitedHere() const;
   // Stops the thread without waiting for it (see the header comment).
   void Abandon();
-  TComEvents PendingEvents() const;
 
   struct Shared;  // what the thread's body uses; outlives this object while the thread runs
 

@@ -26,6 +26,8 @@ enum TComSettingGroup : uint8_t { sgLine, sgFlowControl, sgBuffer, sgTimeouts, s
 enum TLineError : uint8_t { erFrame, erRxParity, erOverrun, erBreak, erIO, erMode, erRxOver, erTxFull };
 enum TLineSignal : uint8_t { lsCTS, lsDSR, lsRing, lsRLSD };
 enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+// Where SaveSettings and RestoreSettings keep a port's settings.
+enum TComStoreKind : uint8_t { skRegistry, skIniFile };
 
 using TComEvents = EnumSet<TComEvent>;
 using TComErrors = EnumSet<TLineError>;

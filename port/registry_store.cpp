@@ -8,6 +8,7 @@
 
 #include "platform/ascii_case.h"
 #include "port/atomic_file.h"
+#include "port/text_forms.h"
 
 namespace velmora::port {
 
@@ -54,13 +55,6 @@ std::string EscapeField(std::string_view s) {
       out.push_back(ch);
   }
   return out;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 std::optional<std::string> UnescapeField(std::string_view s) {

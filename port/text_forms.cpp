@@ -37,14 +37,14 @@ E ParseOf(const std::array<std::string_view, N>& texts, std::string_view text, E
   return fallback;
 }
 
+}  // namespace
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-
-}  // namespace
 
 std::string BaudRateText(TBaudRate value) { return TextOf(kBaudRateTexts, value); }
 TBaudRate ParseBaudRate(std::string_view text) { return ParseOf(kBaudRateTexts, text, br9600); }

@@ -53,4 +53,7 @@ char ParseChar(std::string_view text);
 // hexadecimal takes all 32 bits (0xFFFFFFFF is -1), as stored files written elsewhere do.
 std::optional<int32_t> ParseWholeNumber(std::string_view text);
 
+// The value of one hexadecimal digit in either letter case; -1 for any other character.
+int HexDigit(char c);
+
 }  // namespace velmora::port

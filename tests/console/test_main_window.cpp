@@ -19,7 +19,7 @@
 #include "dialogs/parameters_dialog.h"
 #include "platform/posix/uucp_lock.h"
 #include "platform/sim/sim_devices.h"
-#include "port/com_combo_box.h"
+#include "port/qt/com_combo_box.h"
 #include "port/ecomport.h"
 #include "tests/dialogs/dialog_roles.h"
 #include "tests/dialogs/modal_driver.h"

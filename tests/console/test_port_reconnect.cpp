@@ -20,7 +20,7 @@
 #include "dialogs/parameters_dialog.h"
 #include "platform/posix/uucp_lock.h"
 #include "platform/sim/sim_devices.h"
-#include "port/com_combo_box.h"
+#include "port/qt/com_combo_box.h"
 #include "tests/dialogs/dialog_roles.h"
 #include "tests/dialogs/modal_driver.h"
 #include "tests/support/child_process.h"

@@ -20,7 +20,7 @@
 #include <QtTest>
 
 #include "dialogs/parameters_dialog.h"
-#include "port/com_combo_box.h"
+#include "port/qt/com_combo_box.h"
 #include "port/ecomport.h"
 #include "tests/dialogs/dialog_roles.h"
 #include "tests/dialogs/modal_driver.h"

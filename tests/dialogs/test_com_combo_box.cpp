@@ -1,6 +1,6 @@
 // The selector's drop-down list as a widget: the operator's keyboard, tooltips, a port that
 // goes away under it, and an error while a choice is applied.
-#include "port/com_combo_box.h"
+#include "port/qt/com_combo_box.h"
 
 #include <algorithm>
 #include <cerrno>

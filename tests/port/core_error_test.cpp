@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <string>
 
 #include "port/error_display.h"
 #include "tests/port/core_fixture.h"
@@ -11,31 +12,49 @@
 namespace velmora::port {
 namespace {
 
-TEST(EComPortTest, WithSystemNumberAppendsItToTheTableText) {
-  const EComPort error(kErrOpen, EIO);
-  EXPECT_EQ(std::string(error.what()), "Unable to open com port (win error code: " + std::to_string(EIO) + ")");
-  EXPECT_EQ(error.ErrorNumber(), kErrOpen);
-  EXPECT_EQ(error.WinErrorCode(), EIO);
-}
-
-TEST(EComPortTest, SystemNumberZeroStillGivesTheSuffix) {
-  const EComPort error(kErrSetState, 0);
-  EXPECT_STREQ(error.what(), "SetCommState function failed (win error code: 0)");
-  EXPECT_EQ(error.WinErrorCode(), 0);
-}
-
-TEST(EComPortTest, WithoutSystemNumberTheMessageIsTheTableTextAndTheCodeIsMinusOne) {
-  const EComPort error(kErrConnected);
-  EXPECT_STREQ(error.what(), "Cannot set property while connected");
-  EXPECT_EQ(error.ErrorNumber(), kErrConnected);
-  EXPECT_EQ(error.WinErrorCode(), -1);
-  EXPECT_EQ(error.Detail(), "");
-}
-
-TEST(EComPortTest, DetailTravelsBesideAnUnchangedMessage) {
-  const EComPort error(kErrOpen, EACCES, "add the user to the dialout group");
-  EXPECT_EQ(std::string(error.what()), "Unable to open com port (win error code: " + std::to_string(EACCES) + ")");
-  EXPECT_EQ(error.Detail(), "add the user to the dialout group");
+TEST(EComPortTest, MessageNumberCodeAndDetail) {
+  struct Case {
+    const char* name;
+    EComPort error;
+    std::string what;
+    int number;
+    int code;
+    std::string detail;
+  };
+  const std::string suffix = " (win error code: ";
+  const Case cases[] = {
+      {.name = "a system number is appended to the table text",
+       .error = EComPort(kErrOpen, EIO),
+       .what = "Unable to open com port" + suffix + std::to_string(EIO) + ")",
+       .number = kErrOpen,
+       .code = EIO,
+       .detail = ""},
+      {.name = "system number zero still gives the suffix",
+       .error = EComPort(kErrSetState, 0),
+       .what = "SetCommState function failed" + suffix + "0)",
+       .number = kErrSetState,
+       .code = 0,
+       .detail = ""},
+      {.name = "without a system number: the table text alone and code -1",
+       .error = EComPort(kErrConnected),
+       .what = "Cannot set property while connected",
+       .number = kErrConnected,
+       .code = -1,
+       .detail = ""},
+      {.name = "a detail travels beside an unchanged message",
+       .error = EComPort(kErrOpen, EACCES, "add the user to the dialout group"),
+       .what = "Unable to open com port" + suffix + std::to_string(EACCES) + ")",
+       .number = kErrOpen,
+       .code = EACCES,
+       .detail = "add the user to the dialout group"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(std::string(c.error.what()), c.what);
+    EXPECT_EQ(c.error.ErrorNumber(), c.number);
+    EXPECT_EQ(c.error.WinErrorCode(), c.code);
+    EXPECT_EQ(c.error.Detail(), c.detail);
+  }
 }
 
 TEST(EComPortTest, IsCaughtAsAStandardException) {

@@ -65,15 +65,7 @@ class Timeline {
   }
 
   // The port may outlive the timeline (a test's local against the fixture's port).
-  ~Timeline() {
-    port_.OnBeforeOpen = nullptr;
-    port_.OnAfterOpen = nullptr;
-    port_.OnBeforeClose = nullptr;
-    port_.OnAfterClose = nullptr;
-    port_.OnCTSChange = nullptr;
-    port_.OnDSRChange = nullptr;
-    port_.OnRLSDChange = nullptr;
-  }
+  ~Timeline() { port_.ClearHandlers(); }
   Timeline(const Timeline&) = delete;
   Timeline& operator=(const Timeline&) = delete;
 

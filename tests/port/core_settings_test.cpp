@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,34 @@ TEST(PortDefaultsTest, ANewPortHoldsTheDefaultsAndIsClosed) {
   EXPECT_EQ(port.FlowControl().Owner(), &port);
   EXPECT_EQ(port.Timeouts().Owner(), &port);
   EXPECT_EQ(port.Buffer().Owner(), &port);
+}
+
+// Whoever goes before its port empties the slots; nothing it captured may stay behind.
+TEST(PortDefaultsTest, ClearHandlersReleasesEverySlot) {
+  TComPort port("ComPort1");
+  auto token = std::make_shared<int>(0);
+  const auto notify = [token](TCustomComPort&) {};
+  const auto signal = [token](TCustomComPort&, bool) {};
+  port.OnRxChar = [token](TCustomComPort&, int) {};
+  port.OnRxBuf = [token](TCustomComPort&, const void*, int) {};
+  port.OnTxEmpty = notify;
+  port.OnBreak = notify;
+  port.OnRing = notify;
+  port.OnCTSChange = signal;
+  port.OnDSRChange = signal;
+  port.OnRLSDChange = signal;
+  port.OnError = [token](TCustomComPort&, TComErrors) {};
+  port.OnRxFlag = notify;
+  port.OnAfterOpen = notify;
+  port.OnAfterClose = notify;
+  port.OnBeforeOpen = notify;
+  port.OnBeforeClose = notify;
+  port.OnRx80Full = notify;
+  port.OnDeviceLost = [token](TCustomComPort&, const EComPort&) {};
+  ASSERT_EQ(token.use_count(), 3 + 16);
+
+  port.ClearHandlers();
+  EXPECT_EQ(token.use_count(), 3);  // the test's own and the two kept lambdas
 }
 
 // An open port on the recording device, its opening calls already cleared.

@@ -1,5 +1,3 @@
-#include "port/settings_store.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "port/com_combo_box.h"
+#include "port/qt/com_combo_box.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

@@ -8,7 +8,7 @@
 // Selecting from code (SetText, setCurrentIndex) does neither. The box is a drop-down list: no
 // free text can be typed, unless typing is allowed (SetTypingAllowed), as the port's box does
 // for a device the list cannot know (a pseudo-terminal, any path); the field then also shows
-// the port's value when the list lacks it, and FieldText reads what it holds.
+// the port's value when the list lacks it.
 //
 // Texts: the engine's single bytes become what the box shows through one process-wide pair of
 // conversions (SetTextCodec), the local 8-bit encoding unless the program sets its own, so that
@@ -54,8 +54,6 @@ class TComComboBox : public QComboBox {
   }
 
   void SetTypingAllowed(bool allowed);
-  // What the field holds, as the engine keeps text: the picked item's text or what was typed.
-  std::string FieldText() const { return StoredText(currentText()); }
 
   using Decoder = QString (*)(const std::string&);
   using Encoder = std::string (*)(const QString&);

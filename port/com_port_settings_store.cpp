@@ -1,8 +1,6 @@
 // The port's save and restore: the groups and keys of its settings, in their fixed order, over
 // the INI file or the registry-style store.
 
-#include "port/settings_store.h"
-
 #include <string>
 #include <string_view>
 

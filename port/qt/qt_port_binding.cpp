@@ -1,4 +1,4 @@
-#include "port/qt_port_binding.h"
+#include "port/qt/qt_port_binding.h"
 
 #include "port/com_port.h"
 #include "port/synchronizer.h"
