@@ -14,7 +14,7 @@
 #include <QSpinBox>
 #include <QWidget>
 
-#include "port/com_combo_box.h"
+#include "port/qt/com_combo_box.h"
 
 namespace velmora::dialogs::testing {
 
