@@ -1,16 +1,12 @@
 // The file commands: a file sent character by character with its progress, received data
 // captured to a file in the display form, and the capture file opened in the viewer.
 
-#include <climits>
-
-#include <QFile>
 #include <QFileInfo>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
 
-#include "console/capture_file.h"
 #include "console/file_dialogs.h"
 #include "console/main_window.h"
 #include "console/receive_pane.h"
@@ -27,14 +23,6 @@ namespace {
 // program for the file's type.
 const QString kDesktopOpener = QStringLiteral("xdg-open");
 
-// A file to send is counted in a 32-bit signed number of characters.
-constexpr int64_t kLargestFileToSend = INT32_MAX;
-
-// Nothing goes and the button stays down; only the operator knows now why nothing happens.
-QString EmptyFileLine(const QString& path) {
-  return QStringLiteral("Файл ") + path + QStringLiteral(" пуст: передавать нечего");
-}
-
 }  // namespace
 
 // --- file send ---------------------------------------------------------------------------
@@ -47,73 +35,35 @@ void MainWindow::ToggleFileSend() {
 }
 
 void MainWindow::StartFileSend() {
-  const QString path = fileDialogs_.ChooseFileToSend(this, sendFileName_);
+  const QString path = fileDialogs_.ChooseFileToSend(this, fileSender_.FileName());
   if (path.isEmpty()) {
     sendFileButton_->setChecked(false);
     FocusTransmitPane();
     return;
   }
-  sendFileName_ = path;
-  sendingFile_ = false;
-  fileSend_ = FileSendProgress{};
   // A file that cannot be found raises the system's error to the error display; the button
   // stays down, and the next press ends the send that never began.
-  const uint64_t size = dialogs::FileSize64(path);
-  if (size == 0) {
-    AppendMarkerLine(EmptyFileLine(path));
+  const FileSender::StartResult result = fileSender_.Start(path);
+  AppendMarkerLine(fileSender_.StartLine(result));
+  if (result == FileSender::StartResult::kReadFailed) return;
+  if (result == FileSender::StartResult::kEmpty) {
     FocusTransmitPane();
     return;
   }
-  if (!ReadFileToSend(path, size)) {
-    fileSend_ = FileSendProgress{};
-    AppendMarkerLine(QStringLiteral("Ошибка при чтении файла ") + path);
-    return;
-  }
-  if (fileSend_.content.empty()) {  // emptied since its size was taken
-    AppendMarkerLine(EmptyFileLine(path));
-    FocusTransmitPane();
-    return;
-  }
-  sendingFile_ = true;
-  AppendMarkerLine(QStringLiteral("Идет передача файла ") + path + QStringLiteral(" (") +
-                   QString::number(fileSend_.Size()) + QStringLiteral(" байт)"));
   ShowTakenOver(transmitPane_, true);
   UpdateReceiveButtons();
-  fileTransferActive_ = true;
-  SendCharacter(fileSend_.content[fileSend_.nextIndex++]);
+  SendCharacter(fileSender_.NextCharacter());
   FocusTransmitPane();
 }
 
-bool MainWindow::ReadFileToSend(const QString& path, uint64_t size) {
-  // Counted in 32 bits: a larger file is refused whole rather than sent cut short.
-  if (size > static_cast<uint64_t>(kLargestFileToSend)) return false;
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  std::string content;
-  content.reserve(static_cast<size_t>(size));
-  // To the end, as it is now: the file may have changed since its size was taken.
-  char block[64 * 1024];
-  for (;;) {
-    const qint64 got = file.read(block, sizeof block);
-    if (got < 0) return false;
-    if (got == 0) break;
-    content.append(block, static_cast<size_t>(got));
-    if (static_cast<int64_t>(content.size()) > kLargestFileToSend) return false;
-  }
-  fileSend_.content = std::move(content);
-  return true;
-}
-
 void MainWindow::StepFileSend() {
-  ++fileSend_.sentCount;
+  const bool last = fileSender_.Confirm();
   statusPanels_->SetPanelText(StatusPanel::Progress,
-                              QString::number(fileSend_.Percent()) + QStringLiteral("%"));
-  if (!fileSend_.Complete()) {
-    SendCharacter(fileSend_.content[fileSend_.nextIndex++]);
+                              QString::number(fileSender_.Percent()) + QStringLiteral("%"));
+  if (!last) {
+    SendCharacter(fileSender_.NextCharacter());
     return;
   }
-  sendingFile_ = false;
-  fileTransferActive_ = false;
   sendFileButton_->setChecked(false);
   EndFileSend();
   SetRts(false);
@@ -123,21 +73,8 @@ void MainWindow::EndFileSend() {
   // Whatever ended it (the last character, the operator, a lost device), the operator sees how
   // the send came out beside the line that began it; the progress panel alone keeps only a
   // percentage that looks the same for a finished send and for one still running.
-  if (fileSend_.Size() > 0) {
-    const QString size = QString::number(fileSend_.Size());
-    if (fileSend_.Complete())
-      AppendMarkerLine(QStringLiteral("Файл ") + sendFileName_ + QStringLiteral(" передан (") + size +
-                       QStringLiteral(" байт)"));
-    else
-      AppendMarkerLine(QStringLiteral("Передача файла ") + sendFileName_ +
-                       QStringLiteral(" остановлена: передано ") +
-                       QString::number(fileSend_.nextIndex) + QStringLiteral(" из ") + size +
-                       QStringLiteral(" байт"));
-  }
-  // A send still stepping stops here: the character in flight is the last.
-  sendingFile_ = false;
-  fileTransferActive_ = false;
-  fileSend_ = FileSendProgress{};
+  const QString outcome = fileSender_.Finish();
+  if (!outcome.isEmpty()) AppendMarkerLine(outcome);
   ShowTakenOver(transmitPane_, false);
   UpdateReceiveButtons();
   FocusTransmitPane();
@@ -153,58 +90,43 @@ void MainWindow::ToggleCapture() {
 }
 
 void MainWindow::StartCapture() {
-  const QString path = fileDialogs_.ChooseCaptureFile(this, captureFileName_);
+  const QString path = fileDialogs_.ChooseCaptureFile(this, capture_.FileName());
   if (path.isEmpty()) {
     captureButton_->setChecked(false);
     FocusTransmitPane();
     return;
   }
-  captureFileName_ = path;
-  capturing_ = false;
-  if (!captureFile_.Open(path)) {
-    receivePane_->AppendLine(QStringLiteral("Ошибка при открытии файла ") + path);
+  if (!capture_.Start(path)) {
+    receivePane_->AppendLine(capture_.OpenFailedLine());
     return;
   }
-  capturing_ = true;
-  captureWriteFailed_ = false;
-  receivePane_->AppendLine(QStringLiteral("Идет запись принятой информации в файл ") + path);
+  receivePane_->AppendLine(capture_.StartLine());
   ShowTakenOver(receiveView_, true);
   UpdateReceiveButtons();
   FocusTransmitPane();
 }
 
 void MainWindow::EndCapture() {
-  capturing_ = false;
+  const bool closed = capture_.Stop();
   ShowTakenOver(receiveView_, false);
   UpdateReceiveButtons();
-  if (!captureFile_.Close()) {
-    receivePane_->AppendLine(QStringLiteral("Ошибка при сохранении файла ") + captureFileName_);
+  if (!closed) {
+    receivePane_->AppendLine(capture_.CloseFailedLine());
     return;
   }
   FocusTransmitPane();
 }
 
 void MainWindow::WriteCapture(const std::string& shown) {
-  const CaptureFile::WriteResult result = captureFile_.Write(shown);
-  if (result == CaptureFile::WriteResult::kUnlinked) {
-    // The data still goes somewhere, but no one can open it: the operator should know now, not
-    // when the viewer finds no file.
-    receivePane_->AppendLine(QStringLiteral("Файл ") + captureFileName_ +
-                             QStringLiteral(" удален: принятые данные в него больше не попадают"));
-    return;
-  }
-  if (result == CaptureFile::WriteResult::kWritten || captureWriteFailed_) return;
-  // Once per capture: the operator learns that the file is incomplete, and the capture goes on
-  // (the medium may come back, and what arrives is not shown in the pane meanwhile either).
-  captureWriteFailed_ = true;
-  receivePane_->AppendLine(QStringLiteral("Ошибка при записи файла ") + captureFileName_);
+  const QString line = capture_.Write(shown);
+  if (!line.isEmpty()) receivePane_->AppendLine(line);
 }
 
 // --- view --------------------------------------------------------------------------------
 
 void MainWindow::ViewCaptureFile() {
-  if (!captureFileName_.isEmpty()) {
-    const QFileInfo file(captureFileName_);
+  if (!capture_.FileName().isEmpty()) {
+    const QFileInfo file(capture_.FileName());
     const QString viewer = options_.viewerPath.isEmpty() ? kDesktopOpener : options_.viewerPath;
     // The viewer gets the file's name as one argument, blanks and all, in the file's folder. A
     // name that starts like an option ("-R", "+!cmd" for vi) goes as "./name", which no viewer
@@ -222,7 +144,7 @@ FileDialogs& MainWindow::FileChoosers() { return fileDialogs_; }
 
 void MainWindow::UpdateReceiveButtons() {
   // Disabled while a send or a capture runs; a send that ends during a capture leaves them so.
-  const bool enabled = !sendingFile_ && !capturing_;
+  const bool enabled = !fileSender_.Active() && !capture_.Active();
   for (QWidget* button : std::initializer_list<QWidget*>{clearReceiveButton_, viewFileButton_,
                                                           asciiButton_, hexButton_, binButton_})
     button->setEnabled(enabled);

@@ -141,11 +141,8 @@ void MainWindow::StartUp() {
       ShowLinkError(e);
     }
   }
-  capturing_ = false;
-  sendingFile_ = false;
-  captureFileName_.clear();
-  sendFileName_.clear();
-  fileTransferActive_ = false;
+  capture_.Forget();
+  fileSender_.Forget();
 }
 
 void MainWindow::OpenPortWithLinesDown() {
@@ -253,7 +250,7 @@ void MainWindow::OnDeviceLost(const port::EComPort& reason) {
   statusPanels_->SetPanelText(StatusPanel::Rts, QString());
   // A send cannot go on without its device: it ends as if the operator had stopped it, the
   // progress panel showing how far it got. A capture stays open for the device's return.
-  if (sendingFile_) {
+  if (fileSender_.Active()) {
     sendFileButton_->setChecked(false);
     EndFileSend();
   }

@@ -25,7 +25,8 @@
 //
 // The code is split by concern: layout (main_window_layout.cpp), window life, status bar and menu
 // commands (main_window.cpp), settings file (settings_file.cpp), transmit (transmit.cpp), receive
-// (receive.cpp), file send, capture and view (file_commands.cpp), error boxes (error_boxes.cpp).
+// (receive.cpp), file send, capture and view wired to FileSender and CaptureSession
+// (file_commands.cpp), error boxes (error_boxes.cpp).
 
 #include <chrono>
 #include <cstdint>
@@ -39,10 +40,10 @@
 #include <QSocketNotifier>
 #include <QString>
 
-#include "console/capture_file.h"
+#include "console/capture_session.h"
 #include "console/console_options.h"
 #include "console/file_dialogs.h"
-#include "console/file_send.h"
+#include "console/file_sender.h"
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
 #include "console/status_panels.h"
@@ -205,7 +206,6 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void OnTransmitPaneKey(QKeyEvent* event);
   // File send, capture and view (file_commands.cpp).
   void StartFileSend();
-  bool ReadFileToSend(const QString& path, uint64_t size);
   // A transmit-empty event during a send: counts the character, shows the progress, sends the
   // next one or ends the send.
   void StepFileSend();
@@ -235,16 +235,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // the notifier goes before the timer whose descriptor it watches.
   std::unique_ptr<platform::DeadlineTimer> keyingDeadlineTimer_;
   std::unique_ptr<QSocketNotifier> keyingDeadlineNotifier_;
-  bool fileTransferActive_ = false;
 
-  // File send and capture state.
-  bool sendingFile_ = false;
-  bool capturing_ = false;
-  QString sendFileName_;
-  QString captureFileName_;
-  FileSendProgress fileSend_;
-  CaptureFile captureFile_;
-  bool captureWriteFailed_ = false;  // reported once per capture
+  // The file being sent and the capture: each keeps its own file, state and errors.
+  FileSender fileSender_;
+  CaptureSession capture_;
   FileDialogs fileDialogs_;
 
   // Widgets (owned by the window's widget tree).

@@ -50,7 +50,7 @@ void MainWindow::OnBytesReceived(int count) {
   port_.ReadText(chunk, count);
   const std::string shown = ConvertForDisplay(chunk);
   // While a capture runs the chunk goes to the capture file instead of the pane.
-  if (capturing_)
+  if (capture_.Active())
     WriteCapture(shown);
   else
     receivePane_->Append(DecodeCp1251(shown));

@@ -113,7 +113,7 @@ void MainWindow::RunSkippingDeviceGoneError(const std::function<void()>& step) {
 
 void MainWindow::SendCharacter(char c) {
   ShowState(QStringLiteral("ПЕРЕДАЧА"));
-  const bool enter = c == kCR && !fileTransferActive_;
+  const bool enter = c == kCR && !fileSender_.Active();
   const std::string bytes = enter ? LineEnding(options_.lineEnding) : std::string(1, c);
 
   if (keyingDelay_->isActive()) {
@@ -225,7 +225,7 @@ void MainWindow::OnTransmitEmpty() {
   }
   // The file's next character only after the RTS rule: dropping RTS behind a character just
   // written would unkey a radio while that character is still on its way out.
-  if (sendingFile_) RunSkippingDeviceGoneError([&] { StepFileSend(); });
+  if (fileSender_.Active()) RunSkippingDeviceGoneError([&] { StepFileSend(); });
 }
 
 }  // namespace velmora::console
