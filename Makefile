@@ -1,7 +1,8 @@
 # The two commands of the README:
 #   make run    build the console and start it (installs what it needs)
 #   make test   build and run every test, also under the sanitizers, check the Debian package,
-#               and fuzz the parsers and the line-error decoder
+#               run the kernel drivers' tests in QEMU, and fuzz the parsers, the lock-file reader
+#               and the receive pane
 # Further: make bench (prints the benchmarks' figures), make screenshot, make package (the
 # Debian package, build/package/velmora_<version>_amd64.deb).
 
@@ -10,7 +11,7 @@ JOBS ?= 2
 # inside the tree are hashed relative to it, so a fresh clone elsewhere reuses what was built.
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
-# Seconds per fuzz target: three targets, about a minute in all.
+# Seconds per fuzz target: six targets, about two minutes in all.
 FUZZ_SECONDS ?= 20
 CMAKE_FLAGS ?=
 
