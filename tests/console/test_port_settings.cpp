@@ -4,6 +4,7 @@
 #include "console/main_window.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 #include <QtTest>
@@ -231,13 +233,20 @@ class TestPortSettings : public QObject {
     WindowFixture f;
     std::optional<test::PtyPair> pty;
     pty.emplace();
-    const std::string slave = pty->SlavePath();
+    // The port is named by a link of the test's own: once the link is gone nobody can bring the
+    // name back, whereas the pseudo-terminal's number goes to the next program (a test running
+    // beside this one) that asks for one.
+    QTemporaryDir links;
+    QVERIFY(links.isValid());
+    const std::string slave = (links.path() + "/adapter").toStdString();
+    QVERIFY(::symlink(pty->SlavePath().c_str(), slave.c_str()) == 0);
     f.WriteSettings(QByteArray("[ComPort1]\nPort=") + slave.c_str() + "\n");
     MainWindow& window = f.Start();
     QVERIFY(window.Port().Connected());
     bool shown = false;
     WhenShown<ParametersDialog>([&](ParametersDialog& d) {
       shown = true;
+      ::unlink(slave.c_str());
       pty.reset();  // both ends gone: the device is lost
       QTRY_VERIFY(!window.Port().Connected());
       auto& baud = ParametersForm(d).BaudBox();
