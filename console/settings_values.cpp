@@ -97,26 +97,19 @@ QStringList CheckLineSettings(const port::IniFile& ini, const std::string& secti
     if (!ini.ValueExists(section, key)) return std::nullopt;
     return ini.ReadString(section, key, "");
   };
-  if (const auto baud = text("BaudRate")) {
-    check("BaudRate", Recognised(*baud, port::ParseBaudRate, port::BaudRateText), *baud,
-          port::BaudRateText(port::ParseBaudRate(*baud)));
-    if (port::ParseBaudRate(*baud) == port::brCustom) {
-      const std::string custom = ini.ReadString(section, "CustomBaudRate", "9600");
-      check("CustomBaudRate", port::ParseWholeNumber(custom).has_value(), custom, "9600");
-    }
+  // A setting read by its parser, which puts its default in place of a text it does not know.
+  const auto checkParsed = [&](const char* key, auto parse, auto format) {
+    if (const auto value = text(key)) check(key, Recognised(*value, parse, format), *value, format(parse(*value)));
+  };
+  checkParsed("BaudRate", port::ParseBaudRate, port::BaudRateText);
+  if (const auto baud = text("BaudRate"); baud && port::ParseBaudRate(*baud) == port::brCustom) {
+    const std::string custom = ini.ReadString(section, "CustomBaudRate", "9600");
+    check("CustomBaudRate", port::ParseWholeNumber(custom).has_value(), custom, "9600");
   }
-  if (const auto stop = text("StopBits"))
-    check("StopBits", Recognised(*stop, port::ParseStopBits, port::StopBitsText), *stop,
-          port::StopBitsText(port::ParseStopBits(*stop)));
-  if (const auto data = text("DataBits"))
-    check("DataBits", Recognised(*data, port::ParseDataBits, port::DataBitsText), *data,
-          port::DataBitsText(port::ParseDataBits(*data)));
-  if (const auto parity = text("Parity"))
-    check("Parity", Recognised(*parity, port::ParseParity, port::ParityText), *parity,
-          port::ParityText(port::ParseParity(*parity)));
-  if (const auto flow = text("FlowControl"))
-    check("FlowControl", Recognised(*flow, port::ParseFlowControl, port::FlowControlText), *flow,
-          port::FlowControlText(port::ParseFlowControl(*flow)));
+  checkParsed("StopBits", port::ParseStopBits, port::StopBitsText);
+  checkParsed("DataBits", port::ParseDataBits, port::DataBitsText);
+  checkParsed("Parity", port::ParseParity, port::ParityText);
+  checkParsed("FlowControl", port::ParseFlowControl, port::FlowControlText);
   return problems;
 }
 
