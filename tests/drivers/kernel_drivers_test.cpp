@@ -60,15 +60,7 @@ void AskHost(const std::string& what) {
   std::fflush(stdout);
 }
 
-long Entries(const char* folder) {
-  long n = 0;
-  if (DIR* dir = opendir(folder)) {
-    while (dirent* e = readdir(dir))
-      if (e->d_name[0] != '.') ++n;
-    closedir(dir);
-  }
-  return n;
-}
+using velmora::test::CountEntries;
 
 // What each open descriptor refers to and what each thread is called, for a failure's message.
 std::string Describe(const char* folder, const char* entry) {
@@ -93,8 +85,8 @@ std::string Describe(const char* folder, const char* entry) {
 }
 
 struct Footprint {
-  long descriptors = Entries("/proc/self/fd");
-  long threads = Entries("/proc/self/task");
+  long descriptors = CountEntries("/proc/self/fd");
+  long threads = CountEntries("/proc/self/task");
   std::string what = "descriptors:" + Describe("/proc/self/fd", "") + "\nthreads:" + Describe("/proc/self/task", "/comm");
 };
 

@@ -13,6 +13,7 @@
 #include "platform/device_directory.h"
 #include "platform/sim/sim_devices.h"
 #include "port/com_port.h"
+#include "tests/support/process_cpu.h"
 #include "tests/support/pty_pair.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -27,15 +28,7 @@ namespace {
 constexpr int kCycles = 10000;
 constexpr int kWarmUp = 50;
 
-long Entries(const char* folder) {
-  long n = 0;
-  if (DIR* dir = opendir(folder)) {
-    while (dirent* e = readdir(dir))
-      if (e->d_name[0] != '.') ++n;
-    closedir(dir);
-  }
-  return n;
-}
+using test::CountEntries;
 
 long MappedRegions() {
   std::ifstream maps("/proc/self/maps");
@@ -54,8 +47,8 @@ long LiveHeapBytes() {
 }
 
 struct Footprint {
-  long descriptors = Entries("/proc/self/fd");
-  long threads = Entries("/proc/self/task");
+  long descriptors = CountEntries("/proc/self/fd");
+  long threads = CountEntries("/proc/self/task");
   long mappings = MappedRegions();
   long heap = LiveHeapBytes();
 };
