@@ -183,6 +183,22 @@ class DriverPortTest : public ::testing::Test {
     return text;
   }
 
+  // What comes back until `marker` is among it (or the bound is up): what an earlier write left
+  // with the far end may come first.
+  std::string ReceiveUntil(const std::string& marker, std::chrono::milliseconds limit = 15s) {
+    std::string text;
+    Serve(
+        [&] {
+          const int waiting = port.InputQueueCount();
+          std::string chunk;
+          if (waiting > 0) port.ReadText(chunk, waiting);
+          text += chunk;
+          return text.find(marker) != std::string::npos;
+        },
+        limit);
+    return text;
+  }
+
   // Sends `bytes` and reads the echo; the far end sends every byte back.
   std::string RoundTrip(const std::string& bytes) {
     EXPECT_EQ(port.WriteText(bytes), static_cast<int>(bytes.size()));
@@ -429,16 +445,7 @@ TEST_F(DriverPortTest, OutputStoppedByXoffDoesNotHoldTheClose) {
   port.OpenPort();
   // What was held may still come first; the fresh bytes arrive after it.
   port.WriteText("free again");
-  std::string text;
-  Serve(
-      [&] {
-        const int waiting = port.InputQueueCount();
-        std::string chunk;
-        if (waiting > 0) port.ReadText(chunk, waiting);
-        text += chunk;
-        return text.find("free again") != std::string::npos;
-      },
-      15s);
+  const std::string text = ReceiveUntil("free again");
   EXPECT_NE(text.find("free again"), std::string::npos) << text.size() << " bytes came back";
 }
 
@@ -678,16 +685,7 @@ TEST_F(DriverPortTest, TheAdapterPulledMidFloodIsReleasedAndOpensAgainWhenBack) 
   // What the host still held from the flood may arrive first; the fresh bytes come after it.
   const std::string fresh = "plugged back in";
   port.WriteText(fresh);
-  std::string text;
-  Serve(
-      [&] {
-        const int waiting = port.InputQueueCount();
-        std::string chunk;
-        if (waiting > 0) port.ReadText(chunk, waiting);
-        text += chunk;
-        return text.find(fresh) != std::string::npos;
-      },
-      15s);
+  const std::string text = ReceiveUntil(fresh);
   EXPECT_NE(text.find(fresh), std::string::npos) << Hex(text.substr(text.size() > 48 ? text.size() - 48 : 0));
 }
 
