@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include <QApplication>
@@ -246,7 +247,7 @@ void MainWindow::OnDeviceLost(const port::EComPort& reason) {
   heldBytes_.clear();
   heldEnd_ = false;
   endOfTransmission_ = false;
-  rtsRaised_ = false;
+  if (std::exchange(rtsRaised_, false)) emit RtsChanged(false);
   statusPanels_->SetPanelText(StatusPanel::Rts, QString());
   // A send cannot go on without its device: it ends as if the operator had stopped it, the
   // progress panel showing how far it got. A capture stays open for the device's return.

@@ -124,6 +124,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   bool EndOfTransmissionMarked() const { return endOfTransmission_; }
   // One character with the keying rules; Enter (CR) sends the chosen line ending.
   void SendCharacter(char c);
+  // A whole frame in one keying with the keying rules, counted in Tx; RTS drops after its last
+  // character as after Enter. Nothing on a closed port but the closed port's note.
+  void SendBurst(const std::string& bytes);
   void SetRts(bool on);
   void RekeyAfterReconfiguration();
   void StartKeyingDelay();
@@ -172,6 +175,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
  signals:
   // The close sequence has run and the window is going; the program ends with it.
   void Closed();
+  // The console raised or dropped RTS (keying the transmitter or ending a transmission).
+  void RtsChanged(bool on);
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -143,6 +143,34 @@ void MainWindow::SendCharacter(char c) {
   if (enter) endOfTransmission_ = true;
 }
 
+void MainWindow::SendBurst(const std::string& bytes) {
+  if (!port_.Connected()) {
+    TellPortClosedOnce();
+    return;
+  }
+  if (bytes.empty()) return;
+  RunSkippingDeviceGoneError([&] {
+    ShowState(QStringLiteral("ПЕРЕДАЧА"));
+    // One keying carries the whole burst: it ends the transmission as Enter does.
+    if (keyingDelay_->isActive()) {
+      heldBytes_ += bytes;
+      heldEnd_ = true;
+      return;
+    }
+    if (!rtsRaised_) {
+      SetRts(true);
+      if (options_.rtsCtsMode == 0 && options_.keyingDelayMs > kLongestNoDelay) {
+        heldBytes_ = bytes;
+        heldEnd_ = true;
+        StartKeyingDelay();
+        return;
+      }
+    }
+    WriteAndCount(bytes);
+    endOfTransmission_ = true;
+  });
+}
+
 void MainWindow::WriteAndCount(const std::string& bytes) {
   // A write held back by flow control past its timeout returns short: only what left counts.
   const int written = port_.WriteText(bytes);
@@ -195,7 +223,9 @@ void MainWindow::StopKeyingDelay() {
 
 void MainWindow::SetRts(bool on) {
   port_.SetRTSState(on);
+  const bool changed = rtsRaised_ != on;
   rtsRaised_ = on;
+  if (changed) emit RtsChanged(on);
   statusPanels_->SetPanelText(StatusPanel::Rts, on ? QStringLiteral("RTS") : QString());
 }
 
