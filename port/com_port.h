@@ -45,6 +45,7 @@
 #include "platform/comm_device.h"
 #include "platform/device_directory.h"
 #include "port/com_settings.h"
+#include "port/com_thread.h"
 #include "port/com_types.h"
 #include "port/port_operation.h"
 #include "port/setting_values.h"
@@ -78,7 +79,7 @@ class TPortObserver {
   ~TPortObserver() = default;
 };
 
-class TCustomComPort {
+class TCustomComPort : public PortSettingsOwner, private MonitoredPort {
  public:
   explicit TCustomComPort(std::string name = {});
   // Closes an open port first (CloseOnDestruction); an error of that close goes to the error
@@ -255,9 +256,11 @@ class TCustomComPort {
   void ProcessRLSDChange();
   void ProcessError();       // only when the error set is not empty
   void ProcessRx80Full();
+  // The dispatcher of `event`, one of the above.
+  void ProcessEvent(TComEvent event) override;
   // The window delivery mode's message handler: dispatches one event while connected; other
   // messages and unknown events do nothing; an error goes to the error display.
-  void HandlePortMessage(uint32_t message, uint32_t wParam);
+  void HandlePortMessage(uint32_t message, uint32_t wParam) override;
   // Where the monitor thread hands deliveries to this port's owning thread.
   Synchronizer& Sync() { return *sync_; }
   // The same, for whoever must keep it beyond the port (a delivery may destroy the port).
@@ -315,9 +318,9 @@ class TCustomComPort {
 
   // The three apply operations do nothing unless the port is connected, no settings update
   // is in progress, and it is neither loading nor in design mode.
-  virtual void ApplyLineSettings();     // the device-control block; EComPort kErrSetState
-  virtual void ApplyTimeoutSettings();  // the timeout block; EComPort kErrSetTimeouts
-  virtual void ApplyBufferSizes();      // the queue sizes; EComPort kErrSetupComm
+  void ApplyLineSettings() override;     // the device-control block; EComPort kErrSetState
+  void ApplyTimeoutSettings() override;  // the timeout block; EComPort kErrSetTimeouts
+  void ApplyBufferSizes() override;      // the queue sizes; EComPort kErrSetupComm
 
   // Calls OnDeviceLost when one is assigned.
   virtual void EmitDeviceLost(const EComPort& reason);
@@ -336,10 +339,9 @@ class TCustomComPort {
   std::unique_ptr<platform::CommDevice> handle_;
 
  private:
-  friend class TComThread;
   // On the owning thread, once the monitor found the device gone (`error`): the close sequence
   // of a lost device.
-  void ReleaseLostDevice(int error);
+  void ReleaseLostDevice(int error) override;
   void StartMonitor();
   void StopMonitor();
   void ReleaseAfterFailedClose() noexcept;

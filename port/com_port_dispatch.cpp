@@ -46,29 +46,35 @@ void TCustomComPort::ReportSignals(bool current) {
   EmitRLSDChange(false);
 }
 
+void TCustomComPort::ProcessEvent(TComEvent event) {
+  switch (event) {
+    case evRxChar: ProcessRxChar(); break;
+    case evRxFlag: ProcessRxFlag(); break;
+    case evTxEmpty: ProcessTxEmpty(); break;
+    case evCTS: ProcessCTSChange(); break;
+    case evDSR: ProcessDSRChange(); break;
+    case evRLSD: ProcessRLSDChange(); break;
+    case evBreak: ProcessBreak(); break;
+    case evError: ProcessError(); break;
+    case evRing: ProcessRing(); break;
+    case evRx80Full: ProcessRx80Full(); break;
+  }
+}
+
 void TCustomComPort::HandlePortMessage(uint32_t message, uint32_t wParam) {
   if (message != WM_PORT_EVENT || !connected_) return;
+  const std::optional<TComEvent> event = EventOfBit(wParam);
+  if (!event) return;
   try {
-    switch (wParam) {
-      case platform::EV_RXCHAR: ProcessRxChar(); break;
-      case platform::EV_RXFLAG: ProcessRxFlag(); break;
-      case platform::EV_TXEMPTY: ProcessTxEmpty(); break;
-      case platform::EV_CTS: ProcessCTSChange(); break;
-      case platform::EV_DSR: ProcessDSRChange(); break;
-      case platform::EV_RLSD: ProcessRLSDChange(); break;
-      case platform::EV_BREAK: ProcessBreak(); break;
-      case platform::EV_ERR: ProcessError(); break;
-      case platform::EV_RING: ProcessRing(); break;
-      case platform::EV_RX80FULL: ProcessRx80Full(); break;
-      default: break;
-    }
+    ProcessEvent(*event);
   } catch (...) {
     ShowCurrentException();
   }
 }
 
 void TCustomComPort::StartMonitor() {
-  thread_ = std::make_unique<TComThread>(*this);
+  thread_ = std::make_unique<TComThread>(MonitorSetup{
+      this, Handle(), SharedSync(), SyncMethod(), Events(), MonitorPriority(), Port()});
   threadCreated_ = true;
 }
 

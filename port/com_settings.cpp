@@ -1,6 +1,5 @@
 #include "port/com_settings.h"
 
-#include "port/com_port.h"
 #include "port/device_config.h"
 
 namespace velmora::port {

@@ -18,15 +18,24 @@
 
 namespace velmora::port {
 
-class TCustomComPort;
+// The port a setting object belongs to, as the object sees it: the re-apply of each group.
+class PortSettingsOwner {
+ public:
+  virtual void ApplyLineSettings() = 0;
+  virtual void ApplyTimeoutSettings() = 0;
+  virtual void ApplyBufferSizes() = 0;
+
+ protected:
+  ~PortSettingsOwner() = default;
+};
 
 class TComParity {
  public:
-  explicit TComParity(TCustomComPort* owner = nullptr) : owner_(owner) {}
+  explicit TComParity(PortSettingsOwner* owner = nullptr) : owner_(owner) {}
   TComParity(const TComParity&) = delete;
   TComParity& operator=(const TComParity&) = delete;
 
-  TCustomComPort* Owner() const { return owner_; }
+  PortSettingsOwner* Owner() const { return owner_; }
   const ParityValues& Values() const { return values_; }
   void Assign(const TComParity& source);
 
@@ -41,17 +50,17 @@ class TComParity {
 
  private:
   void Changed();
-  TCustomComPort* owner_;
+  PortSettingsOwner* owner_;
   ParityValues values_;
 };
 
 class TComFlowControl {
  public:
-  explicit TComFlowControl(TCustomComPort* owner = nullptr) : owner_(owner) {}
+  explicit TComFlowControl(PortSettingsOwner* owner = nullptr) : owner_(owner) {}
   TComFlowControl(const TComFlowControl&) = delete;
   TComFlowControl& operator=(const TComFlowControl&) = delete;
 
-  TCustomComPort* Owner() const { return owner_; }
+  PortSettingsOwner* Owner() const { return owner_; }
   const FlowControlValues& Values() const { return values_; }
   void Assign(const TComFlowControl& source);
 
@@ -84,17 +93,17 @@ class TComFlowControl {
 
  private:
   void Changed();
-  TCustomComPort* owner_;
+  PortSettingsOwner* owner_;
   FlowControlValues values_;
 };
 
 class TComTimeouts {
  public:
-  explicit TComTimeouts(TCustomComPort* owner = nullptr) : owner_(owner) {}
+  explicit TComTimeouts(PortSettingsOwner* owner = nullptr) : owner_(owner) {}
   TComTimeouts(const TComTimeouts&) = delete;
   TComTimeouts& operator=(const TComTimeouts&) = delete;
 
-  TCustomComPort* Owner() const { return owner_; }
+  PortSettingsOwner* Owner() const { return owner_; }
   const TimeoutValues& Values() const { return values_; }
   void Assign(const TComTimeouts& source);
 
@@ -111,17 +120,17 @@ class TComTimeouts {
 
  private:
   void Set(int32_t TimeoutValues::*field, int32_t value);
-  TCustomComPort* owner_;
+  PortSettingsOwner* owner_;
   TimeoutValues values_;
 };
 
 class TComBuffer {
  public:
-  explicit TComBuffer(TCustomComPort* owner = nullptr) : owner_(owner) {}
+  explicit TComBuffer(PortSettingsOwner* owner = nullptr) : owner_(owner) {}
   TComBuffer(const TComBuffer&) = delete;
   TComBuffer& operator=(const TComBuffer&) = delete;
 
-  TCustomComPort* Owner() const { return owner_; }
+  PortSettingsOwner* Owner() const { return owner_; }
   const BufferValues& Values() const { return values_; }
   void Assign(const TComBuffer& source);  // sizes copied as they are, odd ones too
 
@@ -133,7 +142,7 @@ class TComBuffer {
 
  private:
   void Set(int32_t BufferValues::*field, int32_t value);
-  TCustomComPort* owner_;
+  PortSettingsOwner* owner_;
   BufferValues values_;
 };
 

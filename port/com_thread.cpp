@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "platform/comm_device.h"
-#include "port/com_port.h"
 #include "port/ecomport.h"
 #include "port/error_display.h"
 #include "port/synchronizer.h"
@@ -47,7 +46,7 @@ std::unique_ptr<platform::Event> NewEvent(bool signalled) {
 }  // namespace
 
 struct TComThread::Shared : std::enable_shared_from_this<TComThread::Shared> {
-  TCustomComPort* port;
+  MonitoredPort* port;
   platform::CommDevice* device;
   std::shared_ptr<Synchronizer> sync;
   TSyncMethod syncMethod;  // cannot change while the port is open
@@ -105,17 +104,23 @@ TComEvents MaskToEvents(uint32_t mask) {
   return events;
 }
 
-TComThread::TComThread(TCustomComPort& port) : shared_(std::make_shared<Shared>()) {
+std::optional<TComEvent> EventOfBit(uint32_t bit) {
+  for (const EventBit& e : kFireOrder)
+    if (e.mask == bit) return e.event;
+  return std::nullopt;
+}
+
+TComThread::TComThread(const MonitorSetup& setup) : shared_(std::make_shared<Shared>()) {
   Shared& s = *shared_;
-  s.port = &port;
-  s.device = port.Handle();
-  s.sync = port.SharedSync();
-  s.syncMethod = port.SyncMethod();
-  s.watched = port.Events();
+  s.port = setup.port;
+  s.device = setup.device;
+  s.sync = setup.sync;
+  s.syncMethod = setup.syncMethod;
+  s.watched = setup.watched;
   // "Порт <name>: не хватило памяти для событий порта, и порт больше не сообщает о них; закройте и
   // откройте его снова", in the display's code page.
   s.outOfMemoryMessage =
-      "\xcf\xee\xf0\xf2 " + port.Port() +
+      "\xcf\xee\xf0\xf2 " + setup.portName +
       ": \xed\xe5 \xf5\xe2\xe0\xf2\xe8\xeb\xee \xef\xe0\xec\xff\xf2\xe8 \xe4\xeb\xff "
       "\xf1\xee\xe1\xfb\xf2\xe8\xe9 \xef\xee\xf0\xf2\xe0, \xe8 \xef\xee\xf0\xf2 "
       "\xe1\xee\xeb\xfc\xf8\xe5 \xed\xe5 \xf1\xee\xee\xe1\xf9\xe0\xe5\xf2 \xee \xed\xe8\xf5; "
@@ -124,7 +129,7 @@ TComThread::TComThread(TCustomComPort& port) : shared_(std::make_shared<Shared>(
   // The result is not examined: a device that refuses the mask fails the first wait instead.
   (void)s.device->SetCommMask(EventsToMask(s.watched));
   try {
-    thread_ = std::thread([shared = shared_, priority = port.MonitorPriority()] {
+    thread_ = std::thread([shared = shared_, priority = setup.priority] {
       ApplyPriority(priority);
       shared->Body();
     });
@@ -356,18 +361,7 @@ void TComThread::Shared::FireEvents() {
     // A handler that closed or destroyed the port let this monitor go: the rest of the batch
     // has no port to go to.
     if (abandoned) return;
-    switch (e.event) {
-      case evError: port->ProcessError(); break;
-      case evRxChar: port->ProcessRxChar(); break;
-      case evTxEmpty: port->ProcessTxEmpty(); break;
-      case evBreak: port->ProcessBreak(); break;
-      case evRing: port->ProcessRing(); break;
-      case evCTS: port->ProcessCTSChange(); break;
-      case evDSR: port->ProcessDSRChange(); break;
-      case evRxFlag: port->ProcessRxFlag(); break;
-      case evRLSD: port->ProcessRLSDChange(); break;
-      case evRx80Full: port->ProcessRx80Full(); break;
-    }
+    port->ProcessEvent(e.event);
   }
 }
 

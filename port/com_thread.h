@@ -38,24 +38,58 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "port/com_types.h"
 
+namespace velmora::platform {
+class CommDevice;
+}
+
 namespace velmora::port {
 
-class TCustomComPort;
+class Synchronizer;
 
 // The Win32 event mask bit of each line event, and back; bits outside the table are dropped.
 uint32_t EventsToMask(TComEvents events);
 TComEvents MaskToEvents(uint32_t mask);
+// The line event whose mask bit `bit` is; none for another value (several bits, or none).
+std::optional<TComEvent> EventOfBit(uint32_t bit);
 
 // The message the window delivery mode sends per event; wParam is the event's mask bit.
 inline constexpr uint32_t WM_PORT_EVENT = 0x0401;
 
+// What the monitor needs of the port it watches: the port implements it, the monitor knows the
+// port by nothing else.
+class MonitoredPort {
+ public:
+  // The dispatcher of one line event: gathers its argument from the device, calls the emitter.
+  virtual void ProcessEvent(TComEvent event) = 0;
+  // The window delivery mode's message handler.
+  virtual void HandlePortMessage(uint32_t message, uint32_t wParam) = 0;
+  // On the owning thread, once the monitor found the device gone (`error`).
+  virtual void ReleaseLostDevice(int error) = 0;
+
+ protected:
+  ~MonitoredPort() = default;
+};
+
+// The port's state a monitor starts from; none of it can change while the port is open.
+struct MonitorSetup {
+  MonitoredPort* port = nullptr;
+  platform::CommDevice* device = nullptr;
+  std::shared_ptr<Synchronizer> sync;
+  TSyncMethod syncMethod = smThreadSync;
+  TComEvents watched;
+  TThreadPriority priority = tpNormal;
+  std::string portName;  // the device's name, for the operator's messages
+};
+
 class TComThread {
  public:
-  explicit TComThread(TCustomComPort& port);
+  explicit TComThread(const MonitorSetup& setup);
   ~TComThread();
   TComThread(const TComThread&) = delete;
   TComThread& operator=(const TComThread&) = delete;

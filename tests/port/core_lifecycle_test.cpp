@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -303,26 +304,70 @@ TEST(VirtualEntryTest, OpenSettersBracketAndCloseReachTheOverrides) {
                    "CloseDeviceHandle", "EmitAfterClose"}));
 }
 
+// Every emitter: a no-op while its handler is unassigned, then the handler with the port and the
+// emitter's argument.
 TEST(EmitterTest, UnassignedHandlersAreSkippedAndAssignedOnesGetTheirArguments) {
-  TComPort port("ComPort1");
-  // Nothing assigned: every emitter is a no-op.
-  port.EmitRxChar(3);
-  port.EmitRxBuf("x", 1);
-  port.EmitTxEmpty();
-  port.EmitBreak();
-  port.EmitRing();
-  port.EmitRxFlag();
-  port.EmitError(TComErrors{erFrame});
-  port.EmitRx80Full();
-
-  Names seen;
-  port.OnRxChar = [&](TCustomComPort& s, int n) { seen.push_back(s.Name() + " RxChar " + std::to_string(n)); };
-  port.OnError = [&](TCustomComPort&, TComErrors e) { seen.push_back("Error " + std::to_string(e.ToBits())); };
-  port.OnRx80Full = [&](TCustomComPort&) { seen.push_back("Rx80Full"); };
-  port.EmitRxChar(3);
-  port.EmitError(TComErrors{erFrame, erOverrun});
-  port.EmitRx80Full();
-  EXPECT_EQ(seen, (Names{"ComPort1 RxChar 3", "Error 5", "Rx80Full"}));
+  struct Row {
+    std::function<void(TComPort&, Names&)> assign;
+    std::function<void(TComPort&)> emit;
+    std::string heard;
+  };
+  const auto notify = [](Names& seen, const char* name) {
+    return [&seen, name](TCustomComPort& s) { seen.push_back(s.Name() + " " + name); };
+  };
+  const auto signal = [](Names& seen, const char* name) {
+    return [&seen, name](TCustomComPort& s, bool on) { seen.push_back(s.Name() + " " + name + (on ? "=1" : "=0")); };
+  };
+  const std::vector<Row> rows{
+      {[&](TComPort& p, Names& seen) { p.OnAfterClose = notify(seen, "AfterClose"); }, [](TComPort& p) { p.EmitAfterClose(); },
+       "ComPort1 AfterClose"},
+      {[&](TComPort& p, Names& seen) { p.OnAfterOpen = notify(seen, "AfterOpen"); }, [](TComPort& p) { p.EmitAfterOpen(); },
+       "ComPort1 AfterOpen"},
+      {[&](TComPort& p, Names& seen) { p.OnBeforeClose = notify(seen, "BeforeClose"); },
+       [](TComPort& p) { p.EmitBeforeClose(); }, "ComPort1 BeforeClose"},
+      {[&](TComPort& p, Names& seen) { p.OnBeforeOpen = notify(seen, "BeforeOpen"); }, [](TComPort& p) { p.EmitBeforeOpen(); },
+       "ComPort1 BeforeOpen"},
+      {[](TComPort& p, Names& seen) {
+         p.OnRxChar = [&seen](TCustomComPort& s, int n) { seen.push_back(s.Name() + " RxChar " + std::to_string(n)); };
+       },
+       [](TComPort& p) { p.EmitRxChar(3); }, "ComPort1 RxChar 3"},
+      {[](TComPort& p, Names& seen) {
+         p.OnRxBuf = [&seen](TCustomComPort& s, const void* b, int n) {
+           seen.push_back(s.Name() + " RxBuf " + std::string(static_cast<const char*>(b), static_cast<size_t>(n)));
+         };
+       },
+       [](TComPort& p) { p.EmitRxBuf("xy", 2); }, "ComPort1 RxBuf xy"},
+      {[&](TComPort& p, Names& seen) { p.OnTxEmpty = notify(seen, "TxEmpty"); }, [](TComPort& p) { p.EmitTxEmpty(); },
+       "ComPort1 TxEmpty"},
+      {[&](TComPort& p, Names& seen) { p.OnBreak = notify(seen, "Break"); }, [](TComPort& p) { p.EmitBreak(); },
+       "ComPort1 Break"},
+      {[&](TComPort& p, Names& seen) { p.OnRing = notify(seen, "Ring"); }, [](TComPort& p) { p.EmitRing(); }, "ComPort1 Ring"},
+      {[&](TComPort& p, Names& seen) { p.OnRxFlag = notify(seen, "RxFlag"); }, [](TComPort& p) { p.EmitRxFlag(); },
+       "ComPort1 RxFlag"},
+      {[&](TComPort& p, Names& seen) { p.OnCTSChange = signal(seen, "CTS"); }, [](TComPort& p) { p.EmitCTSChange(true); },
+       "ComPort1 CTS=1"},
+      {[&](TComPort& p, Names& seen) { p.OnDSRChange = signal(seen, "DSR"); }, [](TComPort& p) { p.EmitDSRChange(false); },
+       "ComPort1 DSR=0"},
+      {[](TComPort& p, Names& seen) {
+         p.OnError = [&seen](TCustomComPort& s, TComErrors e) {
+           seen.push_back(s.Name() + " Error " + std::to_string(e.ToBits()));
+         };
+       },
+       [](TComPort& p) { p.EmitError(TComErrors{erFrame, erOverrun}); }, "ComPort1 Error 5"},
+      {[&](TComPort& p, Names& seen) { p.OnRLSDChange = signal(seen, "RLSD"); }, [](TComPort& p) { p.EmitRLSDChange(true); },
+       "ComPort1 RLSD=1"},
+      {[&](TComPort& p, Names& seen) { p.OnRx80Full = notify(seen, "Rx80Full"); }, [](TComPort& p) { p.EmitRx80Full(); },
+       "ComPort1 Rx80Full"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.heard);
+    TComPort port("ComPort1");
+    row.emit(port);  // unassigned: nothing happens, nothing raises
+    Names seen;
+    row.assign(port, seen);
+    row.emit(port);
+    EXPECT_EQ(seen, Names{row.heard});
+  }
 }
 
 }  // namespace
