@@ -71,8 +71,10 @@ void RadioLink::OnOutputLinesChanged(size_t uart, Clock::TimePoint now) {
   }
   ctsRaised_ = false;
   if (echo_ && !burst_.empty()) {
-    echoPending_ += burst_;
-    echoAt_ = now + turnaround_;
+    if (std::optional<std::string> echo = NoisyEchoLocked(burst_)) {
+      echoPending_ += *echo;
+      echoAt_ = now + turnaround_ + extraDelays_.back();
+    }
   }
   burst_.clear();
 }
@@ -86,6 +88,37 @@ void RadioLink::AdvanceLink(Clock::TimePoint now) {
     const std::string answer = std::exchange(echoPending_, {});
     QueueTransmitLocked(kFarStation, reinterpret_cast<const uint8_t*>(answer.data()), answer.size(), now);
   }
+}
+
+void RadioLink::SetNoise(const Noise& noise) {
+  std::lock_guard lock(mutex_);
+  noise_ = noise;
+  noiseRandom_.seed(noise.seed);
+}
+
+std::vector<Clock::Duration> RadioLink::ExtraDelays() const {
+  std::lock_guard lock(mutex_);
+  return extraDelays_;
+}
+
+double RadioLink::NextUniformLocked() {
+  // From the generator's bits alone: the standard distributions differ between libraries, and a
+  // seed must give the same noise wherever the test runs.
+  return static_cast<double>(noiseRandom_() >> 11) * 0x1.0p-53;
+}
+
+std::optional<std::string> RadioLink::NoisyEchoLocked(std::string burst) {
+  if (noise_.burstLossRate > 0 && NextUniformLocked() < noise_.burstLossRate) return std::nullopt;
+  if (noise_.bitErrorRate > 0)
+    for (char& c : burst)
+      for (int bit = 0; bit < 8; ++bit)
+        if (NextUniformLocked() < noise_.bitErrorRate) c = static_cast<char>(c ^ (1 << bit));
+  Clock::Duration extra{};
+  if (noise_.maxExtraDelay > Clock::Duration::zero())
+    extra = Clock::Duration(static_cast<Clock::Duration::rep>(
+        NextUniformLocked() * static_cast<double>(noise_.maxExtraDelay.count())));
+  extraDelays_.push_back(extra);
+  return burst;
 }
 
 std::optional<Clock::TimePoint> RadioLink::NextLinkDeadline() const {
