@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <QComboBox>
 #include <QMenu>
 #include <QSocketNotifier>
 #include <QSpinBox>
@@ -158,6 +159,34 @@ class TestLinkTestWindow : public QObject {
     QVERIFY(!window.RtsRaised());
     QCOMPARE(window.CounterFigures().TxCount, 0);
     QCOMPARE(window.Options().keyingDelayMs, 300);
+  }
+
+  // The stored frame comes from whoever keeps the send line's frames; with none the run does
+  // not start and says why.
+  void storedFramePatternSendsTheFrameTheWindowIsGiven() {
+    WindowFixture f;
+    f.radio = platform::sim::RadioLink::Create();
+    f.radio->SetTurnaround(5ms);
+    MainWindow& window = f.Start(f.radio->Endpoint());
+    std::optional<std::string> frame;
+    window.SetLinkTestFrameSource([&frame] { return frame; });
+    WhenModal([&](QDialog* d) {
+      auto* dialog = qobject_cast<LinkTestDialog*>(d);
+      SetUp(dialog, 2, 64, 0, 500);
+      auto* pattern = Field<QComboBox>(dialog, "LinkTestPattern");
+      pattern->setCurrentIndex(pattern->findText("Сохраненный кадр строки передачи"));
+      auto* start = Field<QPushButton>(dialog, "LinkTestStart");
+      QTest::mouseClick(start, Qt::LeftButton);
+      QVERIFY(!dialog->Run());
+      QVERIFY(Field<QLabel>(dialog, "LinkTestStatus")->text().startsWith("Нет сохраненного кадра"));
+      frame = "POLL 7\r";
+      QTest::mouseClick(start, Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(dialog->Run()->Finished(), 10000);
+      QCOMPARE(dialog->Run()->Summary().whole, size_t(2));
+      QTest::mouseClick(Field<QPushButton>(dialog, "LinkTestClose"), Qt::LeftButton);
+    });
+    LinkTestAction(window)->trigger();
+    QCOMPARE(Heard(*f.radio), QByteArray("POLL 7\rPOLL 7\r"));
   }
 
   // A far end that echoes on a pseudo-terminal, as a modem in loopback does: a run, Esc in the
