@@ -1,5 +1,6 @@
 #include "platform/sim/sim_devices.h"
 
+#include <charconv>
 #include <utility>
 
 namespace velmora::platform::sim {
@@ -119,6 +120,37 @@ std::optional<std::string> RadioLink::NoisyEchoLocked(std::string burst) {
         NextUniformLocked() * static_cast<double>(noise_.maxExtraDelay.count())));
   extraDelays_.push_back(extra);
   return burst;
+}
+
+std::optional<RadioLink::Noise> RadioLink::ParseNoise(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  Noise noise;
+  for (bool more = true; more;) {
+    const size_t comma = text.find(',');
+    more = comma != std::string_view::npos;
+    const std::string_view item = text.substr(0, comma);
+    text = more ? text.substr(comma + 1) : std::string_view();
+    const size_t equals = item.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::string_view key = item.substr(0, equals), value = item.substr(equals + 1);
+    const char* end = value.data() + value.size();
+    if (key == "seed") {
+      if (std::from_chars(value.data(), end, noise.seed).ptr != end || value.empty()) return std::nullopt;
+      continue;
+    }
+    double number = 0;
+    const std::from_chars_result parsed = std::from_chars(value.data(), end, number);
+    if (value.empty() || parsed.ec != std::errc() || parsed.ptr != end || !(number >= 0)) return std::nullopt;
+    if (key == "ber" && number <= 1)
+      noise.bitErrorRate = number;
+    else if (key == "loss" && number <= 1)
+      noise.burstLossRate = number;
+    else if (key == "delay" && number <= 60000)
+      noise.maxExtraDelay = std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double, std::milli>(number));
+    else
+      return std::nullopt;
+  }
+  return noise;
 }
 
 std::optional<Clock::TimePoint> RadioLink::NextLinkDeadline() const {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/sim_link.h"
@@ -78,6 +79,9 @@ class RadioLink final : public SimLink {
   void SetNoise(const Noise& noise);
   // The extra delay each echo sent was given, in order (lost echoes have none).
   std::vector<Clock::Duration> ExtraDelays() const;
+  // Noise as an operator writes it, "ber=1e-3,loss=0.05,delay=20,seed=7" (delay in ms; any key
+  // may be left out): none for an empty text, an unknown key or a value out of range.
+  static std::optional<Noise> ParseNoise(std::string_view text);
 
   explicit RadioLink(std::shared_ptr<Clock> clock) : SimLink(std::move(clock), 2) {}
 
