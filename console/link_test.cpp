@@ -72,9 +72,12 @@ void LinkTest::OnReceived(const std::string& bytes, TimePoint now) {
 }
 
 void LinkTest::OnLineErrors(size_t count, bool withBreak) {
-  const bool underWay = phase_ == Phase::Sending || phase_ == Phase::AwaitingEcho;
-  (underWay ? current_.lineErrors : lineErrorsBetween_) += count;
-  if (withBreak) (underWay ? current_.breaks : breaksBetween_) += 1;
+  // The run's totals take them at once: the burst under way may yet be stopped and left out.
+  lineErrors_ += count;
+  if (withBreak) ++breaks_;
+  if (phase_ != Phase::Sending && phase_ != Phase::AwaitingEcho) return;
+  current_.lineErrors += count;
+  if (withBreak) ++current_.breaks;
 }
 
 void LinkTest::Complete(TimePoint now) {
@@ -144,11 +147,9 @@ void LinkTest::Finish(TimePoint now) {
 LinkTestSummary LinkTest::Summary() const {
   LinkTestSummary s;
   std::vector<Duration> roundTrips;
-  s.lineErrors = lineErrorsBetween_;
-  s.breaks = breaksBetween_;
+  s.lineErrors = lineErrors_;
+  s.breaks = breaks_;
   for (const BurstRecord& b : bursts_) {
-    s.lineErrors += b.lineErrors;
-    s.breaks += b.breaks;
     switch (b.outcome) {
       case BurstOutcome::Whole: ++s.whole; break;
       case BurstOutcome::Damaged: ++s.damaged; break;

@@ -123,7 +123,7 @@ class LinkTest {
   std::string burst_, echo_;
   BurstRecord current_;
   std::vector<BurstRecord> bursts_;
-  size_t lineErrorsBetween_ = 0, breaksBetween_ = 0;
+  size_t lineErrors_ = 0, breaks_ = 0;
   uint64_t strayBytes_ = 0;
   bool stopped_ = false;
 };

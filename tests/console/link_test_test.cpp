@@ -202,17 +202,22 @@ TEST_F(HandLine, PatternsRunOnAcrossBurstsOrRepeatTheStoredFrame) {
   EXPECT_NE(bursts(plan), first);
 }
 
-TEST_F(HandLine, LineErrorsCountWithTheBurstUnderWayOrBetween) {
-  LinkTest test = Make(Plan(1));
+TEST_F(HandLine, LineErrorsCountWithTheBurstUnderWayAndInTheRunsTotalsAtOnce) {
+  LinkTest test = Make(Plan(2));
   test.Start(now);
   test.OnLineErrors(2, true);
+  EXPECT_EQ(test.Summary().breaks, 1u) << "shown while the burst is still under way";
   test.OnBurstEnded(now);
   test.OnReceived(sent[0], now);
   test.OnLineErrors(1, false);  // in the pause
   EXPECT_EQ(test.Bursts()[0].lineErrors, 2u);
   EXPECT_EQ(test.Bursts()[0].breaks, 1u);
-  EXPECT_EQ(test.Summary().lineErrors, 3u);
-  EXPECT_EQ(test.Summary().breaks, 1u);
+  RunUntil(test, now + 100ms);
+  test.OnLineErrors(1, true);
+  test.Stop(now);  // the second burst is left out, its errors are not
+  EXPECT_EQ(test.Bursts().size(), 1u);
+  EXPECT_EQ(test.Summary().lineErrors, 4u);
+  EXPECT_EQ(test.Summary().breaks, 2u);
 }
 
 }  // namespace

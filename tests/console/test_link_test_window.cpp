@@ -144,6 +144,10 @@ class TestLinkTestWindow : public QObject {
       SetUp(dialog, 5, 16, 0, 500);
       QTest::mouseClick(Field<QPushButton>(dialog, "LinkTestStart"), Qt::LeftButton);
       QVERIFY(window.RtsRaised());
+      // Line errors while the run is under way are the run's, not the console's.
+      f.radio->InjectFrameError('x');
+      f.radio->InjectBreak();
+      QTRY_VERIFY(dialog->Run()->Summary().lineErrors >= 1);
       QTest::mouseClick(Field<QPushButton>(dialog, "LinkTestStop"), Qt::LeftButton);
       QVERIFY(!window.RtsRaised());
       QVERIFY(!f.radio->Rts());
@@ -158,6 +162,8 @@ class TestLinkTestWindow : public QObject {
     LinkTestAction(window)->trigger();
     QVERIFY(!window.RtsRaised());
     QCOMPARE(window.CounterFigures().TxCount, 0);
+    QCOMPARE(window.CounterFigures().ComErrorCount, 0);
+    QVERIFY(!f.TransmitPane()->toPlainText().contains("<Framing Error>"));
     QCOMPARE(window.Options().keyingDelayMs, 300);
   }
 
