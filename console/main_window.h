@@ -33,6 +33,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QFont>
@@ -44,6 +45,7 @@
 #include "console/console_options.h"
 #include "console/file_dialogs.h"
 #include "console/file_sender.h"
+#include "console/link_test.h"
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
 #include "console/status_panels.h"
@@ -149,6 +151,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void ToggleFileSend();
   // The open and save dialogs of the file commands; tests answer them in advance.
   FileDialogs& FileChoosers();
+  // The dialog "Проверка канала" on this window's line (link_test_commands.cpp).
+  void ShowLinkTest();
+  // Where the link test takes the send line's stored frame from; none: that pattern finds none.
+  void SetLinkTestFrameSource(std::function<std::optional<std::string>()> source);
 
   // --- timers and the transmit pane's keys ------------------------------------------------
   void OnKeyingDelayElapsed();
@@ -177,6 +183,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void Closed();
   // The console raised or dropped RTS (keying the transmitter or ending a transmission).
   void RtsChanged(bool on);
+  // A link test run ended (finished or stopped): its summary, for a session log.
+  void LinkTestEnded(const QString& summary);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -280,6 +288,14 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   ReceivePane* receivePane_ = nullptr;
   PaneLineLimit* transmitLimit_ = nullptr;
   bool closed_ = false;
+
+  // The link test: while a run is under way the received bytes and line errors go to it alone
+  // (neither to the panes nor to the counters); the plan the operator last set, for the next.
+  QAction* linkTestAction_ = nullptr;
+  std::function<void(const std::string&)> linkTestBytes_;
+  std::function<void(bool withBreak)> linkTestErrors_;
+  std::function<std::optional<std::string>()> linkTestFrameSource_;
+  LinkTestPlan linkTestPlan_;
 };
 
 }  // namespace velmora::console

@@ -213,6 +213,7 @@ void MainWindow::BuildMenu() {
   };
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
   statisticsAction_ = addItem(file, "N11", QStringLiteral("&Статистика..."));
+  linkTestAction_ = addItem(file, "LinkTestAction", QStringLiteral("&Проверка канала..."));
   file->addSeparator();
   exitAction_ = addItem(file, "N7", QStringLiteral("&Выход"));
   // Alt+Р opens it, as it always has.
@@ -237,6 +238,7 @@ void MainWindow::ConnectHandlers() {
   connect(portSettingsAction_, &QAction::triggered, this, guard(&MainWindow::EditPortSettings));
   connect(aboutAction_, &QAction::triggered, this, guard(&MainWindow::ShowAbout));
   connect(statisticsAction_, &QAction::triggered, this, guard(&MainWindow::ShowStatistics));
+  connect(linkTestAction_, &QAction::triggered, this, guard(&MainWindow::ShowLinkTest));
   connect(clearTransmitButton_, &QPushButton::clicked, this,
           guard(&MainWindow::ClearTransmitPane));
   connect(clearReceiveButton_, &QPushButton::clicked, this, guard(&MainWindow::ClearReceivePane));

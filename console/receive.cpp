@@ -48,6 +48,11 @@ void MainWindow::OnBytesReceived(int count) {
   ShowState(QStringLiteral("ПРИЕМ"));
   std::string chunk;
   port_.ReadText(chunk, count);
+  // A link test under way takes its echoes: they are not the operator's traffic.
+  if (linkTestBytes_) {
+    linkTestBytes_(chunk);
+    return;
+  }
   const std::string shown = ConvertForDisplay(chunk);
   // While a capture runs the chunk goes to the capture file instead of the pane.
   if (capture_.Active())
@@ -61,6 +66,10 @@ void MainWindow::OnBytesReceived(int count) {
 }
 
 void MainWindow::OnLineErrors(port::TComErrors errors) {
+  if (linkTestErrors_) {
+    linkTestErrors_(errors.Has(port::erBreak));
+    return;
+  }
   counters_.ComErrorCount = AddWrapping(counters_.ComErrorCount, 1);
   ShowState(QStringLiteral("ТАЙМАУТ"));
   for (const Marker& marker : kMarkers)

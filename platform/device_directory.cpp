@@ -1,6 +1,7 @@
 #include "platform/device_directory.h"
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/ascii_case.h"
 #include "platform/sim/sim_devices.h"
@@ -12,7 +13,11 @@ std::shared_ptr<DeviceDirectory> DeviceDirectory::Standard() {
   directory->Add("LOOPBACK", sim::LoopbackPlug::Create()->Endpoint(),
                  "Имитация шлейфовой заглушки: переданное возвращается со скоростью линии; "
                  "RTS управляет CTS, DTR — DSR и DCD");
-  directory->Add("RADIO", sim::RadioLink::Create()->Endpoint(),
+  auto radio = sim::RadioLink::Create();
+  // Noise on the far station's echoes, for trying the link test on the simulated radio.
+  if (const char* noise = std::getenv("VELMORA_RADIO_NOISE"))
+    if (const auto parsed = sim::RadioLink::ParseNoise(noise)) radio->SetNoise(*parsed);
+  directory->Add("RADIO", radio->Endpoint(),
                  "Имитация полудуплексного радиомодема: передает только при поднятом RTS, "
                  "поднимает CTS через 30 мс после RTS; дальняя станция возвращает каждую посылку");
   return directory;

@@ -1,5 +1,6 @@
 #include "platform/sim/sim_devices.h"
 
+#include <charconv>
 #include <utility>
 
 namespace velmora::platform::sim {
@@ -71,8 +72,10 @@ void RadioLink::OnOutputLinesChanged(size_t uart, Clock::TimePoint now) {
   }
   ctsRaised_ = false;
   if (echo_ && !burst_.empty()) {
-    echoPending_ += burst_;
-    echoAt_ = now + turnaround_;
+    if (std::optional<std::string> echo = NoisyEchoLocked(burst_)) {
+      echoPending_ += *echo;
+      echoAt_ = now + turnaround_ + extraDelays_.back();
+    }
   }
   burst_.clear();
 }
@@ -86,6 +89,68 @@ void RadioLink::AdvanceLink(Clock::TimePoint now) {
     const std::string answer = std::exchange(echoPending_, {});
     QueueTransmitLocked(kFarStation, reinterpret_cast<const uint8_t*>(answer.data()), answer.size(), now);
   }
+}
+
+void RadioLink::SetNoise(const Noise& noise) {
+  std::lock_guard lock(mutex_);
+  noise_ = noise;
+  noiseRandom_.seed(noise.seed);
+}
+
+std::vector<Clock::Duration> RadioLink::ExtraDelays() const {
+  std::lock_guard lock(mutex_);
+  return extraDelays_;
+}
+
+double RadioLink::NextUniformLocked() {
+  // From the generator's bits alone: the standard distributions differ between libraries, and a
+  // seed must give the same noise wherever the test runs.
+  return static_cast<double>(noiseRandom_() >> 11) * 0x1.0p-53;
+}
+
+std::optional<std::string> RadioLink::NoisyEchoLocked(std::string burst) {
+  if (noise_.burstLossRate > 0 && NextUniformLocked() < noise_.burstLossRate) return std::nullopt;
+  if (noise_.bitErrorRate > 0)
+    for (char& c : burst)
+      for (int bit = 0; bit < 8; ++bit)
+        if (NextUniformLocked() < noise_.bitErrorRate) c = static_cast<char>(c ^ (1 << bit));
+  Clock::Duration extra{};
+  if (noise_.maxExtraDelay > Clock::Duration::zero())
+    extra = Clock::Duration(static_cast<Clock::Duration::rep>(
+        NextUniformLocked() * static_cast<double>(noise_.maxExtraDelay.count())));
+  extraDelays_.push_back(extra);
+  return burst;
+}
+
+std::optional<RadioLink::Noise> RadioLink::ParseNoise(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  Noise noise;
+  for (bool more = true; more;) {
+    const size_t comma = text.find(',');
+    more = comma != std::string_view::npos;
+    const std::string_view item = text.substr(0, comma);
+    text = more ? text.substr(comma + 1) : std::string_view();
+    const size_t equals = item.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::string_view key = item.substr(0, equals), value = item.substr(equals + 1);
+    const char* end = value.data() + value.size();
+    if (key == "seed") {
+      if (std::from_chars(value.data(), end, noise.seed).ptr != end || value.empty()) return std::nullopt;
+      continue;
+    }
+    double number = 0;
+    const std::from_chars_result parsed = std::from_chars(value.data(), end, number);
+    if (value.empty() || parsed.ec != std::errc() || parsed.ptr != end || !(number >= 0)) return std::nullopt;
+    if (key == "ber" && number <= 1)
+      noise.bitErrorRate = number;
+    else if (key == "loss" && number <= 1)
+      noise.burstLossRate = number;
+    else if (key == "delay" && number <= 60000)
+      noise.maxExtraDelay = std::chrono::duration_cast<Clock::Duration>(std::chrono::duration<double, std::milli>(number));
+    else
+      return std::nullopt;
+  }
+  return noise;
 }
 
 std::optional<Clock::TimePoint> RadioLink::NextLinkDeadline() const {

@@ -5,7 +5,9 @@
 
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/sim_link.h"
@@ -64,6 +66,23 @@ class RadioLink final : public SimLink {
   std::vector<WireByte> HeardLog() const;
   size_t LostWhileUnkeyed() const;
 
+  // Noise on the far station's echoes, drawn from a generator seeded by `seed` (the same seed and
+  // bursts, the same noise): each bit of an echo flips with `bitErrorRate`, a whole echo is lost
+  // with `burstLossRate`, and each echo sent waits, beyond the turnaround, a time drawn evenly
+  // from [0, maxExtraDelay]. The default is none of these.
+  struct Noise {
+    double bitErrorRate = 0;
+    double burstLossRate = 0;
+    Clock::Duration maxExtraDelay{};
+    uint64_t seed = 1;
+  };
+  void SetNoise(const Noise& noise);
+  // The extra delay each echo sent was given, in order (lost echoes have none).
+  std::vector<Clock::Duration> ExtraDelays() const;
+  // Noise as an operator writes it, "ber=1e-3,loss=0.05,delay=20,seed=7" (delay in ms; any key
+  // may be left out): none for an empty text, an unknown key or a value out of range.
+  static std::optional<Noise> ParseNoise(std::string_view text);
+
   explicit RadioLink(std::shared_ptr<Clock> clock) : SimLink(std::move(clock), 2) {}
 
  protected:
@@ -87,6 +106,13 @@ class RadioLink final : public SimLink {
   std::string echoPending_;
   std::optional<Clock::TimePoint> echoAt_;
   size_t lost_ = 0;
+
+  // Noise: the echo of a burst as it leaves the far station, or nothing when it is lost.
+  std::optional<std::string> NoisyEchoLocked(std::string burst);
+  double NextUniformLocked();
+  Noise noise_;
+  std::mt19937_64 noiseRandom_{1};
+  std::vector<Clock::Duration> extraDelays_;
 };
 
 }  // namespace velmora::platform::sim
