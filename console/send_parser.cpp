@@ -1,5 +1,6 @@
 #include "console/send_parser.h"
 
+#include "console/checksums.h"
 #include "console/cp1251.h"
 
 namespace velmora::console {
@@ -101,6 +102,12 @@ ParsedLine ParseHex(QStringView line) {
 
 ParsedLine ParseSendLine(QStringView line, SendMode mode) {
   return mode == SendMode::kHex ? ParseHex(line) : ParseText(line);
+}
+
+ParsedLine ParseFrame(QStringView line, SendMode mode, CheckKind check) {
+  ParsedLine parsed = ParseSendLine(line, mode);
+  if (parsed.Ok() && !parsed.bytes.empty()) parsed.bytes = AppendCheck(std::move(parsed.bytes), check);
+  return parsed;
 }
 
 std::string_view SendModeKey(SendMode mode) { return mode == SendMode::kHex ? "hex" : "text"; }

@@ -31,3 +31,13 @@ std::string_view SendModeKey(SendMode mode);
 std::optional<SendMode> ParseSendModeKey(std::string_view key);
 
 }  // namespace velmora::console
+
+namespace velmora::console {
+
+enum class CheckKind;
+
+// The frame a line sends: its bytes with the check appended. An empty line is an empty frame,
+// without a check: there is nothing to protect.
+ParsedLine ParseFrame(QStringView line, SendMode mode, CheckKind check);
+
+}  // namespace velmora::console
