@@ -15,6 +15,13 @@ std::string KeyName(size_t index) { return "F" + std::to_string(index + 1); }
 
 }  // namespace
 
+QStringList SendModeCaptions() { return {QStringLiteral("Текст"), QStringLiteral("Hex")}; }
+
+QStringList CheckKindCaptions() {
+  return {QStringLiteral("Без контроля"), QStringLiteral("CRC-16/Modbus"), QStringLiteral("LRC"),
+          QStringLiteral("XOR"), QStringLiteral("Сумма (8 бит)")};
+}
+
 std::string StoredFrameValue(const StoredFrame& frame) {
   if (frame.Empty()) return {};
   return EncodeCp1251(frame.name) + ';' + std::string(SendModeKey(frame.mode)) + ';' +

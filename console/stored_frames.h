@@ -54,6 +54,10 @@ StoredFrames ReadStoredFrames(const port::IniFile& ini, QStringList* problems);
 // Writes every key, a free one as empty; raises IniFileError as the file's writes do.
 void WriteStoredFrames(port::IniFile& ini, const StoredFrames& frames);
 
+// The mode and check choices as the switches show them, in the order of the enumerations.
+QStringList SendModeCaptions();
+QStringList CheckKindCaptions();
+
 // Why the frame cannot be stored or sent, in the operator's words; empty when it can.
 QString StoredFrameProblem(const StoredFrame& frame);
 
