@@ -67,8 +67,9 @@ void MainWindow::BuildSendCommands(QMenu* parameters) {
   connect(framesAction_, &QAction::triggered, this, [this] { Guarded([this] { EditStoredFrames(); }); });
 
   // A repeat waits while the console holds RTS: a burst still going out or keyed, the operator's
-  // own typing in delay mode; and while there is no port to send on.
-  polls_ = new PollRepeater([this] { return rtsRaised_ || !port_.Connected(); },
+  // own typing in delay mode; while a file goes out, whose bytes it must not split; and while
+  // there is no port to send on.
+  polls_ = new PollRepeater([this] { return rtsRaised_ || fileSender_.Active() || !port_.Connected(); },
                             [this](int index) {
                               Guarded([&] {
                                 const ParsedLine frame = ParseFrame(frames_[index].line, frames_[index].mode,
