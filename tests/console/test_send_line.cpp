@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QShortcut>
 
 #include "console/poll_repeater.h"
 #include "tests/console/window_fixture.h"
@@ -141,6 +142,23 @@ class SendLineTest : public QObject {
     QCOMPARE(Entry(window)->text(), QString("draft"));  // back to the line being written
   }
 
+  // A hand-edited file: what does not read is named and changes nothing it should not.
+  void unreadableSettingsAreNamed() {
+    WindowFixture f;
+    f.WriteSettings("[ComPort1]\nPort=COM1\n[Velmora]\nSendMode=binary\nSendCheck=crc32\n"
+                    "[Frames]\nF2=a;hex;none;0;01 0G\nF3=b;hex;xor;0;01\n");
+    const auto loopback = platform::sim::LoopbackPlug::Create();
+    MainWindow& window = f.Start(loopback->Endpoint());
+    QCOMPARE(window.SendLineEntry().Mode(), SendMode::kText);
+    QCOMPARE(window.SendLineEntry().Check(), CheckKind::kNone);
+    QVERIFY(window.Frames()[1].Empty());
+    QCOMPARE(window.Frames()[2].line, QString("01"));
+    const QString boxes = f.boxes.join("\n");
+    for (const char* says : {"Ключ SendMode: значение «binary» не text и не hex; оставлено text",
+                             "Ключ SendCheck: значение «crc32»", "Ключ F2 раздела [Frames]: «a;hex;none;0;01 0G»"})
+      QVERIFY2(boxes.contains(QString::fromUtf8(says)), qPrintable(boxes));
+  }
+
   void historyKeepsTheLastHundred() {
     console::SendLine line;
     QStringList many;
@@ -173,6 +191,16 @@ class SendLineTest : public QObject {
     QCOMPARE(QByteArray::fromStdString(pty.Read(1)), QByteArray("x"));
     QTest::keyClick(Entry(window), Qt::Key_F1);
     QCOMPARE(QByteArray::fromStdString(pty.Read(6)), QByteArray("AT;E0\r"));
+    // A widget of the window that takes a function key for itself (a search bar's F3) keeps it.
+    auto* search = new QLineEdit(&window);
+    int searched = 0;
+    auto* next = new QShortcut(QKeySequence(Qt::Key_F1), search, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(next, &QShortcut::activated, [&] { ++searched; });
+    search->show();
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_F1);
+    QCOMPARE(searched, 1);
+    delete search;
     QTest::keyClick(f.TransmitPane(), Qt::Key_F5);  // a free key sends nothing
     QTest::qWait(50);
     QCOMPARE(Drain(pty), QByteArray());
