@@ -8,6 +8,9 @@
 
 #include <QString>
 
+#include "console/checksums.h"
+#include "console/send_parser.h"
+
 namespace velmora::console {
 
 struct ConsoleOptions {
@@ -20,6 +23,9 @@ struct ConsoleOptions {
   int32_t lineEnding = 0;
   // "Editor": the program that shows the capture file.
   QString viewerPath;
+  // "SendMode" and "SendCheck": how the send line reads its line and the check it appends.
+  SendMode sendMode = SendMode::kText;
+  CheckKind sendCheck = CheckKind::kNone;
 };
 
 }  // namespace velmora::console

@@ -19,6 +19,7 @@
 #include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/message_presenter.h"
+#include "console/poll_repeater.h"
 #include "console/port_reconnector.h"
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
@@ -233,7 +234,7 @@ void MainWindow::OnIdleTick() {
     nextActionWatch_ = nullptr;
   }
   if (port_.Connected())
-    ShowState(QStringLiteral("ОЖИДАНИЕ"));
+    ShowState(polls_ && polls_->AnyRunning() ? polls_->StateWord() : QStringLiteral("ОЖИДАНИЕ"));
   else
     ShowState(reconnector_ && reconnector_->ForeignDeviceAtPath() ? kForeignDeviceWord : kNoPortWord);
 }

@@ -49,6 +49,7 @@
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
 #include "console/status_panels.h"
+#include "console/stored_frames.h"
 #include "dialogs/statistics_dialog.h"
 #include "platform/deadline_timer.h"
 #include "platform/device_directory.h"
@@ -58,6 +59,9 @@
 class QAbstractScrollArea;
 class QAction;
 class QKeyEvent;
+class QMenu;
+class QShortcut;
+class QVBoxLayout;
 class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
@@ -68,6 +72,8 @@ class QWidget;
 namespace velmora::console {
 
 class PaneLineLimit;
+class PollRepeater;
+class SendLine;
 class ReceivePane;
 class ReceiveTextView;
 class TransmitPane;
@@ -178,6 +184,17 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void OnDeviceReturned();
   void OnForeignDeviceFound(const QString& found, const QString& lost);
 
+  // --- the send line, the frames on F1–F12 and their repeats (send_commands.cpp) -----------
+  SendLine& SendLineEntry() { return *sendLine_; }
+  const StoredFrames& Frames() const { return frames_; }
+  PollRepeater& Polls() { return *polls_; }
+  // Menu "Параметры", "Кадры для передачи...": the frames edited, stored at OK.
+  void EditStoredFrames();
+  // F1–F12: the frame of key `index` (0 is F1) sent once, or its repeat started or stopped.
+  void OnFrameKey(int index);
+  // Esc while something repeats.
+  void StopPolls();
+
  signals:
   // The close sequence has run and the window is going; the program ends with it.
   void Closed();
@@ -228,6 +245,12 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void WriteCapture(const std::string& shown);
   void UpdateReceiveButtons();
   void ShowTakenOver(QAbstractScrollArea* pane, bool taken);
+  // The send line under the transmit header, the frames' menu item, keys and repeats.
+  void BuildSendLine(QVBoxLayout* body);
+  void BuildSendCommands(QMenu* parameters);
+  void LoadSendCommands(const port::IniFile& ini);
+  void SaveSendCommands(port::IniFile& ini);
+  QString SendHistoryPath() const;
 
   port::TComPort port_{"ComPort1"};  // the name is the settings file's section
   ConsoleOptions options_;
@@ -296,6 +319,12 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   std::function<void(bool withBreak)> linkTestErrors_;
   std::function<std::optional<std::string>()> linkTestFrameSource_;
   LinkTestPlan linkTestPlan_;
+  // The send line, the frames on F1–F12 and their repeats.
+  SendLine* sendLine_ = nullptr;
+  StoredFrames frames_;
+  PollRepeater* polls_ = nullptr;
+  QAction* framesAction_ = nullptr;
+  QShortcut* stopPollsShortcut_ = nullptr;
 };
 
 }  // namespace velmora::console

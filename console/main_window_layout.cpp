@@ -146,6 +146,7 @@ void MainWindow::BuildLayout() {
   header->addWidget(clearTransmitButton_);
   header->addWidget(sendFileButton_);
   header->addStretch(1);
+  BuildSendLine(body);
   transmitPane_ = new TransmitPane(transmitPanel_);
   transmitPane_->setObjectName(QStringLiteral("Memo1"));
   transmitPane_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -219,6 +220,7 @@ void MainWindow::BuildMenu() {
   // Alt+Р opens it, as it always has.
   QMenu* parameters = menuBar()->addMenu(QStringLiteral("Па&раметры"));
   portSettingsAction_ = addItem(parameters, "N8", QStringLiteral("&Настройка порта..."));
+  BuildSendCommands(parameters);
   QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
   aboutAction_ = addItem(help, "N10", QStringLiteral("&О программе..."));
 }

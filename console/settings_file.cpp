@@ -63,6 +63,7 @@ void MainWindow::LoadSettingsFile() {
     // Each option on its own: a bad one does not cost the ones after it.
     const OptionsRead read = ReadConsoleOptions(ini, options_);
     options_ = read.options;
+    LoadSendCommands(ini);
     if (!read.problems.isEmpty())
       ShowSettingsFileError(read.conversionError.isEmpty()
                                 ? QStringLiteral("Недопустимые значения в разделе [Velmora]")
@@ -91,6 +92,9 @@ void MainWindow::SaveSettingsFile() {
     ini.WriteString(kSection, "TxDelay", std::to_string(options_.keyingDelayMs));
     ini.WriteString(kSection, "CRLF", std::to_string(options_.lineEnding));
     ini.WriteString(kSection, "Editor", EncodeCp1251(options_.viewerPath));
+    ini.WriteString(kSection, "SendMode", std::string(SendModeKey(options_.sendMode)));
+    ini.WriteString(kSection, "SendCheck", std::string(CheckKindKey(options_.sendCheck)));
+    SaveSendCommands(ini);
     // Kept out of the file of an operator who chose the port, so that it reads as it always did.
     if (!portChosen_ || ini.ValueExists(kSection, kPortChosenKey))
       ini.WriteString(kSection, kPortChosenKey, portChosen_ ? "1" : "0");

@@ -81,6 +81,20 @@ OptionsRead ReadConsoleOptions(const port::IniFile& ini, const ConsoleOptions& c
   const int32_t ending = ReadNumber(ini, "CRLF", current.lineEnding, read);
   o.lineEnding = IntoRange("CRLF", ending, kLineEndingRange, 0, read);
   o.viewerPath = DecodeCp1251(ini.ReadString(kSection, "Editor", EncodeCp1251(current.viewerPath)));
+  // The send line's choices: a word it does not know keeps the current one.
+  const std::string sendMode = ini.ReadString(kSection, "SendMode", std::string(SendModeKey(current.sendMode)));
+  if (const std::optional<SendMode> parsed = ParseSendModeKey(sendMode))
+    o.sendMode = *parsed;
+  else
+    read.problems << KeyLine("SendMode", sendMode, QStringLiteral("не text и не hex; оставлено %1")
+                                                   .arg(QString::fromLatin1(SendModeKey(current.sendMode))));
+  const std::string sendCheck = ini.ReadString(kSection, "SendCheck", std::string(CheckKindKey(current.sendCheck)));
+  if (const std::optional<CheckKind> parsed = ParseCheckKindKey(sendCheck))
+    o.sendCheck = *parsed;
+  else
+    read.problems << KeyLine("SendCheck", sendCheck,
+                             QStringLiteral("не none, crc16, lrc, xor и не sum8; оставлено %1")
+                                 .arg(QString::fromLatin1(CheckKindKey(current.sendCheck))));
   return read;
 }
 

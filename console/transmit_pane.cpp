@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 
@@ -54,6 +55,8 @@ bool KeysToTransmitPane::eventFilter(QObject* watched, QEvent* event) {
   auto* widget = qobject_cast<QWidget*>(watched);
   if (!widget || !(widget == window_ || window_->isAncestorOf(widget))) return false;
   if (QWidget* focus = QApplication::focusWidget(); focus && focus != widget) return false;
+  // A line entry of the window (the send line) types its own characters.
+  if (const auto* entry = qobject_cast<QLineEdit*>(widget); entry && !entry->isReadOnly()) return false;
   for (QWidget* w = widget; w && w != window_; w = w->parentWidget())
     if (qobject_cast<QMenuBar*>(w)) return false;
   const auto* key = static_cast<QKeyEvent*>(event);

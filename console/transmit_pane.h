@@ -10,7 +10,8 @@
 // been typed there. Not taken: keys with Alt or Meta (access keys and menus), Tab and
 // Shift+Tab (the focus moves), the standard editing shortcuts (Ctrl+C copies in the receive
 // pane), keys without a character (arrows, Page Up, Home: the receive pane's selection and
-// scrolling), and anything in the menu bar or in another window (dialogs, menus).
+// scrolling), keys typed into a line entry of the window (the send line), and anything in the
+// menu bar or in another window (dialogs, menus).
 //
 // User-interface thread only.
 

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "dialogs/frames_dialog.h"
 #include "dialogs/parameters_dialog.h"
 #include "tests/dialogs/dialog_roles.h"
 #include "tests/dialogs/modal_driver.h"
@@ -67,6 +68,25 @@ class TestSmallScreen : public QObject {
     QVERIFY2(Within(dialogFrame, FreeArea()), qPrintable(Describe(dialogFrame) + " on " + Describe(FreeArea())));
     QVERIFY2(Within(chooseViewer, FreeArea()), qPrintable(Describe(chooseViewer)));  // the "..." button
     QVERIFY2(Within(okButton, FreeArea()), qPrintable(Describe(okButton)));
+  }
+
+  void framesDialogOpensWholeOverTheWindow() {
+    WindowFixture f;
+    MainWindow& window = f.Start();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QRect dialogFrame;
+    QRect lastLine;
+    dialogs::testing::WhenShown<dialogs::FramesDialog>([&](dialogs::FramesDialog& d) {
+      dialogFrame = d.frameGeometry();
+      const QWidget* line = d.findChild<QWidget*>("FrameLine12");
+      lastLine = QRect(line->mapToGlobal(QPoint(0, 0)), line->size());
+      d.reject();
+    });
+    window.findChild<QAction*>("N12")->trigger();
+    QVERIFY(dialogFrame.isValid());
+    QVERIFY2(Within(dialogFrame, FreeArea()), qPrintable(Describe(dialogFrame) + " on " + Describe(FreeArea())));
+    QVERIFY2(Within(lastLine, FreeArea()), qPrintable(Describe(lastLine)));
   }
 };
 
