@@ -93,6 +93,12 @@ void MainWindow::BuildSendCommands(QMenu* parameters) {
     if (!rtsRaised_ && port_.Connected()) Guarded([this] { OnIdleTick(); });
   });
   installEventFilter(new FunctionKeys(this, [this](int index) { Guarded([&] { OnFrameKey(index); }); }));
+  // The link test's stored-frame pattern is the send line's frame as it stands, check included.
+  SetLinkTestFrameSource([this]() -> std::optional<std::string> {
+    const ParsedLine frame = ParseFrame(sendLine_->Entry()->text(), sendLine_->Mode(), sendLine_->Check());
+    if (!frame.Ok() || frame.bytes.empty()) return std::nullopt;
+    return frame.bytes;
+  });
 }
 
 void MainWindow::OnFrameKey(int index) {
