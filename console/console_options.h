@@ -20,6 +20,8 @@ struct ConsoleOptions {
   int32_t lineEnding = 0;
   // "Editor": the program that shows the capture file.
   QString viewerPath;
+  // "SessionLog": the folder of the session log's daily files; empty: no session log.
+  QString sessionLogFolder;
 };
 
 }  // namespace velmora::console

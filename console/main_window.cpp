@@ -108,6 +108,7 @@ void MainWindow::AttachPortHandlers() {
   port_.OnAfterOpen = [this](port::TCustomComPort&) {
     Guarded([&] {
       closedPortTold_ = false;
+      LogPortOpened();
       if (!reconnector_) return;
       reconnector_->StopWatching();
       reconnector_->RememberDevice();
@@ -116,6 +117,7 @@ void MainWindow::AttachPortHandlers() {
   port_.OnDeviceLost = [this](port::TCustomComPort&, const port::EComPort& reason) {
     Guarded([&] { OnDeviceLost(reason); });
   };
+  AttachSessionLog();
 }
 
 void MainWindow::StartUp() {
@@ -264,12 +266,14 @@ void MainWindow::OnDeviceLost(const port::EComPort& reason) {
   line += WaitingForDeviceReturn() ? QStringLiteral(". Когда оно вернётся, порт откроется сам.")
                                    : QStringLiteral(". Открыть порт снова: ") + kHowToOpen + u'.';
   AppendMarkerLine(line);
+  sessionLog_.WriteEvent(line);
   ShowState(kNoPortWord);
 }
 
 void MainWindow::OnDeviceReturned() {
   AppendMarkerLine(QStringLiteral("Устройство %1 вернулось; порт открыт снова с прежними настройками.")
                        .arg(DeviceName(port_.Port())));
+  sessionLog_.WriteEvent(QStringLiteral("Устройство %1 вернулось").arg(DeviceName(port_.Port())));
   ShowState(kDeviceBackWord);
   HoldReturnWordUntilNextAction();
 }
@@ -361,6 +365,7 @@ void MainWindow::EditPortSettings() {
   reconnector_->PortChosen();
   RekeyAfterReconfiguration();
   if (!port_.Connected()) OpenPortOrShowError();
+  FollowSessionLogFolder();
   SaveSettingsFile();
   ShowPortSummary();
 }

@@ -46,6 +46,7 @@
 #include "console/file_sender.h"
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
+#include "console/session_log.h"
 #include "console/status_panels.h"
 #include "dialogs/statistics_dialog.h"
 #include "platform/deadline_timer.h"
@@ -113,6 +114,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
 
   void LoadSettingsFile();
   void SaveSettingsFile();
+
+  // The session log (switched on by Options().sessionLogFolder); other parts of the console add
+  // their events and frame lines through it.
+  SessionLog& SessionLogFile() { return sessionLog_; }
 
   // True while the port's lost device is being waited for, to be reopened when it returns.
   bool WaitingForDeviceReturn() const;
@@ -220,6 +225,11 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void WriteCapture(const std::string& shown);
   void UpdateReceiveButtons();
   void ShowTakenOver(QAbstractScrollArea* pane, bool taken);
+  // The session log's wiring (session_log_wiring.cpp): started and ended with the port, its
+  // folder followed after the parameters dialog, the window's events written into it.
+  void AttachSessionLog();
+  void LogPortOpened();
+  void FollowSessionLogFolder();
 
   port::TComPort port_{"ComPort1"};  // the name is the settings file's section
   ConsoleOptions options_;
@@ -244,6 +254,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // The file being sent and the capture: each keeps its own file, state and errors.
   FileSender fileSender_;
   CaptureSession capture_;
+  SessionLog sessionLog_;
   FileDialogs fileDialogs_;
 
   // Widgets (owned by the window's widget tree).

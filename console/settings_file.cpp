@@ -91,6 +91,9 @@ void MainWindow::SaveSettingsFile() {
     ini.WriteString(kSection, "TxDelay", std::to_string(options_.keyingDelayMs));
     ini.WriteString(kSection, "CRLF", std::to_string(options_.lineEnding));
     ini.WriteString(kSection, "Editor", EncodeCp1251(options_.viewerPath));
+    // Written once the operator has had a session log, so that other files read as they did.
+    if (!options_.sessionLogFolder.isEmpty() || ini.ValueExists(kSection, "SessionLog"))
+      ini.WriteString(kSection, "SessionLog", EncodeCp1251(options_.sessionLogFolder));
     // Kept out of the file of an operator who chose the port, so that it reads as it always did.
     if (!portChosen_ || ini.ValueExists(kSection, kPortChosenKey))
       ini.WriteString(kSection, kPortChosenKey, portChosen_ ? "1" : "0");

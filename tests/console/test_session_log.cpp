@@ -2,12 +2,20 @@
 // cannot write told once with its path and reason; and the window's events in it.
 #include "console/session_log.h"
 
+#include <cerrno>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "platform/sim/sim_devices.h"
+#include "tests/support/fake_device.h"
+#include "window_fixture.h"
+
+using velmora::console::MainWindow;
 using velmora::console::SessionLog;
+using velmora::console::testing::WindowFixture;
 
 namespace {
 
@@ -21,6 +29,29 @@ QStringList FileLines(const QString& path) {
   return lines;
 }
 
+// Every line of every day's file in `folder`, the days in order.
+QStringList LoggedLines(const QString& folder) {
+  QStringList lines;
+  for (const QString& name : QDir(folder).entryList({"velmora-*.log"}, QDir::Files, QDir::Name))
+    lines += FileLines(QDir(folder).filePath(name));
+  return lines;
+}
+
+// The events of `lines` that contain each of `parts`, in this order, each after the one before.
+bool InOrder(const QStringList& lines, const QStringList& parts) {
+  qsizetype at = 0;
+  for (const QString& part : parts) {
+    while (at < lines.size() && !lines[at].contains(part)) ++at;
+    if (at == lines.size()) return false;
+    ++at;
+  }
+  return true;
+}
+
+QByteArray SettingsWithLog(const QString& port, const QString& folder) {
+  return "[ComPort1]\nPort=" + port.toLocal8Bit() + "\n[Velmora]\nSessionLog=" + folder.toLocal8Bit() + "\n";
+}
+
 }  // namespace
 
 class TestSessionLog : public QObject {
@@ -32,6 +63,10 @@ class TestSessionLog : public QObject {
   void NothingOutsideASession();
   void UnwritableFileToldOnceAndTheSessionGoesOn_data();
   void UnwritableFileToldOnceAndTheSessionGoesOn();
+  void WindowWritesItsEventsWhileThePortIsOpen();
+  void LostAndReturnedDeviceInOneSession();
+  void WindowTellsAnUnwritableLogOnce();
+  void SwitchedOffByDefault();
 };
 
 // Midnight passes between a frame's first byte and the moment its line is written, with events
@@ -136,6 +171,89 @@ void TestSessionLog::UnwritableFileToldOnceAndTheSessionGoesOn() {
   log.Start(folder);
   log.WriteEvent(QStringLiteral("четыре"));
   QCOMPARE(failures.size(), 2);
+}
+
+// Opened, RTS up and down as the operator types a line, a line error, closed; the folder is kept
+// in the settings file.
+void TestSessionLog::WindowWritesItsEventsWhileThePortIsOpen() {
+  WindowFixture f;
+  QTemporaryDir logs;
+  auto radio = velmora::platform::sim::RadioLink::Create();
+  radio->SetEcho(false);
+  f.directory->Add("COM1", radio->Endpoint());
+  f.WriteSettings(SettingsWithLog("COM1", logs.path()));
+  MainWindow& window = f.Start();
+  QVERIFY(window.Port().Connected());
+  f.Type("A\r");
+  QTRY_COMPARE(velmora::console::testing::RtsHistory(*radio), QString("+-"));
+  window.OnLineErrors(velmora::port::TComErrors{velmora::port::erFrame, velmora::port::erBreak});
+  window.SessionLogFile().WriteEvent(QStringLiteral("Таймаут передачи"));  // as the keying adds its own
+  window.close();
+  const QStringList lines = LoggedLines(logs.path());
+  QVERIFY2(InOrder(lines, {"Порт COM1 открыт: ", "RTS поднят", "RTS снят",
+                           "Ошибка линии: <Framing Error> <BREAK>", "Таймаут передачи", "Порт COM1 закрыт"}),
+           qPrintable(lines.join(u'\n')));
+  QVERIFY(QRegularExpression(R"(^\d\d:\d\d:\d\d\.\d\d\d  Порт COM1 открыт)").match(lines.value(0)).hasMatch());
+  QVERIFY(f.ReadSettings().contains("SessionLog=" + logs.path().toLocal8Bit() + "\n"));
+  // Nothing after the close.
+  window.SessionLogFile().WriteEvent(QStringLiteral("после"));
+  QCOMPARE(LoggedLines(logs.path()), lines);
+}
+
+void TestSessionLog::LostAndReturnedDeviceInOneSession() {
+  WindowFixture f;
+  QTemporaryDir logs;
+  QTemporaryDir folder;
+  const std::string path = folder.path().toStdString() + "/radio";
+  auto device = std::make_shared<velmora::test::FakeDevice>();
+  device->Fail("WaitCommEvent", EIO, 1);  // lost right after the first open
+  f.directory->Add(path, device);
+  f.WriteSettings(SettingsWithLog(QString::fromStdString(path), logs.path()));
+  MainWindow& window = f.Start();
+  QTRY_VERIFY(window.WaitingForDeviceReturn());
+  QVERIFY(QFile(QString::fromStdString(path)).open(QIODevice::WriteOnly));  // the node is back
+  QTRY_VERIFY_WITH_TIMEOUT(window.Port().Connected(), 5000);
+  window.close();
+  const QStringList lines = LoggedLines(logs.path());
+  const QString name = QString::fromStdString(path);
+  QVERIFY2(InOrder(lines, {"Порт " + name + " открыт", "Устройство " + name + " пропало",
+                           "Порт " + name + " открыт", "Устройство " + name + " вернулось",
+                           "Порт " + name + " закрыт"}),
+           qPrintable(lines.join(u'\n')));
+}
+
+void TestSessionLog::WindowTellsAnUnwritableLogOnce() {
+  WindowFixture f;
+  QTemporaryDir dir;
+  const QString notAFolder = dir.filePath("file");
+  QFile file(notAFolder);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  auto radio = velmora::platform::sim::RadioLink::Create();
+  radio->SetEcho(false);
+  f.directory->Add("COM1", radio->Endpoint());
+  f.WriteSettings(SettingsWithLog("COM1", notAFolder));
+  MainWindow& window = f.Start();
+  f.Type("AB\r");
+  QTRY_COMPARE(velmora::console::testing::RtsHistory(*radio), QString("+-"));
+  const QStringList told = f.TransmitPane()->toPlainText().split(u'\n').filter("Журнал сеанса");
+  QCOMPARE(told.size(), 1);
+  QVERIFY2(told[0].contains(notAFolder + "/velmora-") && told[0].contains("путь проходит не через папку"),
+           qPrintable(told[0]));
+  QVERIFY(window.Port().Connected());
+  QVERIFY(f.boxes.isEmpty());
+}
+
+// No key, no log: nothing written anywhere, and the key stays out of the saved file.
+void TestSessionLog::SwitchedOffByDefault() {
+  WindowFixture f;
+  auto radio = velmora::platform::sim::RadioLink::Create();
+  f.directory->Add("COM1", radio->Endpoint());
+  f.WriteSettings("[ComPort1]\nPort=COM1\n");
+  MainWindow& window = f.Start();
+  QVERIFY(window.Port().Connected());
+  QVERIFY(!window.SessionLogFile().Active());
+  window.close();
+  QVERIFY(!f.ReadSettings().contains("SessionLog"));
 }
 
 QTEST_MAIN(TestSessionLog)
