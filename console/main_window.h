@@ -62,6 +62,7 @@ class QPushButton;
 class QSplitter;
 class QTimer;
 class QToolButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace velmora::console {
@@ -69,6 +70,7 @@ namespace velmora::console {
 class PaneLineLimit;
 class ReceivePane;
 class ReceiveTextView;
+class SearchBar;
 class TransmitPane;
 
 class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
@@ -230,6 +232,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void AttachSessionLog();
   void LogPortOpened();
   void FollowSessionLogFolder();
+  // The receive pane's search bar below the pane, and its keys (search_commands.cpp).
+  void BuildSearchBar(QVBoxLayout* body);
 
   port::TComPort port_{"ComPort1"};  // the name is the settings file's section
   ConsoleOptions options_;
@@ -255,6 +259,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   FileSender fileSender_;
   CaptureSession capture_;
   SessionLog sessionLog_;
+  SearchBar* searchBar_ = nullptr;
   FileDialogs fileDialogs_;
 
   // Widgets (owned by the window's widget tree).

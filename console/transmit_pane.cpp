@@ -56,6 +56,8 @@ bool KeysToTransmitPane::eventFilter(QObject* watched, QEvent* event) {
   if (QWidget* focus = QApplication::focusWidget(); focus && focus != widget) return false;
   for (QWidget* w = widget; w && w != window_; w = w->parentWidget())
     if (qobject_cast<QMenuBar*>(w)) return false;
+  // A field of the window's own (the receive pane's search) takes what is typed into it.
+  if (widget->testAttribute(Qt::WA_InputMethodEnabled)) return false;
   const auto* key = static_cast<QKeyEvent*>(event);
   if (!IsTypedCharacter(*key)) return false;
   // A button with the focus would take Space as a press, and the receive pane would drop the
