@@ -346,7 +346,8 @@ void MainWindow::EditPortSettings() {
   bool confirmed = false;
   try {
     confirmed = dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
-                                         options_.lineEnding, options_.viewerPath, transmitFont_, true);
+                                         options_.lineEnding, options_.viewerPath, transmitFont_, true,
+                                         &options_.sessionLogFolder);
   } catch (const port::EComPort& e) {
     // The port list could not be read: no dialog was shown, nothing changed.
     if (e.ErrorNumber() == port::kErrRegistry) throw;

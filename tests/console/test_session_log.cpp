@@ -9,7 +9,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "dialogs/parameters_dialog.h"
+#include "dialogs/session_log_group.h"
 #include "platform/sim/sim_devices.h"
+#include "tests/dialogs/dialog_roles.h"
+#include "tests/dialogs/modal_driver.h"
 #include "tests/support/fake_device.h"
 #include "window_fixture.h"
 
@@ -67,6 +74,7 @@ class TestSessionLog : public QObject {
   void LostAndReturnedDeviceInOneSession();
   void WindowTellsAnUnwritableLogOnce();
   void SwitchedOffByDefault();
+  void SwitchedOnAndOffInTheParametersDialog();
 };
 
 // Midnight passes between a frame's first byte and the moment its line is written, with events
@@ -254,6 +262,42 @@ void TestSessionLog::SwitchedOffByDefault() {
   QVERIFY(!window.SessionLogFile().Active());
   window.close();
   QVERIFY(!f.ReadSettings().contains("SessionLog"));
+}
+
+// The folder chosen with "…" while the port is open starts the log at once; emptied, it ends it.
+void TestSessionLog::SwitchedOnAndOffInTheParametersDialog() {
+  using velmora::dialogs::ParametersDialog;
+  WindowFixture f;
+  QTemporaryDir logs;
+  MainWindow& window = f.StartOnRadio();
+  QVERIFY(window.Port().Connected());
+  QVERIFY(!window.SessionLogFile().Active());
+
+  velmora::dialogs::testing::WhenShown<ParametersDialog>([&](ParametersDialog& d) {
+    velmora::dialogs::SessionLogGroup& group = d.SessionLogFolder();
+    QVERIFY(group.Folder().isEmpty());
+    group.SetChooser([&](const QString& shown) {
+      return shown.isEmpty() ? logs.path() : QString();
+    });
+    group.ChooseButton()->click();
+    QCOMPARE(group.FolderField()->text(), logs.path());
+    QTest::mouseClick(&velmora::dialogs::testing::ParametersForm(d).OkButton(), Qt::LeftButton);
+  });
+  f.PortSettingsAction()->trigger();
+  QVERIFY(window.SessionLogFile().Active());
+  QCOMPARE(window.Options().sessionLogFolder, logs.path());
+  QVERIFY(f.ReadSettings().contains("SessionLog=" + logs.path().toLocal8Bit() + "\n"));
+
+  velmora::dialogs::testing::WhenShown<ParametersDialog>([&](ParametersDialog& d) {
+    QCOMPARE(d.SessionLogFolder().Folder(), logs.path());
+    d.SessionLogFolder().FolderField()->setText("  ");
+    QTest::mouseClick(&velmora::dialogs::testing::ParametersForm(d).OkButton(), Qt::LeftButton);
+  });
+  f.PortSettingsAction()->trigger();
+  QVERIFY(!window.SessionLogFile().Active());
+  const QStringList lines = LoggedLines(logs.path());
+  QVERIFY2(InOrder(lines, {"Журнал сеанса включён", "Журнал сеанса выключен"}), qPrintable(lines.join(u'\n')));
+  QVERIFY(f.ReadSettings().contains("SessionLog=\n"));  // kept, empty: off
 }
 
 QTEST_MAIN(TestSessionLog)
