@@ -26,6 +26,8 @@ struct ConsoleOptions {
   // "SendMode" and "SendCheck": how the send line reads its line and the check it appends.
   SendMode sendMode = SendMode::kText;
   CheckKind sendCheck = CheckKind::kNone;
+  // "SessionLog": the folder of the session log's daily files; empty: no session log.
+  QString sessionLogFolder;
 };
 
 }  // namespace velmora::console

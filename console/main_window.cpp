@@ -109,6 +109,7 @@ void MainWindow::AttachPortHandlers() {
   port_.OnAfterOpen = [this](port::TCustomComPort&) {
     Guarded([&] {
       closedPortTold_ = false;
+      LogPortOpened();
       if (!reconnector_) return;
       reconnector_->StopWatching();
       reconnector_->RememberDevice();
@@ -117,6 +118,7 @@ void MainWindow::AttachPortHandlers() {
   port_.OnDeviceLost = [this](port::TCustomComPort&, const port::EComPort& reason) {
     Guarded([&] { OnDeviceLost(reason); });
   };
+  AttachSessionLog();
 }
 
 void MainWindow::StartUp() {
@@ -265,12 +267,14 @@ void MainWindow::OnDeviceLost(const port::EComPort& reason) {
   line += WaitingForDeviceReturn() ? QStringLiteral(". Когда оно вернётся, порт откроется сам.")
                                    : QStringLiteral(". Открыть порт снова: ") + kHowToOpen + u'.';
   AppendMarkerLine(line);
+  sessionLog_.WriteEvent(line);
   ShowState(kNoPortWord);
 }
 
 void MainWindow::OnDeviceReturned() {
   AppendMarkerLine(QStringLiteral("Устройство %1 вернулось; порт открыт снова с прежними настройками.")
                        .arg(DeviceName(port_.Port())));
+  sessionLog_.WriteEvent(QStringLiteral("Устройство %1 вернулось").arg(DeviceName(port_.Port())));
   ShowState(kDeviceBackWord);
   HoldReturnWordUntilNextAction();
 }
@@ -343,7 +347,8 @@ void MainWindow::EditPortSettings() {
   bool confirmed = false;
   try {
     confirmed = dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
-                                         options_.lineEnding, options_.viewerPath, transmitFont_, true);
+                                         options_.lineEnding, options_.viewerPath, transmitFont_, true,
+                                         &options_.sessionLogFolder);
   } catch (const port::EComPort& e) {
     // The port list could not be read: no dialog was shown, nothing changed.
     if (e.ErrorNumber() == port::kErrRegistry) throw;
@@ -362,6 +367,7 @@ void MainWindow::EditPortSettings() {
   reconnector_->PortChosen();
   RekeyAfterReconfiguration();
   if (!port_.Connected()) OpenPortOrShowError();
+  FollowSessionLogFolder();
   SaveSettingsFile();
   ShowPortSummary();
 }

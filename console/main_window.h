@@ -48,6 +48,7 @@
 #include "console/link_test.h"
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
+#include "console/session_log.h"
 #include "console/status_panels.h"
 #include "console/stored_frames.h"
 #include "dialogs/statistics_dialog.h"
@@ -67,6 +68,7 @@ class QPushButton;
 class QSplitter;
 class QTimer;
 class QToolButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace velmora::console {
@@ -76,6 +78,7 @@ class PollRepeater;
 class SendLine;
 class ReceivePane;
 class ReceiveTextView;
+class SearchBar;
 class TransmitPane;
 
 class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
@@ -121,6 +124,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
 
   void LoadSettingsFile();
   void SaveSettingsFile();
+
+  // The session log (switched on by Options().sessionLogFolder); other parts of the console add
+  // their events and frame lines through it.
+  SessionLog& SessionLogFile() { return sessionLog_; }
 
   // True while the port's lost device is being waited for, to be reopened when it returns.
   bool WaitingForDeviceReturn() const;
@@ -251,6 +258,13 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void LoadSendCommands(const port::IniFile& ini);
   void SaveSendCommands(port::IniFile& ini);
   QString SendHistoryPath() const;
+  // The session log's wiring (session_log_wiring.cpp): started and ended with the port, its
+  // folder followed after the parameters dialog, the window's events written into it.
+  void AttachSessionLog();
+  void LogPortOpened();
+  void FollowSessionLogFolder();
+  // The receive pane's search bar below the pane, and its keys (search_commands.cpp).
+  void BuildSearchBar(QVBoxLayout* body);
 
   port::TComPort port_{"ComPort1"};  // the name is the settings file's section
   ConsoleOptions options_;
@@ -275,6 +289,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // The file being sent and the capture: each keeps its own file, state and errors.
   FileSender fileSender_;
   CaptureSession capture_;
+  SessionLog sessionLog_;
+  SearchBar* searchBar_ = nullptr;
   FileDialogs fileDialogs_;
 
   // Widgets (owned by the window's widget tree).

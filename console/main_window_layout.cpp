@@ -182,6 +182,7 @@ void MainWindow::BuildLayout() {
   receiveView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   receiveView_->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
   body->addWidget(receiveView_, 1);
+  BuildSearchBar(body);
   receivePane_ = new ReceivePane(receiveView_);
 
   splitter_ = new QSplitter(Qt::Vertical, this);

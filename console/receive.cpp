@@ -72,8 +72,11 @@ void MainWindow::OnLineErrors(port::TComErrors errors) {
   }
   counters_.ComErrorCount = AddWrapping(counters_.ComErrorCount, 1);
   ShowState(QStringLiteral("ТАЙМАУТ"));
+  QStringList shown;
   for (const Marker& marker : kMarkers)
-    if (errors.Has(marker.error)) AppendMarkerLine(QString::fromLatin1(marker.text));
+    if (errors.Has(marker.error)) shown << QString::fromLatin1(marker.text);
+  for (const QString& marker : shown) AppendMarkerLine(marker);
+  SessionLogFile().WriteEvent(QStringLiteral("Ошибка линии: ") + shown.join(u' '));
 }
 
 void MainWindow::AppendMarkerLine(const QString& marker) {

@@ -303,14 +303,17 @@ void ReceiveTextView::Append(QStringView text) {
   if (follow) bar->setValue(bar->maximum());
   const QRect changed = LinesRect(firstChanged, LineCount() - 1) & viewport()->rect();
   if (!changed.isEmpty()) viewport()->update(changed);
+  emit TextChanged();
 }
 
 void ReceiveTextView::Clear() {
   lines_.clear();
   lines_.emplace_back();
   anchor_ = caret_ = Place{};
+  marks_.clear();
   UpdateScrollRange();
   viewport()->update();
+  emit TextChanged();
 }
 
 QString ReceiveTextView::toPlainText() const { return TextBetween(Place{}, EndPlace()); }
@@ -630,6 +633,7 @@ void ReceiveTextView::paintEvent(QPaintEvent* event) {
     painter.fillRect(QRect(area.left(), y, area.width(), bottom - y), colours.brush(QPalette::Base));
     y = bottom;
   }
+  PaintMarks(painter, first, last);
   for (int i = first; i <= last; ++i) {
     const Line& line = lines_[static_cast<size_t>(i)];
     const int lineTop = LineTop(i);
@@ -887,6 +891,36 @@ void ReceiveTextView::contextMenuEvent(QContextMenuEvent* event) {
   all->setShortcut(QKeySequence::SelectAll);
   all->setEnabled(EndPlace() != Place{});
   menu->popup(event->globalPos());
+}
+
+// --- marks ------------------------------------------------------------------------------------
+
+void ReceiveTextView::SetMarks(std::vector<Mark> marks) {
+  marks_ = std::move(marks);
+  viewport()->update();
+}
+
+void ReceiveTextView::PaintMarks(QPainter& painter, int first, int last) const {
+  if (marks_.empty() || first > last) return;
+  static const QColor kMarkColour(255, 214, 90);
+  int lineStart = OffsetOf(Place{first, 0});
+  // The first mark that ends after the first painted line begins.
+  auto mark = std::lower_bound(marks_.begin(), marks_.end(), lineStart,
+                               [](const Mark& m, int offset) { return m.second <= offset; });
+  for (int i = first; i <= last && mark != marks_.end(); ++i) {
+    const Line& line = lines_[static_cast<size_t>(i)];
+    const int length = static_cast<int>(line.shown.size());
+    const int lineEnd = lineStart + length + (line.continues ? 0 : 1);
+    for (auto m = mark; m != marks_.end() && m->first < lineEnd; ++m) {
+      const int from = std::max(m->first, lineStart) - lineStart;
+      const int to = std::min(m->second, lineStart + length) - lineStart;
+      if (to <= from) continue;
+      const qreal left = ColumnX(line.shown, from);
+      painter.fillRect(QRectF(left, LineTop(i), ColumnX(line.shown, to) - left, lineHeight_), kMarkColour);
+    }
+    lineStart = lineEnd;
+    while (mark != marks_.end() && mark->second <= lineStart) ++mark;
+  }
 }
 
 }  // namespace velmora::console

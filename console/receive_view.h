@@ -30,6 +30,7 @@
 // bytes); a change wraps everything shown anew and is announced by `ColumnsChanged`. Used on the user-interface thread only.
 
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include <QAbstractScrollArea>
@@ -96,8 +97,16 @@ class ReceiveTextView : public QAbstractScrollArea {
   int OffsetAt(QPoint point) const { return OffsetOf(PlaceAt(point)); }
   void ScrollToOffset(int offset);
 
+  // Marks painted behind the text (the search's matches): [start, end) offsets in what arrived,
+  // in order of start. Emptied with the view.
+  using Mark = std::pair<int, int>;
+  void SetMarks(std::vector<Mark> marks);
+  const std::vector<Mark>& Marks() const { return marks_; }
+
  signals:
   void ColumnsChanged();
+  // Text was added or the view emptied.
+  void TextChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -157,6 +166,9 @@ class ReceiveTextView : public QAbstractScrollArea {
   void DrawLine(QPainter& painter, QPointF baseline, const QString& shown);
   void DrawStandIn(QPainter& painter, qreal left, qreal baselineY, QChar shown);
   void DrawLineByTextEngine(QPainter& painter, QPointF baseline, const QString& shown);
+
+  void PaintMarks(QPainter& painter, int first, int last) const;
+  std::vector<Mark> marks_;
 
   std::deque<Line> lines_{Line{}};
   int columns_ = 80;

@@ -95,6 +95,9 @@ void MainWindow::SaveSettingsFile() {
     ini.WriteString(kSection, "SendMode", std::string(SendModeKey(options_.sendMode)));
     ini.WriteString(kSection, "SendCheck", std::string(CheckKindKey(options_.sendCheck)));
     SaveSendCommands(ini);
+    // Written once the operator has had a session log, so that other files read as they did.
+    if (!options_.sessionLogFolder.isEmpty() || ini.ValueExists(kSection, "SessionLog"))
+      ini.WriteString(kSection, "SessionLog", EncodeCp1251(options_.sessionLogFolder));
     // Kept out of the file of an operator who chose the port, so that it reads as it always did.
     if (!portChosen_ || ini.ValueExists(kSection, kPortChosenKey))
       ini.WriteString(kSection, kPortChosenKey, portChosen_ ? "1" : "0");

@@ -77,6 +77,7 @@ OptionsRead ReadConsoleOptions(const port::IniFile& ini, const ConsoleOptions& c
   o.rtsCtsMode = mode == 0 ? 0 : 1;
   const int32_t delay = ReadNumber(ini, "TxDelay", current.keyingDelayMs, read);
   o.keyingDelayMs = IntoRange("TxDelay", delay, kKeyingDelayRange, Clamp(delay, kKeyingDelayRange), read);
+  o.sessionLogFolder = DecodeCp1251(ini.ReadString(kSection, "SessionLog", EncodeCp1251(current.sessionLogFolder)));
   // The dialog sets a line ending it does not know back to none.
   const int32_t ending = ReadNumber(ini, "CRLF", current.lineEnding, read);
   o.lineEnding = IntoRange("CRLF", ending, kLineEndingRange, 0, read);

@@ -42,6 +42,19 @@ KeysToTransmitPane::KeysToTransmitPane(QWidget* window, TransmitPane* pane)
   qApp->installEventFilter(this);
 }
 
+bool TransmitPane::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers held = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const QString text = key->text();
+    if (held == Qt::ControlModifier && text.size() == 1 && text[0].unicode() < 0x20) {
+      event->accept();
+      return true;
+    }
+  }
+  return QPlainTextEdit::event(event);
+}
+
 bool KeysToTransmitPane::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyRelease) paneKey_ = nullptr;
   if (event->type() != QEvent::KeyPress || !pane_) return false;
@@ -59,6 +72,8 @@ bool KeysToTransmitPane::eventFilter(QObject* watched, QEvent* event) {
   if (const auto* entry = qobject_cast<QLineEdit*>(widget); entry && !entry->isReadOnly()) return false;
   for (QWidget* w = widget; w && w != window_; w = w->parentWidget())
     if (qobject_cast<QMenuBar*>(w)) return false;
+  // A field of the window's own (the receive pane's search) takes what is typed into it.
+  if (widget->testAttribute(Qt::WA_InputMethodEnabled)) return false;
   const auto* key = static_cast<QKeyEvent*>(event);
   if (!IsTypedCharacter(*key)) return false;
   // A button with the focus would take Space as a press, and the receive pane would drop the

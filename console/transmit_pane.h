@@ -27,6 +27,9 @@ class TransmitPane : public QPlainTextEdit {
   explicit TransmitPane(QWidget* parent = nullptr);
 
  protected:
+  // A control character typed here (Ctrl+letter) goes to the line before any of the window's
+  // shortcuts on the same keys.
+  bool event(QEvent* event) override;
   bool canInsertFromMimeData(const QMimeData* source) const override;
   void insertFromMimeData(const QMimeData* source) override;
 };

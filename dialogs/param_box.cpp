@@ -4,13 +4,16 @@
 #include <QWindow>
 
 #include "dialogs/parameters_dialog.h"
+#include "dialogs/session_log_group.h"
 
 namespace velmora::dialogs {
 
 bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
-                     int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit) {
+                     int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit,
+                     QString* SessionLogFolder) {
   ParametersDialog dialog(Port);
   dialog.Fill(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, &Font, AllowEdit);
+  if (SessionLogFolder) dialog.SessionLogFolder().SetFolder(*SessionLogFolder);
   if (const QWidget* over = QApplication::activeWindow()) {
     dialog.move(over->frameGeometry().center() - dialog.rect().center());
     // Tied to the window it was opened from without being owned by it: the window manager keeps
@@ -22,6 +25,7 @@ bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsC
   }
   if (dialog.exec() != QDialog::Accepted) return false;
   dialog.Apply(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, &Font);
+  if (SessionLogFolder) *SessionLogFolder = dialog.SessionLogFolder().Folder();
   return true;
 }
 

@@ -23,7 +23,9 @@ namespace velmora::dialogs {
 
 // True when the operator confirmed with OK. `AllowEdit` enables the line settings, the keying
 // group and the viewer program; the port box is always enabled.
+// `SessionLogFolder`, when given, is shown and edited too (empty: no session log).
 bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
-                     int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit);
+                     int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit,
+                     QString* SessionLogFolder = nullptr);
 
 }  // namespace velmora::dialogs

@@ -23,6 +23,7 @@
 
 #include "console/cp1251.h"
 #include "dialogs/program_file_dialog.h"
+#include "dialogs/session_log_group.h"
 #include "port/qt/com_combo_box.h"
 
 namespace velmora::dialogs {
@@ -92,6 +93,7 @@ ParametersDialog::ParametersDialog(const port::TCustomComPort& port, QWidget* pa
   BuildEnterGroup();
   BuildFontGroup();
   BuildViewerGroup();
+  sessionLogGroup_ = new SessionLogGroup(this);
   BuildButtons();
   SetTabOrder();
 
@@ -161,6 +163,11 @@ void ParametersDialog::PlaceGroups() {
   cancelButton_->setGeometry(std::min(buttonLeft(kCancelButton), rightLeft + rightWidth - buttonWidth),
                              buttonTop, buttonWidth, buttonHeight);
   setFixedSize(rightLeft + rightWidth + rightMargin, lowerTop + lowerHeight + bottomMargin);
+  // The session log's folder in a row of its own below, the whole width.
+  const int logTop = lowerTop + lowerHeight + (kEnterGroup.top() - kConnectionGroup.bottom() - 1);
+  const int logHeight = needed(sessionLogGroup_).height();
+  sessionLogGroup_->setGeometry(margin, logTop, rightLeft + rightWidth - margin, logHeight);
+  setFixedSize(width(), logTop + logHeight + bottomMargin);
 }
 
 ParametersDialog::~ParametersDialog() = default;
@@ -327,6 +334,7 @@ void ParametersDialog::SetTabOrder() {
                            okButton_, cancelButton_, keyingDelaySpin_, rtsCtsKeyingButton_, delayedKeyingButton_};
   for (QAbstractButton* choice : enterSendsChoices_->buttons()) order.append(choice);
   order.append({viewerPathField_, chooseViewerButton_, fontField_, chooseFontButton_});
+  order.append({sessionLogGroup_->FolderField(), sessionLogGroup_->ChooseButton()});
   for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 

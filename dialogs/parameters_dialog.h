@@ -52,6 +52,8 @@ class TComComboBox;
 
 namespace velmora::dialogs {
 
+class SessionLogGroup;
+
 class ParametersDialog : public QDialog {
   Q_OBJECT
 
@@ -74,6 +76,9 @@ class ParametersDialog : public QDialog {
   static QFont FormFont();
   // "name,size", as the font field shows a font.
   static QString FontText(const QString& family, int pointSize);
+
+  // The session log's folder, below the other groups; filled and read by ExecuteParamBox.
+  SessionLogGroup& SessionLogFolder() const { return *sessionLogGroup_; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -139,6 +144,8 @@ class ParametersDialog : public QDialog {
   QGroupBox* viewerGroup_ = nullptr;
   QLineEdit* viewerPathField_ = nullptr;
   QPushButton* chooseViewerButton_ = nullptr;
+
+  SessionLogGroup* sessionLogGroup_ = nullptr;
 
   QPushButton* okButton_ = nullptr;
   QPushButton* cancelButton_ = nullptr;
