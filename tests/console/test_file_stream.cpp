@@ -76,22 +76,33 @@ class TestFileStream : public QObject {
       f.radio->CatchUp();
     };
     const auto heard = [&] { return Heard(*f.radio).size(); };
+    // Character times until the window has answered (the progress moves, or the send ends).
+    const auto windowStep = [&] {
+      const QString progress = window.PanelText(StatusPanel::Progress);
+      const auto answered = [&] {
+        return window.PanelText(StatusPanel::Progress) != progress || !f.SendFileButton()->isChecked();
+      };
+      for (int i = 0; i < 8 && !answered(); ++i) {
+        characterTime();
+        (void)QTest::qWaitFor(answered, 500);
+      }
+    };
     // The first characters go one per transmit-empty: each waits for the window.
     while (heard() < FileSender::kCharactersBeforeStream) {
       const qsizetype before = heard();
-      for (int i = 0; i < 4 && heard() == before; ++i) {
-        characterTime();
-        (void)QTest::qWaitFor([&] { return heard() > before; }, 500);
-      }
+      windowStep();
       QCOMPARE(heard(), before + 1);
     }
     QTest::qWait(50);  // the window answers the last transmit-empty
     const qsizetype before = heard();
     for (int i = 0; i < 8; ++i) characterTime();  // the window is not asked meanwhile
     QCOMPARE(heard() - before, heardWithoutTheWindow);
+    // The rest: the stream's writes finish as the line takes them, a character at a time.
     for (int i = 0; i < 400 && f.SendFileButton()->isChecked(); ++i) {
+      const qsizetype had = heard();
       characterTime();
-      QTest::qWait(2);
+      (void)QTest::qWaitFor([&] { return heard() > had || !f.SendFileButton()->isChecked(); }, 200);
+      QTest::qWait(2);  // the window's answer, where it has one
     }
     QTRY_VERIFY(!f.SendFileButton()->isChecked());
     QCOMPARE(Heard(*f.radio), content);
