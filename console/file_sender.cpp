@@ -23,14 +23,14 @@ constexpr int64_t kLargestFileToSend = INT32_MAX;
 // A stream write's share of the line's time. The writes with the device hold the line for
 // kStreamWrites times this: the window has that long less one write to start the next before
 // the line would idle, and a stop waits at most that long.
-constexpr uint32_t kStreamWriteMs = 4;
+constexpr uint32_t kStreamWriteMs = 8;
 
 }  // namespace
 
 size_t StreamChunkBytes(uint32_t baud) {
   // Ten bits a character is the shortest frame (8N1): a longer one only lengthens the write.
   const uint64_t bytes = (uint64_t{baud} * kStreamWriteMs + 9999) / 10000;
-  return static_cast<size_t>(std::clamp<uint64_t>(bytes, 1, 64 * 1024));
+  return static_cast<size_t>(std::clamp<uint64_t>(bytes, 1, FileSender::kLargestStreamWrite));
 }
 
 FileSender::FileSender() = default;
@@ -53,6 +53,7 @@ FileSender::StartResult FileSender::Start(const QString& path) {
   active_ = false;
   characterInFlight_ = false;
   streamFailed_ = false;
+  grownChunk_ = 0;
   progress_ = FileSendProgress{};
   // Writes of a stopped send still with the device go on; they are no longer this send's.
   for (StreamWrite& write : writes_) write.ofThisSend = false;
@@ -128,11 +129,18 @@ void FileSender::TopUp(port::TComPort& port, size_t chunkBytes) {
         if (writeFinished_) writeFinished_();
       });
     }
-    const size_t count = std::min(chunkBytes, progress_.content.size() - progress_.nextIndex);
+    const size_t count = std::min(std::max(chunkBytes, grownChunk_), progress_.content.size() - progress_.nextIndex);
     write.bytes.assign(progress_.content, progress_.nextIndex, count);
     streamPort_ = &port;
     port.StartWrite(write.bytes.data(), static_cast<int>(count), write.operation.get());
     progress_.nextIndex += count;
+    // A write the line took whole at once (a pseudo-terminal, a transmitter's FIFO with room)
+    // left nothing with the driver: the next may be larger without holding the line longer after
+    // a stop. Each one that has to wait halves the writes, back to their time-sized length on a
+    // line slower than the window.
+    const bool atOnce = write.operation->Overlapped.status.load(std::memory_order_acquire) !=
+                        platform::Overlapped::kStatusPending;
+    grownChunk_ = atOnce ? std::min(count * 2, kLargestStreamWrite) : count / 2;
     write.pending = true;
     write.ofThisSend = true;
     // A write that finished at once has its event set already: the notifier reports it on the

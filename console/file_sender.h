@@ -78,7 +78,8 @@ class FileSender {
   // file goes as a typed line does, character by character, and gains nothing from the stream.
   bool StreamMayStart() const;
   // Starts writes of the file's next chunks on `port` until `kStreamWrites` are with the device
-  // or the file is all written. A chunk is `chunkBytes` long. EComPort when the device refuses a
+  // or the file is all written. A chunk is `chunkBytes` long, longer while the line takes each
+  // whole at once (then it holds nothing back for the line). EComPort when the device refuses a
   // write; std::system_error when the system has no event for one.
   void TopUp(port::TComPort& port, size_t chunkBytes);
   // Takes the stream's writes the device has finished. Their bytes count as confirmed for this
@@ -98,6 +99,8 @@ class FileSender {
 
   // Writes kept with the device at once while streaming.
   static constexpr size_t kStreamWrites = 4;
+  // The longest stream write, however fast the line takes them.
+  static constexpr size_t kLargestStreamWrite = 64 * 1024;
   // Characters sent one per transmit-empty before the stream may start.
   static constexpr int64_t kCharactersBeforeStream = 16;
 
@@ -119,6 +122,7 @@ class FileSender {
   bool active_ = false;
   bool characterInFlight_ = false;
   bool streamFailed_ = false;
+  size_t grownChunk_ = 0;  // the next write's length while the line takes them at once
   port::TComPort* streamPort_ = nullptr;  // the port the stream's writes went to
   std::array<StreamWrite, kStreamWrites> writes_;
   std::function<void()> writeFinished_;
