@@ -136,7 +136,7 @@ void TestSearchBar::OperatorSearchesTheText() {
 
   // In the transmit pane Ctrl+F is ACK, as every Ctrl+letter there; elsewhere it opens the bar.
   f.TransmitPane()->setFocus();
-  Press(f.TransmitPane(), Qt::Key_F, Qt::ControlModifier);
+  QTest::sendKeyEvent(QTest::Click, f.TransmitPane(), Qt::Key_F, QString(QChar(0x06)), Qt::ControlModifier);
   QVERIFY(!bar->isVisible());
   QTRY_COMPARE(Heard(*f.radio), QByteArray("\x06"));
   view->setFocus();
