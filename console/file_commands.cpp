@@ -66,7 +66,7 @@ void MainWindow::StepFileSend() {
   }
   sendFileButton_->setChecked(false);
   EndFileSend();
-  SetRts(false);
+  EndKeying();
 }
 
 void MainWindow::EndFileSend() {

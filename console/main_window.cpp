@@ -97,6 +97,9 @@ void MainWindow::AttachPortHandlers() {
   port_.OnDSRChange = [this](port::TCustomComPort&, bool on) {
     Guarded([&] { OnDsrChanged(on); });
   };
+  port_.OnRLSDChange = [this](port::TCustomComPort&, bool on) {
+    Guarded([&] { OnDcdChanged(on); });
+  };
   port_.OnError = [this](port::TCustomComPort&, port::TComErrors errors) {
     Guarded([&] { OnLineErrors(errors); });
   };
@@ -150,9 +153,7 @@ void MainWindow::OpenPortWithLinesDown() {
   port_.OpenPort();
   port_.SetDTRState(false);
   SetRts(false);
-  endOfTransmission_ = false;
-  heldBytes_.clear();
-  heldEnd_ = false;
+  keyer_->Forget();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -224,7 +225,8 @@ void MainWindow::ShowPortSummary() {
 void MainWindow::FocusTransmitPane() { transmitPane_->setFocus(); }
 
 void MainWindow::OnIdleTick() {
-  if (rtsRaised_) return;
+  // A transmission keyed or waiting for its keying, and the time-out's word, keep theirs.
+  if (RtsRaised() || keyer_->CurrentState() != Keyer::State::Idle || timeoutShown_) return;
   // The return stays in view until the operator's next action; a word that has replaced it since
   // (a reception) ends that, and the tick goes on as usual.
   if (nextActionWatch_) {
@@ -243,12 +245,7 @@ bool MainWindow::WaitingForDeviceReturn() const { return reconnector_ && reconne
 void MainWindow::OnDeviceLost(const port::EComPort& reason) {
   // Whatever was keyed or held back for the line went with the device; the port is closed, so
   // RTS is only shown down, not set.
-  StopKeyingDelay();
-  heldBytes_.clear();
-  heldEnd_ = false;
-  endOfTransmission_ = false;
-  if (std::exchange(rtsRaised_, false)) emit RtsChanged(false);
-  statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+  keyer_->Forget();
   // A send cannot go on without its device: it ends as if the operator had stopped it, the
   // progress panel showing how far it got. A capture stays open for the device's return.
   if (fileSender_.Active()) {
@@ -328,7 +325,10 @@ void MainWindow::TellPortClosedOnce() {
 
 void MainWindow::OnCtsChanged(bool on) {
   statusPanels_->SetPanelText(StatusPanel::Cts, on ? QStringLiteral("CTS") : QString());
+  RunSkippingDeviceGoneError([&] { keyer_->Cts(on); });
 }
+
+void MainWindow::OnDcdChanged(bool on) { RunSkippingDeviceGoneError([&] { keyer_->Dcd(on); }); }
 
 void MainWindow::OnDsrChanged(bool on) {
   statusPanels_->SetPanelText(StatusPanel::Dsr, on ? QStringLiteral("DSR") : QString());
