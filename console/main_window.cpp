@@ -23,6 +23,7 @@
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
 #include "dialogs/about_dialog.h"
+#include "dialogs/keying_group.h"
 #include "dialogs/param_box.h"
 #include "port/ecomport.h"
 #include "port/list_ports.h"
@@ -32,6 +33,22 @@
 namespace velmora::console {
 
 namespace {
+
+// The keyer's options as the parameters dialog's group shows them, and back.
+dialogs::KeyingExtras KeyingExtrasOf(const ConsoleOptions& o) {
+  return {o.txLeadMs, o.txTailMs, o.ctsWaitMs, o.busyWaitMs, o.busyBackoffMs, o.txTimeoutS, o.txLockoutS, o.rtsInvert != 0};
+}
+
+void TakeKeyingExtras(const dialogs::KeyingExtras& e, ConsoleOptions& o) {
+  o.txLeadMs = e.leadMs;
+  o.txTailMs = e.tailMs;
+  o.ctsWaitMs = e.ctsWaitMs;
+  o.busyWaitMs = e.busyWaitMs;
+  o.busyBackoffMs = e.busyBackoffMs;
+  o.txTimeoutS = e.timeoutS;
+  o.txLockoutS = e.lockoutS;
+  o.rtsInvert = e.rtsInvert ? 1 : 0;
+}
 
 QString FromBytes(const std::string& text) { return DecodeCp1251(text); }
 
@@ -341,8 +358,11 @@ void MainWindow::Exit() { close(); }
 void MainWindow::EditPortSettings() {
   bool confirmed = false;
   try {
+    dialogs::KeyingExtras extras = KeyingExtrasOf(options_);
     confirmed = dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
-                                         options_.lineEnding, options_.viewerPath, transmitFont_, true);
+                                         options_.lineEnding, options_.viewerPath, transmitFont_, true,
+                                         extras);
+    if (confirmed) TakeKeyingExtras(extras, options_);
   } catch (const port::EComPort& e) {
     // The port list could not be read: no dialog was shown, nothing changed.
     if (e.ErrorNumber() == port::kErrRegistry) throw;

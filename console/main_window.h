@@ -250,6 +250,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   void Abandoned(KeyerAbandon why, size_t dropped) override;
   void ChannelBusy(bool busy) override;
   void ClearTimeoutWord();
+  // "ПЕРЕДАЧА", or "КАНАЛ ЗАНЯТ" while what was given waits for the channel.
+  void ShowTransmitState();
   std::shared_ptr<platform::Clock> keyerClock_;
   std::unique_ptr<Keyer> keyer_;
   // The time-out's word stays red in the state panel until the operator's next key.

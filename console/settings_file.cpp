@@ -91,6 +91,10 @@ void MainWindow::SaveSettingsFile() {
     ini.WriteString(kSection, "TxDelay", std::to_string(options_.keyingDelayMs));
     ini.WriteString(kSection, "CRLF", std::to_string(options_.lineEnding));
     ini.WriteString(kSection, "Editor", EncodeCp1251(options_.viewerPath));
+    const ConsoleOptions defaults;
+    for (const KeyerKey& key : kKeyerKeys)
+      if (options_.*key.member != defaults.*key.member || ini.ValueExists(kSection, key.name))
+        ini.WriteString(kSection, key.name, std::to_string(options_.*key.member));
     // Kept out of the file of an operator who chose the port, so that it reads as it always did.
     if (!portChosen_ || ini.ValueExists(kSection, kPortChosenKey))
       ini.WriteString(kSection, kPortChosenKey, portChosen_ ? "1" : "0");

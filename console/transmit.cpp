@@ -115,9 +115,15 @@ void MainWindow::RunSkippingDeviceGoneError(const std::function<void()>& step) {
 }
 
 void MainWindow::SendCharacter(char c) {
-  ShowState(QStringLiteral("ПЕРЕДАЧА"));
   const bool enter = c == kCR && !fileSender_.Active();
   keyer_->Send(enter ? LineEnding(options_.lineEnding) : std::string(1, c), enter);
+  ShowTransmitState();
+}
+
+void MainWindow::ShowTransmitState() {
+  const Keyer::State state = keyer_->CurrentState();
+  const bool busy = state == Keyer::State::Busy || state == Keyer::State::Backoff;
+  ShowState(busy ? QStringLiteral("КАНАЛ ЗАНЯТ") : QStringLiteral("ПЕРЕДАЧА"));
 }
 
 void MainWindow::SendBurst(const std::string& bytes) {
@@ -127,9 +133,9 @@ void MainWindow::SendBurst(const std::string& bytes) {
   }
   if (bytes.empty()) return;
   RunSkippingDeviceGoneError([&] {
-    ShowState(QStringLiteral("ПЕРЕДАЧА"));
     // One keying carries the whole burst: it ends the transmission as Enter does.
     keyer_->Send(bytes, true);
+    ShowTransmitState();
   });
 }
 

@@ -3,14 +3,19 @@
 #include <QApplication>
 #include <QWindow>
 
+#include "dialogs/keying_group.h"
 #include "dialogs/parameters_dialog.h"
 
 namespace velmora::dialogs {
 
-bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
-                     int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit) {
+namespace {
+
+bool Execute(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode, int32_t& CrLfMode,
+             QString& EditorPath, QFont& Font, bool AllowEdit, KeyingExtras* Extras) {
   ParametersDialog dialog(Port);
   dialog.Fill(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, &Font, AllowEdit);
+  KeyingGroup* extras = Extras ? dialog.AddKeyingExtras() : nullptr;
+  if (extras) extras->Fill(*Extras);
   if (const QWidget* over = QApplication::activeWindow()) {
     dialog.move(over->frameGeometry().center() - dialog.rect().center());
     // Tied to the window it was opened from without being owned by it: the window manager keeps
@@ -22,7 +27,21 @@ bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsC
   }
   if (dialog.exec() != QDialog::Accepted) return false;
   dialog.Apply(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, &Font);
+  if (extras) *Extras = extras->Values();
   return true;
+}
+
+}  // namespace
+
+bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
+                     int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit) {
+  return Execute(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, Font, AllowEdit, nullptr);
+}
+
+bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
+                     int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit,
+                     KeyingExtras& Extras) {
+  return Execute(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, Font, AllowEdit, &Extras);
 }
 
 }  // namespace velmora::dialogs

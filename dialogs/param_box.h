@@ -21,9 +21,15 @@
 
 namespace velmora::dialogs {
 
+struct KeyingExtras;
+
 // True when the operator confirmed with OK. `AllowEdit` enables the line settings, the keying
 // group and the viewer program; the port box is always enabled.
 bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
                      int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit);
+// The same with the keyer's group (keying_group.h) below the others.
+bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
+                     int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit,
+                     KeyingExtras& Extras);
 
 }  // namespace velmora::dialogs

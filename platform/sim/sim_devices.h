@@ -64,6 +64,13 @@ class RadioLink final : public SimLink {
   std::vector<WireByte> HeardLog() const;
   size_t LostWhileUnkeyed() const;
 
+  // For the keyer: the far station holding the channel with its carrier (DCD on, no data), a
+  // modem keyed by RTS low (behind an inverting level converter), and how often the modem was
+  // keyed while the channel was busy.
+  void SetFarCarrier(bool on);
+  void SetRtsInverted(bool on);
+  size_t KeyedWhileBusy() const;
+
   explicit RadioLink(std::shared_ptr<Clock> clock) : SimLink(std::move(clock), 2) {}
 
  protected:
@@ -87,6 +94,9 @@ class RadioLink final : public SimLink {
   std::string echoPending_;
   std::optional<Clock::TimePoint> echoAt_;
   size_t lost_ = 0;
+  bool farCarrier_ = false;
+  bool rtsInverted_ = false;
+  size_t keyedWhileBusy_ = 0;
 };
 
 }  // namespace velmora::platform::sim
