@@ -64,7 +64,7 @@ void Keyer::Send(const std::string& bytes, bool end) {
 
 void Keyer::StartKeying() {
   const KeyerSettings s = settings_();
-  if (s.busyWaitMs > 0 && dcd_) {
+  if (s.busyWaitMs > 0 && ChannelBusyNow()) {
     busySince_ = clock_.Now();
     phaseLength_ = Ms(s.busyWaitMs);
     phaseEnd_ = busySince_ + phaseLength_;
@@ -207,6 +207,13 @@ void Keyer::TimerExpired() {
       Abandon(KeyerAbandon::BusyWait);
       break;
     case State::Backoff:
+      if (ChannelBusyNow()) {
+        // The carrier came back and its event has not arrived yet.
+        phaseLength_ = Ms(settings_().busyWaitMs);
+        phaseEnd_ = busySince_ + phaseLength_;
+        Enter(State::Busy);
+        break;
+      }
       out_.ChannelBusy(false);
       KeyNow();
       break;
@@ -222,6 +229,11 @@ void Keyer::TimerExpired() {
     default:
       break;
   }
+}
+
+bool Keyer::ChannelBusyNow() {
+  if (const std::optional<bool> carrier = out_.CarrierNow()) dcd_ = *carrier;
+  return dcd_;
 }
 
 void Keyer::Abandon(KeyerAbandon why) {

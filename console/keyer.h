@@ -76,6 +76,9 @@ class KeyerOutput {
   // `dropped` bytes given up (the burst's and those typed after it).
   virtual void Abandoned(KeyerAbandon why, size_t dropped) = 0;
   virtual void ChannelBusy(bool busy) = 0;
+  // The carrier as the device has it now, when it can tell: the event that reports a change
+  // may still be on its way when a keying is due.
+  virtual std::optional<bool> CarrierNow() { return std::nullopt; }
 };
 
 class Keyer {
@@ -129,6 +132,8 @@ class Keyer {
   void Enter(State state);
   void Rearm();
   bool PreKeying() const;
+  // DCD on, by the device's present state where it gives one.
+  bool ChannelBusyNow();
 
   platform::Clock& clock_;
   KeyerOutput& out_;

@@ -249,6 +249,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   void KeyingChanged(bool keyed, bool changed) override;
   void Abandoned(KeyerAbandon why, size_t dropped) override;
   void ChannelBusy(bool busy) override;
+  std::optional<bool> CarrierNow() override;
   void ClearTimeoutWord();
   // "ПЕРЕДАЧА", or "КАНАЛ ЗАНЯТ" while what was given waits for the channel.
   void ShowTransmitState();

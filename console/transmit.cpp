@@ -271,6 +271,15 @@ void MainWindow::ChannelBusy(bool busy) {
   ShowState(busy ? QStringLiteral("КАНАЛ ЗАНЯТ") : QStringLiteral("ПЕРЕДАЧА"));
 }
 
+std::optional<bool> MainWindow::CarrierNow() {
+  if (!port_.Connected()) return std::nullopt;
+  try {
+    return port_.LineSignals().Has(port::lsRLSD);
+  } catch (const port::EComPort&) {
+    return std::nullopt;  // the last reported state stands
+  }
+}
+
 void MainWindow::ClearTimeoutWord() {
   if (!std::exchange(timeoutShown_, false)) return;
   statusPanels_->Panel(StatusPanel::State)->setStyleSheet(QString());

@@ -36,7 +36,9 @@ class Recorder final : public console::KeyerOutput {
     Log(QStringLiteral("A(%1,%2)").arg(name).arg(dropped));
   }
   void ChannelBusy(bool busy) override { Log(busy ? "B+" : "B-"); }
+  std::optional<bool> CarrierNow() override { return carrier; }
 
+  std::optional<bool> carrier;  // the device's present DCD; unknown unless a test sets it
   std::optional<platform::Clock::TimePoint> armed;
   QStringList log;
 
@@ -224,6 +226,29 @@ class TestKeyer : public QObject {
     QVERIFY(rig.out.armed);
     rig.Run("w1");
     QCOMPARE(rig.out.log.join(u' '), QString("H@0 W(a)@50"));
+  }
+
+  // A carrier whose event has not arrived yet still holds off a keying, at the first key and at
+  // the back-off's end.
+  void carrierIsReadAfreshBeforeKeying() {
+    KeyerSettings s = With(Delay(0), &KeyerSettings::busyWaitMs, 1000);
+    s.busyBackoffMs = 50;
+    Rig rig(s);
+    rig.out.carrier = true;
+    rig.Run("s:a");
+    QCOMPARE(rig.keyer.CurrentState(), Keyer::State::Busy);
+    rig.out.carrier = false;
+    rig.Run("d- w1");
+    QCOMPARE(rig.keyer.CurrentState(), Keyer::State::Backoff);
+    rig.out.carrier = true;  // back before the back-off ends, its event late
+    rig.Run("w50");
+    QCOMPARE(rig.keyer.CurrentState(), Keyer::State::Busy);
+    QVERIFY(!rig.keyer.RtsRaised());
+    rig.out.carrier = false;
+    rig.Run("d- w50");
+    QVERIFY(rig.keyer.RtsRaised());
+    QVERIFY2(rig.out.log.last().startsWith("W(a)@"), qPrintable(rig.out.log.join(u' ')));
+    QCOMPARE(rig.keyer.Held(), std::string());
   }
 
   // Stations that waited for the same carrier key at different times, each within the range.
