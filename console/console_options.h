@@ -28,6 +28,19 @@ struct ConsoleOptions {
   CheckKind sendCheck = CheckKind::kNone;
   // "SessionLog": the folder of the session log's daily files; empty: no session log.
   QString sessionLogFolder;
+
+  // The keyer's additions (keyer.h), each off at its default: "TxLead" and "TxTail" (ms, RTS up
+  // before the first and after the last character), "CtsWait" (ms, 0: CTS not waited for),
+  // "BusyWait" (ms, 0: DCD ignored), "BusyBackoff" (ms, the back-off's upper bound),
+  // "TxTimeout" (s, 0: none), "TxLockout" (s), "RtsInvert" (1: RTS low keys).
+  int32_t txLeadMs = 0;
+  int32_t txTailMs = 0;
+  int32_t ctsWaitMs = 0;
+  int32_t busyWaitMs = 0;
+  int32_t busyBackoffMs = 0;
+  int32_t txTimeoutS = 0;
+  int32_t txLockoutS = 0;
+  int32_t rtsInvert = 0;
 };
 
 }  // namespace velmora::console

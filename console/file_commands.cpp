@@ -127,7 +127,7 @@ void MainWindow::StepFileSend() {
   }
   sendFileButton_->setChecked(false);
   EndFileSend();
-  SetRts(false);
+  EndKeying();
 }
 
 void MainWindow::EndFileSend() {

@@ -46,7 +46,12 @@ void MainWindow::ShowLinkTest() {
                                                  1'000'000'000 / baud);
     // Room for the keying delay, a slow start of the line and CTS: the keyer's own time-out comes
     // first; this only keeps a burst the line never finished from holding the run for ever.
-    return std::chrono::milliseconds(options_.keyingDelayMs) + 2 * onLine + std::chrono::seconds(1);
+    const std::chrono::nanoseconds limit =
+        std::chrono::milliseconds(options_.keyingDelayMs + options_.txLeadMs + options_.txTailMs) + 2 * onLine +
+        std::chrono::seconds(1);
+    // Never beyond the transmitter time-out: the keyer drops RTS there, and the burst is over.
+    if (options_.txTimeoutS > 0) return std::min<std::chrono::nanoseconds>(limit, std::chrono::seconds(options_.txTimeoutS));
+    return limit;
   };
   line.storedFrame = [this] {
     return linkTestFrameSource_ ? linkTestFrameSource_() : std::optional<std::string>();

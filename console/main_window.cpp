@@ -24,6 +24,7 @@
 #include "console/receive_pane.h"
 #include "console/status_panels.h"
 #include "dialogs/about_dialog.h"
+#include "dialogs/keying_group.h"
 #include "dialogs/param_box.h"
 #include "port/ecomport.h"
 #include "port/list_ports.h"
@@ -33,6 +34,22 @@
 namespace velmora::console {
 
 namespace {
+
+// The keyer's options as the parameters dialog's group shows them, and back.
+dialogs::KeyingExtras KeyingExtrasOf(const ConsoleOptions& o) {
+  return {o.txLeadMs, o.txTailMs, o.ctsWaitMs, o.busyWaitMs, o.busyBackoffMs, o.txTimeoutS, o.txLockoutS, o.rtsInvert != 0};
+}
+
+void TakeKeyingExtras(const dialogs::KeyingExtras& e, ConsoleOptions& o) {
+  o.txLeadMs = e.leadMs;
+  o.txTailMs = e.tailMs;
+  o.ctsWaitMs = e.ctsWaitMs;
+  o.busyWaitMs = e.busyWaitMs;
+  o.busyBackoffMs = e.busyBackoffMs;
+  o.txTimeoutS = e.timeoutS;
+  o.txLockoutS = e.lockoutS;
+  o.rtsInvert = e.rtsInvert ? 1 : 0;
+}
 
 QString FromBytes(const std::string& text) { return DecodeCp1251(text); }
 
@@ -98,6 +115,9 @@ void MainWindow::AttachPortHandlers() {
   port_.OnDSRChange = [this](port::TCustomComPort&, bool on) {
     Guarded([&] { OnDsrChanged(on); });
   };
+  port_.OnRLSDChange = [this](port::TCustomComPort&, bool on) {
+    Guarded([&] { OnDcdChanged(on); });
+  };
   port_.OnError = [this](port::TCustomComPort&, port::TComErrors errors) {
     Guarded([&] { OnLineErrors(errors); });
   };
@@ -153,9 +173,7 @@ void MainWindow::OpenPortWithLinesDown() {
   port_.OpenPort();
   port_.SetDTRState(false);
   SetRts(false);
-  endOfTransmission_ = false;
-  heldBytes_.clear();
-  heldEnd_ = false;
+  keyer_->Forget();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -227,7 +245,8 @@ void MainWindow::ShowPortSummary() {
 void MainWindow::FocusTransmitPane() { transmitPane_->setFocus(); }
 
 void MainWindow::OnIdleTick() {
-  if (rtsRaised_) return;
+  // A transmission keyed or waiting for its keying, and the time-out's word, keep theirs.
+  if (RtsRaised() || keyer_->CurrentState() != Keyer::State::Idle || timeoutShown_) return;
   // The return stays in view until the operator's next action; a word that has replaced it since
   // (a reception) ends that, and the tick goes on as usual.
   if (nextActionWatch_) {
@@ -246,12 +265,7 @@ bool MainWindow::WaitingForDeviceReturn() const { return reconnector_ && reconne
 void MainWindow::OnDeviceLost(const port::EComPort& reason) {
   // Whatever was keyed or held back for the line went with the device; the port is closed, so
   // RTS is only shown down, not set.
-  StopKeyingDelay();
-  heldBytes_.clear();
-  heldEnd_ = false;
-  endOfTransmission_ = false;
-  if (std::exchange(rtsRaised_, false)) emit RtsChanged(false);
-  statusPanels_->SetPanelText(StatusPanel::Rts, QString());
+  keyer_->Forget();
   // A send cannot go on without its device: it ends as if the operator had stopped it, the
   // progress panel showing how far it got. A capture stays open for the device's return.
   if (fileSender_.Active()) {
@@ -333,7 +347,10 @@ void MainWindow::TellPortClosedOnce() {
 
 void MainWindow::OnCtsChanged(bool on) {
   statusPanels_->SetPanelText(StatusPanel::Cts, on ? QStringLiteral("CTS") : QString());
+  RunSkippingDeviceGoneError([&] { keyer_->Cts(on); });
 }
+
+void MainWindow::OnDcdChanged(bool on) { RunSkippingDeviceGoneError([&] { keyer_->Dcd(on); }); }
 
 void MainWindow::OnDsrChanged(bool on) {
   statusPanels_->SetPanelText(StatusPanel::Dsr, on ? QStringLiteral("DSR") : QString());
@@ -346,9 +363,11 @@ void MainWindow::Exit() { close(); }
 void MainWindow::EditPortSettings() {
   bool confirmed = false;
   try {
+    dialogs::KeyingExtras extras = KeyingExtrasOf(options_);
     confirmed = dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
                                          options_.lineEnding, options_.viewerPath, transmitFont_, true,
-                                         &options_.sessionLogFolder);
+                                         &options_.sessionLogFolder, &extras);
+    if (confirmed) TakeKeyingExtras(extras, options_);
   } catch (const port::EComPort& e) {
     // The port list could not be read: no dialog was shown, nothing changed.
     if (e.ErrorNumber() == port::kErrRegistry) throw;

@@ -46,6 +46,7 @@
 #include "console/file_dialogs.h"
 #include "console/file_sender.h"
 #include "console/link_test.h"
+#include "console/keyer.h"
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
 #include "console/session_log.h"
@@ -62,7 +63,6 @@ class QAction;
 class QKeyEvent;
 class QMenu;
 class QShortcut;
-class QVBoxLayout;
 class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
@@ -81,7 +81,7 @@ class ReceiveTextView;
 class SearchBar;
 class TransmitPane;
 
-class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
+class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private KeyerOutput {
   Q_OBJECT
 
  public:
@@ -134,19 +134,23 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
 
   // --- transmit path ----------------------------------------------------------------------
   // True while the console holds RTS raised.
-  bool RtsRaised() const { return rtsRaised_; }
+  bool RtsRaised() const { return keyer_->RtsRaised(); }
   // Enter has been handled: RTS drops at the next transmit-empty event.
-  bool EndOfTransmissionMarked() const { return endOfTransmission_; }
+  bool EndOfTransmissionMarked() const { return keyer_->EndMarked(); }
+  // The keying rules' state (keyer.h), for what shows or waits on it.
+  const Keyer& Keying() const { return *keyer_; }
   // One character with the keying rules; Enter (CR) sends the chosen line ending.
   void SendCharacter(char c);
   // A whole frame in one keying with the keying rules, counted in Tx; RTS drops after its last
   // character as after Enter. Nothing on a closed port but the closed port's note.
   void SendBurst(const std::string& bytes);
+  // RTS raised or dropped at once, whatever the keying rules would do.
   void SetRts(bool on);
   void RekeyAfterReconfiguration();
-  void StartKeyingDelay();
+  // The transmission ends: RTS drops after the tail time (at once without one).
+  void EndKeying() { keyer_->EndTransmission(); }
+  // What waits for the keying delay (or CTS, a free channel) is dropped; RTS stays as it is.
   void StopKeyingDelay();
-  void ArmKeyingDeadline();
 
   // --- receive path -----------------------------------------------------------------------
   // The display mode's form of received bytes.
@@ -170,6 +174,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void SetLinkTestFrameSource(std::function<std::optional<std::string>()> source);
 
   // --- timers and the transmit pane's keys ------------------------------------------------
+  // The keying timer (Timer1 or its precise twin) expired.
   void OnKeyingDelayElapsed();
   // Puts the idle word back into the state panel unless RTS is held raised: "ОЖИДАНИЕ" on an open
   // port, "НЕТ ПОРТА" on a closed one ("НЕ ТОТ ПОРТ" while another adapter sits at a lost one's
@@ -183,6 +188,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void OnTransmitEmpty();
   void OnCtsChanged(bool on);
   void OnDsrChanged(bool on);
+  // Carrier detect: the radio hears another station.
+  void OnDcdChanged(bool on);
   void OnLineErrors(port::TComErrors errors);
   void OnReceiveBufferAlmostFull();
   // The port released its device (unplugged, far end gone): `reason` is the engine's report,
@@ -209,6 +216,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void RtsChanged(bool on);
   // A link test run ended (finished or stopped): its summary, for a session log.
   void LinkTestEnded(const QString& summary);
+  // Bytes waiting for the line were given up (CTS never came, the channel stayed busy, the
+  // transmitter timed out); `dropped` of them.
+  void BurstAbandoned(velmora::console::KeyerAbandon why, int dropped);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -271,17 +281,27 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   QFont transmitFont_;  // the transmit pane's font, edited by the parameters dialog
   Figures counters_;
 
-  // Transmit state.
-  bool rtsRaised_ = false;
-  bool endOfTransmission_ = false;
-  // Bytes held back while the keying delay runs: the first character and whatever the operator
-  // types before the delay ends, so the line gets them in the order typed.
-  std::string heldBytes_;
-  // Enter's end-of-transmission mark, waiting with the held bytes for the delay to end.
-  bool heldEnd_ = false;
-  // The held bytes go out no earlier than this.
-  std::chrono::steady_clock::time_point keyingDeadline_;
-  // Ends the keying delay on the microsecond (the Qt timer rounds to whole milliseconds, late);
+  // Transmit state: the keying rules, fed by the window (transmit.cpp).
+  void CreateKeyer();
+  KeyerSettings CurrentKeyerSettings() const;
+  // What the keyer drives (transmit.cpp).
+  void SetRtsLevel(bool high) override;
+  int Write(const std::string& bytes) override;
+  void DiscardOutput() override;
+  void ArmTimer(platform::Clock::TimePoint at) override;
+  void DisarmTimer() override;
+  void KeyingChanged(bool keyed, bool changed) override;
+  void Abandoned(KeyerAbandon why, size_t dropped) override;
+  void ChannelBusy(bool busy) override;
+  std::optional<bool> CarrierNow() override;
+  void ClearTimeoutWord();
+  // "ПЕРЕДАЧА", or "КАНАЛ ЗАНЯТ" while what was given waits for the channel.
+  void ShowTransmitState();
+  std::shared_ptr<platform::Clock> keyerClock_;
+  std::unique_ptr<Keyer> keyer_;
+  // The time-out's word stays red in the state panel until the operator's next key.
+  bool timeoutShown_ = false;
+  // Ends the keyer's waits on the microsecond (the Qt timer rounds to whole milliseconds, late);
   // the notifier goes before the timer whose descriptor it watches.
   std::unique_ptr<platform::DeadlineTimer> keyingDeadlineTimer_;
   std::unique_ptr<QSocketNotifier> keyingDeadlineNotifier_;

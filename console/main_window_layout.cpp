@@ -118,6 +118,7 @@ MainWindow::MainWindow(std::shared_ptr<platform::DeviceDirectory> directory,
   resize(kDesignWidth, kDesignHeight);
   move(191, 167);
   BuildLayout();
+  CreateKeyer();
   BuildMenu();
   BuildStatusBar();
   // The design width was chosen for a smaller font: widen the window once, before it is shown,

@@ -66,10 +66,11 @@ void MainWindow::BuildSendCommands(QMenu* parameters) {
   framesAction_->setObjectName(QStringLiteral("N12"));
   connect(framesAction_, &QAction::triggered, this, [this] { Guarded([this] { EditStoredFrames(); }); });
 
-  // A repeat waits while the console holds RTS: a burst still going out or keyed, the operator's
-  // own typing in delay mode; while a file goes out, whose bytes it must not split; and while
-  // there is no port to send on.
-  polls_ = new PollRepeater([this] { return rtsRaised_ || fileSender_.Active() || !port_.Connected(); },
+  // A repeat waits while the keyer has work (a burst waiting for its keying, going out or keyed,
+  // the operator's own typing in delay mode), while a file goes out, whose bytes it must not
+  // split, and while there is no port to send on.
+  polls_ = new PollRepeater([this] { return keyer_->CurrentState() != Keyer::State::Idle || RtsRaised() ||
+                                           fileSender_.Active() || !port_.Connected(); },
                             [this](int index) {
                               Guarded([&] {
                                 const ParsedLine frame = ParseFrame(frames_[index].line, frames_[index].mode,
@@ -90,7 +91,7 @@ void MainWindow::BuildSendCommands(QMenu* parameters) {
   });
   connect(polls_, &PollRepeater::RunningChanged, this, [this] {
     stopPollsShortcut_->setEnabled(polls_->AnyRunning());
-    if (!rtsRaised_ && port_.Connected()) Guarded([this] { OnIdleTick(); });
+    if (!RtsRaised() && port_.Connected()) Guarded([this] { OnIdleTick(); });
   });
   installEventFilter(new FunctionKeys(this, [this](int index) { Guarded([&] { OnFrameKey(index); }); }));
   // The link test's stored-frame pattern is the send line's frame as it stands, check included.

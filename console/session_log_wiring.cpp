@@ -23,6 +23,9 @@ void MainWindow::AttachSessionLog() {
   connect(this, &MainWindow::RtsChanged, this, [this](bool on) {
     sessionLog_.WriteEvent(on ? QStringLiteral("RTS поднят") : QStringLiteral("RTS снят"));
   });
+  connect(this, &MainWindow::LinkTestEnded, this, [this](const QString& summary) {
+    sessionLog_.WriteEvent(QStringLiteral("Проверка канала: ") + summary);
+  });
 }
 
 void MainWindow::LogPortOpened() {

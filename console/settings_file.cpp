@@ -98,6 +98,10 @@ void MainWindow::SaveSettingsFile() {
     // Written once the operator has had a session log, so that other files read as they did.
     if (!options_.sessionLogFolder.isEmpty() || ini.ValueExists(kSection, "SessionLog"))
       ini.WriteString(kSection, "SessionLog", EncodeCp1251(options_.sessionLogFolder));
+    const ConsoleOptions defaults;
+    for (const KeyerKey& key : kKeyerKeys)
+      if (options_.*key.member != defaults.*key.member || ini.ValueExists(kSection, key.name))
+        ini.WriteString(kSection, key.name, std::to_string(options_.*key.member));
     // Kept out of the file of an operator who chose the port, so that it reads as it always did.
     if (!portChosen_ || ini.ValueExists(kSection, kPortChosenKey))
       ini.WriteString(kSection, kPortChosenKey, portChosen_ ? "1" : "0");

@@ -15,11 +15,6 @@ namespace {
 
 constexpr char kSection[] = "Velmora";
 
-// What the parameters dialog offers for each numeric option.
-struct Range {
-  int32_t lowest;
-  int32_t highest;
-};
 constexpr Range kKeyingDelayRange{0, 100};
 constexpr Range kLineEndingRange{0, 3};
 
@@ -66,6 +61,17 @@ bool Recognised(const std::string& text, Parse parse, Text textOf) {
 
 }  // namespace
 
+const std::array<KeyerKey, 8> kKeyerKeys = {{
+    {"TxLead", &ConsoleOptions::txLeadMs, {0, 2000}},
+    {"TxTail", &ConsoleOptions::txTailMs, {0, 2000}},
+    {"CtsWait", &ConsoleOptions::ctsWaitMs, {0, 10000}},
+    {"BusyWait", &ConsoleOptions::busyWaitMs, {0, 60000}},
+    {"BusyBackoff", &ConsoleOptions::busyBackoffMs, {0, 5000}},
+    {"TxTimeout", &ConsoleOptions::txTimeoutS, {0, 600}},
+    {"TxLockout", &ConsoleOptions::txLockoutS, {0, 600}},
+    {"RtsInvert", &ConsoleOptions::rtsInvert, {0, 1}},
+}};
+
 OptionsRead ReadConsoleOptions(const port::IniFile& ini, const ConsoleOptions& current) {
   OptionsRead read;
   ConsoleOptions& o = read.options;
@@ -96,6 +102,10 @@ OptionsRead ReadConsoleOptions(const port::IniFile& ini, const ConsoleOptions& c
     read.problems << KeyLine("SendCheck", sendCheck,
                              QStringLiteral("не none, crc16, lrc, xor и не sum8; оставлено %1")
                                  .arg(QString::fromLatin1(CheckKindKey(current.sendCheck))));
+  for (const KeyerKey& key : kKeyerKeys) {
+    const int32_t value = ReadNumber(ini, key.name, current.*key.member, read);
+    o.*key.member = IntoRange(key.name, value, key.range, Clamp(value, key.range), read);
+  }
   return read;
 }
 

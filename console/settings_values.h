@@ -4,10 +4,11 @@
 //
 // An option whose text is no whole number keeps its current value and the others are read all
 // the same; one outside what the parameters dialog offers is brought into that range (TxDelay
-// 0..100 ms, CRLF 0..3, RTS/CTS 0 or 1), so that a hand-edited file cannot, say, key a radio for
-// weeks. Every such value is named in a problem line (Russian, key and value) for the settings
+// 0..100 ms, CRLF 0..3, RTS/CTS 0 or 1, the keyer's keys as kKeyerKeys says), so that a
+// hand-edited file cannot, say, key a radio for weeks. Every such value is named in a problem line (Russian, key and value) for the settings
 // box. Pure functions over the file; user-interface thread, like the file's other readers.
 
+#include <array>
 #include <string>
 
 #include <QString>
@@ -20,6 +21,22 @@ class IniFile;
 }
 
 namespace velmora::console {
+
+// What the parameters dialog offers for each numeric option.
+struct Range {
+  int32_t lowest;
+  int32_t highest;
+};
+
+// The keyer's keys (keyer.h): each read like the options above, brought into its range, and
+// written back only once it differs from its default or the file has it, so that a file
+// without them stays as it was.
+struct KeyerKey {
+  const char* name;
+  int32_t ConsoleOptions::* member;
+  Range range;
+};
+extern const std::array<KeyerKey, 8> kKeyerKeys;
 
 struct OptionsRead {
   ConsoleOptions options;

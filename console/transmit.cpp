@@ -7,7 +7,9 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -24,8 +26,8 @@ namespace velmora::console {
 namespace {
 
 constexpr char kCR = '\r';
-// A delay this short or shorter counts as none.
-constexpr int32_t kLongestNoDelay = 10;
+// The state word of a transmitter time-out, red until the operator's next key.
+const QString kTimeoutWord = QStringLiteral("ТАЙМАУТ ПРД");
 
 std::string LineEnding(int32_t crLfMode) {
   switch (crLfMode) {
@@ -75,6 +77,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::OnTransmitPaneKey(QKeyEvent* event) {
+  ClearTimeoutWord();
   switch (event->key()) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
@@ -112,35 +115,15 @@ void MainWindow::RunSkippingDeviceGoneError(const std::function<void()>& step) {
 }
 
 void MainWindow::SendCharacter(char c) {
-  ShowState(QStringLiteral("ПЕРЕДАЧА"));
   const bool enter = c == kCR && !fileSender_.Active();
-  const std::string bytes = enter ? LineEnding(options_.lineEnding) : std::string(1, c);
+  keyer_->Send(enter ? LineEnding(options_.lineEnding) : std::string(1, c), enter);
+  ShowTransmitState();
+}
 
-  if (keyingDelay_->isActive()) {
-    // The delay after keying still runs: queue behind the held character, so the line gets
-    // everything in the order typed and nothing before the transmitter is ready.
-    heldBytes_ += bytes;
-    heldEnd_ = heldEnd_ || enter;
-    return;
-  }
-  if (bytes.empty()) {
-    // Enter that sends nothing still ends the transmission.
-    endOfTransmission_ = true;
-    return;
-  }
-  if (!rtsRaised_) {
-    // Enter keys the transmitter too: a line ending sent unkeyed never reaches a radio's far
-    // station.
-    SetRts(true);
-    if (options_.rtsCtsMode == 0 && options_.keyingDelayMs > kLongestNoDelay) {
-      heldBytes_ = bytes;
-      heldEnd_ = enter;
-      StartKeyingDelay();
-      return;
-    }
-  }
-  WriteAndCount(bytes);
-  if (enter) endOfTransmission_ = true;
+void MainWindow::ShowTransmitState() {
+  const Keyer::State state = keyer_->CurrentState();
+  const bool busy = state == Keyer::State::Busy || state == Keyer::State::Backoff;
+  ShowState(busy ? QStringLiteral("КАНАЛ ЗАНЯТ") : QStringLiteral("ПЕРЕДАЧА"));
 }
 
 void MainWindow::SendBurst(const std::string& bytes) {
@@ -150,24 +133,9 @@ void MainWindow::SendBurst(const std::string& bytes) {
   }
   if (bytes.empty()) return;
   RunSkippingDeviceGoneError([&] {
-    ShowState(QStringLiteral("ПЕРЕДАЧА"));
     // One keying carries the whole burst: it ends the transmission as Enter does.
-    if (keyingDelay_->isActive()) {
-      heldBytes_ += bytes;
-      heldEnd_ = true;
-      return;
-    }
-    if (!rtsRaised_) {
-      SetRts(true);
-      if (options_.rtsCtsMode == 0 && options_.keyingDelayMs > kLongestNoDelay) {
-        heldBytes_ = bytes;
-        heldEnd_ = true;
-        StartKeyingDelay();
-        return;
-      }
-    }
-    WriteAndCount(bytes);
-    endOfTransmission_ = true;
+    keyer_->Send(bytes, true);
+    ShowTransmitState();
   });
 }
 
@@ -178,84 +146,145 @@ void MainWindow::WriteAndCount(const std::string& bytes) {
   ShowCounters();
 }
 
+void MainWindow::CreateKeyer() {
+  keyerClock_ = platform::Clock::Steady();
+  keyer_ = std::make_unique<Keyer>(*keyerClock_, static_cast<KeyerOutput&>(*this),
+                                   [this] { return CurrentKeyerSettings(); });
+}
+
+KeyerSettings MainWindow::CurrentKeyerSettings() const {
+  KeyerSettings s;
+  s.rtsCtsMode = options_.rtsCtsMode != 0;
+  s.keyingDelayMs = options_.keyingDelayMs;
+  s.leadMs = options_.txLeadMs;
+  s.tailMs = options_.txTailMs;
+  s.ctsWaitMs = options_.ctsWaitMs;
+  s.busyWaitMs = options_.busyWaitMs;
+  s.busyBackoffMs = options_.busyBackoffMs;
+  s.timeoutS = options_.txTimeoutS;
+  s.lockoutS = options_.txLockoutS;
+  s.rtsInvert = options_.rtsInvert != 0;
+  return s;
+}
+
 void MainWindow::OnKeyingDelayElapsed() {
-  const auto early = keyingDeadline_ - std::chrono::steady_clock::now();
-  if (early > std::chrono::steady_clock::duration::zero()) {
-    // Even a precise timer may wake a fraction of a millisecond early: wait out the rest.
-    keyingDelay_->start(std::chrono::ceil<std::chrono::milliseconds>(early));
-    return;
-  }
-  StopKeyingDelay();
-  const std::string bytes = heldBytes_;
-  const bool end = std::exchange(heldEnd_, false);
-  if (!bytes.empty()) WriteAndCount(bytes);
-  if (end) endOfTransmission_ = true;
+  if (!keyer_->Deadline()) return;
+  RunSkippingDeviceGoneError([&] { keyer_->TimerExpired(); });
 }
 
-void MainWindow::StartKeyingDelay() {
-  keyingDeadline_ =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.keyingDelayMs);
-  keyingDelay_->setInterval(options_.keyingDelayMs);
+void MainWindow::StopKeyingDelay() { keyer_->DropHeld(); }
+
+void MainWindow::SetRts(bool on) { keyer_->ForceRts(on); }
+
+void MainWindow::RekeyAfterReconfiguration() { keyer_->Reconfigured(port_.Connected()); }
+
+void MainWindow::OnTransmitEmpty() {
+  RunSkippingDeviceGoneError([&] { keyer_->TransmitEmpty(); });
+  // The file's next character only after the RTS rule: dropping RTS behind a character just
+  // written would unkey a radio while that character is still on its way out.
+  if (fileSender_.Active()) RunSkippingDeviceGoneError([&] { StepFileSend(); });
+}
+
+// --- what the keyer drives ------------------------------------------------------------------
+
+void MainWindow::SetRtsLevel(bool high) { port_.SetRTSState(high); }
+
+int MainWindow::Write(const std::string& bytes) {
+  const uint32_t before = counters_.TxCount;
+  WriteAndCount(bytes);
+  return static_cast<int>(counters_.TxCount - before);
+}
+
+void MainWindow::DiscardOutput() {
+  // What the driver still holds would go out unkeyed; a purge that fails leaves it to be lost
+  // on the air, which the time-out has already made sure of.
+  if (platform::CommDevice* device = port_.Handle())
+    (void)device->PurgeComm(platform::PURGE_TXABORT | platform::PURGE_TXCLEAR);
+}
+
+void MainWindow::ArmTimer(platform::Clock::TimePoint at) {
+  // Timer1 is the wait's state and its fallback; the deadline timer ends it on time, as a
+  // radio's keying needs (the Qt timer would go out up to a millisecond and more late). A
+  // wake-up before `at` is waited out by the keyer.
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(at - keyerClock_->Now());
+  keyingDelay_->setInterval(std::max(wait, std::chrono::milliseconds(0)));
   keyingDelay_->start();
-  ArmKeyingDeadline();
-}
-
-void MainWindow::ArmKeyingDeadline() {
-  // The Qt timer stays the delay's state and its fallback; this ends the delay on time, as a
-  // radio's keying needs (the Qt timer would go out up to a millisecond and more late).
   if (!keyingDeadlineTimer_) {
     keyingDeadlineTimer_ = platform::DeadlineTimer::Create();
     if (!keyingDeadlineTimer_) return;  // no timer to be had: the Qt timer alone
     keyingDeadlineNotifier_ = std::make_unique<QSocketNotifier>(keyingDeadlineTimer_->PollHandle(),
                                                                 QSocketNotifier::Read);
     connect(keyingDeadlineNotifier_.get(), &QSocketNotifier::activated, this, [this] {
-      if (keyingDeadlineTimer_->TakeExpiry() && keyingDelay_->isActive())
-        Guarded([this] { OnKeyingDelayElapsed(); });
+      if (keyingDeadlineTimer_->TakeExpiry()) Guarded([this] { OnKeyingDelayElapsed(); });
     });
   }
-  keyingDeadlineTimer_->ArmAt(keyingDeadline_);
+  keyingDeadlineTimer_->ArmAt(at);
 }
 
-void MainWindow::StopKeyingDelay() {
+void MainWindow::DisarmTimer() {
   keyingDelay_->stop();
   if (keyingDeadlineTimer_) keyingDeadlineTimer_->Disarm();
 }
 
-void MainWindow::SetRts(bool on) {
-  port_.SetRTSState(on);
-  const bool changed = rtsRaised_ != on;
-  rtsRaised_ = on;
-  if (changed) emit RtsChanged(on);
-  statusPanels_->SetPanelText(StatusPanel::Rts, on ? QStringLiteral("RTS") : QString());
+void MainWindow::KeyingChanged(bool keyed, bool changed) {
+  if (changed) emit RtsChanged(keyed);
+  statusPanels_->SetPanelText(StatusPanel::Rts, keyed ? QStringLiteral("RTS") : QString());
 }
 
-void MainWindow::RekeyAfterReconfiguration() {
-  // New settings set the device's lines from the control modes, as a Windows driver does, so
-  // RTS is down now. A transmission the operator keyed goes on keyed, and after the keying
-  // delay again: what is typed next must not go out unkeyed.
-  if (!rtsRaised_) return;
-  if (!port_.Connected()) {
-    rtsRaised_ = false;
-    statusPanels_->SetPanelText(StatusPanel::Rts, QString());
-    return;
+void MainWindow::Abandoned(KeyerAbandon why, size_t dropped) {
+  const QString lost = QStringLiteral("не отправлено символов: %1").arg(dropped);
+  QString told;
+  switch (why) {
+    case KeyerAbandon::CtsWait:
+      told = QStringLiteral("Радиостанция не дала CTS за %1 мс: передача отменена, %2.")
+                 .arg(options_.ctsWaitMs)
+                 .arg(lost);
+      ShowState(QStringLiteral("НЕТ CTS"));
+      break;
+    case KeyerAbandon::BusyWait:
+      told = QStringLiteral("Канал занят дольше %1 мс: передача отменена, %2.")
+                 .arg(options_.busyWaitMs)
+                 .arg(lost);
+      ShowState(QStringLiteral("КАНАЛ ЗАНЯТ"));
+      break;
+    case KeyerAbandon::Timeout: {
+      // A send cannot go on unkeyed: it ends as if the operator had stopped it.
+      if (fileSender_.Active()) {
+        sendFileButton_->setChecked(false);
+        EndFileSend();
+      }
+      told = QStringLiteral("Таймаут передатчика: RTS был поднят %1 с и снят, %2.")
+                         .arg(options_.txTimeoutS)
+                         .arg(lost);
+      if (options_.txLockoutS > 0)
+        told += QStringLiteral(" Следующая передача не раньше чем через %1 с.").arg(options_.txLockoutS);
+      ShowState(kTimeoutWord);
+      statusPanels_->Panel(StatusPanel::State)->setStyleSheet(QStringLiteral("color: red"));
+      timeoutShown_ = true;
+      break;
+    }
   }
-  SetRts(true);
-  if (options_.rtsCtsMode == 0 && options_.keyingDelayMs > kLongestNoDelay && !keyingDelay_->isActive()) {
-    heldBytes_.clear();
-    heldEnd_ = false;
-    StartKeyingDelay();
+  AppendMarkerLine(told);
+  sessionLog_.WriteEvent(told);
+  emit BurstAbandoned(why, static_cast<int>(dropped));
+}
+
+void MainWindow::ChannelBusy(bool busy) {
+  ShowState(busy ? QStringLiteral("КАНАЛ ЗАНЯТ") : QStringLiteral("ПЕРЕДАЧА"));
+}
+
+std::optional<bool> MainWindow::CarrierNow() {
+  if (!port_.Connected()) return std::nullopt;
+  try {
+    return port_.LineSignals().Has(port::lsRLSD);
+  } catch (const port::EComPort&) {
+    return std::nullopt;  // the last reported state stands
   }
 }
 
-void MainWindow::OnTransmitEmpty() {
-  // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended.
-  if (options_.rtsCtsMode == 1 || endOfTransmission_) {
-    RunSkippingDeviceGoneError([&] { SetRts(false); });
-    endOfTransmission_ = false;
-  }
-  // The file's next character only after the RTS rule: dropping RTS behind a character just
-  // written would unkey a radio while that character is still on its way out.
-  if (fileSender_.Active()) RunSkippingDeviceGoneError([&] { StepFileSend(); });
+void MainWindow::ClearTimeoutWord() {
+  if (!std::exchange(timeoutShown_, false)) return;
+  statusPanels_->Panel(StatusPanel::State)->setStyleSheet(QString());
 }
 
 }  // namespace velmora::console

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QWindow>
 
+#include "dialogs/keying_group.h"
 #include "dialogs/parameters_dialog.h"
 #include "dialogs/session_log_group.h"
 
@@ -10,10 +11,12 @@ namespace velmora::dialogs {
 
 bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
                      int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit,
-                     QString* SessionLogFolder) {
+                     QString* SessionLogFolder, KeyingExtras* Extras) {
   ParametersDialog dialog(Port);
   dialog.Fill(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, &Font, AllowEdit);
   if (SessionLogFolder) dialog.SessionLogFolder().SetFolder(*SessionLogFolder);
+  KeyingGroup* extras = Extras ? dialog.AddKeyingExtras() : nullptr;
+  if (extras) extras->Fill(*Extras);
   if (const QWidget* over = QApplication::activeWindow()) {
     dialog.move(over->frameGeometry().center() - dialog.rect().center());
     // Tied to the window it was opened from without being owned by it: the window manager keeps
@@ -26,6 +29,7 @@ bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsC
   if (dialog.exec() != QDialog::Accepted) return false;
   dialog.Apply(Port, TxDelay, RtsCtsMode, CrLfMode, EditorPath, &Font);
   if (SessionLogFolder) *SessionLogFolder = dialog.SessionLogFolder().Folder();
+  if (extras) *Extras = extras->Values();
   return true;
 }
 

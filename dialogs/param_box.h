@@ -21,11 +21,14 @@
 
 namespace velmora::dialogs {
 
+struct KeyingExtras;
+
 // True when the operator confirmed with OK. `AllowEdit` enables the line settings, the keying
 // group and the viewer program; the port box is always enabled.
-// `SessionLogFolder`, when given, is shown and edited too (empty: no session log).
+// `SessionLogFolder`, when given, is shown and edited too (empty: no session log); `Extras`, when
+// given, the keyer's group (keying_group.h) below the others.
 bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
                      int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit,
-                     QString* SessionLogFolder = nullptr);
+                     QString* SessionLogFolder = nullptr, KeyingExtras* Extras = nullptr);
 
 }  // namespace velmora::dialogs

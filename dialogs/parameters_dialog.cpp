@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "console/cp1251.h"
+#include "dialogs/keying_group.h"
 #include "dialogs/program_file_dialog.h"
 #include "dialogs/session_log_group.h"
 #include "port/qt/com_combo_box.h"
@@ -171,6 +172,24 @@ void ParametersDialog::PlaceGroups() {
 }
 
 ParametersDialog::~ParametersDialog() = default;
+
+KeyingGroup* ParametersDialog::AddKeyingExtras() {
+  keyingExtras_ = new KeyingGroup(this);
+  keyingExtras_->setEnabled(keyingGroup_->isEnabled());
+  keyingExtras_->EnableForMode(rtsCtsKeyingButton_->isChecked());
+  connect(rtsCtsKeyingButton_, &QRadioButton::toggled, keyingExtras_, &KeyingGroup::EnableForMode);
+  QWidget* previous = chooseFontButton_;
+  for (QWidget* stop : keyingExtras_->TabStops()) setTabOrder(std::exchange(previous, stop), stop);
+  const int margin = kConnectionGroup.left();
+  const int bottomMargin = kClientSize.height() - kEnterGroup.bottom() - 1;
+  const int rowGap = kEnterGroup.top() - kConnectionGroup.bottom() - 1;
+  const int top = height() - bottomMargin + rowGap;
+  const QSize needed = keyingExtras_->sizeHint().expandedTo(keyingExtras_->minimumSizeHint());
+  const int across = std::max(width() - 2 * margin, needed.width());
+  keyingExtras_->setGeometry(margin, top, across, needed.height());
+  setFixedSize(margin + across + margin, top + needed.height() + bottomMargin);
+  return keyingExtras_;
+}
 
 void ParametersDialog::BuildConnectionGroup() {
   connectionGroup_ = MakeGroup(this, "GroupBox1", QStringLiteral("Параметры соединения"));

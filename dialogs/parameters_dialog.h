@@ -53,6 +53,7 @@ class TComComboBox;
 namespace velmora::dialogs {
 
 class SessionLogGroup;
+class KeyingGroup;
 
 class ParametersDialog : public QDialog {
   Q_OBJECT
@@ -70,6 +71,11 @@ class ParametersDialog : public QDialog {
   // Writes the edited values back (the operator pressed OK).
   void Apply(port::TCustomComPort& port, int32_t& txDelay, int32_t& rtsCtsMode, int32_t& crLfMode,
              QString& editorPath, QFont* font);
+
+  // The keyer's group (keying_group.h), below the others across the form, after them in the
+  // tab order, enabled as the keying group is and by the keying mode chosen. Called after Fill;
+  // the caller reads the group's values after OK.
+  KeyingGroup* AddKeyingExtras();
 
   // The dialog's own font: "MS Sans Serif" 8 pt, or the system's sans-serif at 8 pt where that
   // family does not exist. Also where the font dialog starts while the font field is empty.
@@ -141,6 +147,7 @@ class ParametersDialog : public QDialog {
   QPushButton* chooseFontButton_ = nullptr;
   QFontDialog* fontDialog_ = nullptr;  // made at the first click, kept for the dialog's life
 
+  KeyingGroup* keyingExtras_ = nullptr;
   QGroupBox* viewerGroup_ = nullptr;
   QLineEdit* viewerPathField_ = nullptr;
   QPushButton* chooseViewerButton_ = nullptr;

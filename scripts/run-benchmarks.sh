@@ -28,6 +28,7 @@ for b in "$dir"/bench/bench_*; do
       launch=()
       ;;
     bench_console_keying) run bench_console_keying 200 1000 ;;
+    bench_keyer) run bench_keyer 1000 10 1000 ;;
     bench_receive_pane) run bench_receive_pane 20000 ;;
     bench_holder_scan)
       run bench_holder_scan 0 0        # this machine as it is

@@ -43,6 +43,23 @@ size_t RadioLink::LostWhileUnkeyed() const {
   return lost_;
 }
 
+void RadioLink::SetFarCarrier(bool on) {
+  std::lock_guard lock(mutex_);
+  farCarrier_ = on;
+  RefreshInputLinesLocked(TimeSource().Now());
+}
+
+void RadioLink::SetRtsInverted(bool on) {
+  std::lock_guard lock(mutex_);
+  rtsInverted_ = on;
+  OnOutputLinesChanged(kModem, TimeSource().Now());
+}
+
+size_t RadioLink::KeyedWhileBusy() const {
+  std::lock_guard lock(mutex_);
+  return keyedWhileBusy_;
+}
+
 void RadioLink::Route(size_t from, uint8_t byte, Clock::TimePoint at) {
   if (from == kFarStation) {
     DeliverLocked(kModem, {byte});
@@ -59,15 +76,17 @@ void RadioLink::Route(size_t from, uint8_t byte, Clock::TimePoint at) {
 uint32_t RadioLink::InputLines(size_t uart, Clock::TimePoint) const {
   if (uart != kModem) return 0;
   const Uart& far = U(kFarStation);
-  const bool carrier = far.shifting.has_value() || !far.tx.empty();
+  const bool carrier = far.shifting.has_value() || !far.tx.empty() || farCarrier_;
   return MS_DSR_ON | (ctsRaised_ ? MS_CTS_ON : 0u) | (carrier ? MS_RLSD_ON : 0u);
 }
 
 void RadioLink::OnOutputLinesChanged(size_t uart, Clock::TimePoint now) {
-  if (uart != kModem || U(kModem).rts == keyed_) return;
-  keyed_ = U(kModem).rts;
+  const bool keyed = U(kModem).rts != rtsInverted_;
+  if (uart != kModem || keyed == keyed_) return;
+  keyed_ = keyed;
   if (keyed_) {
     keyedAt_ = now;
+    if (InputLines(kModem, now) & MS_RLSD_ON) ++keyedWhileBusy_;
     return;
   }
   ctsRaised_ = false;

@@ -82,6 +82,12 @@ class RadioLink final : public SimLink {
   // Noise as an operator writes it, "ber=1e-3,loss=0.05,delay=20,seed=7" (delay in ms; any key
   // may be left out): none for an empty text, an unknown key or a value out of range.
   static std::optional<Noise> ParseNoise(std::string_view text);
+  // For the keyer: the far station holding the channel with its carrier (DCD on, no data), a
+  // modem keyed by RTS low (behind an inverting level converter), and how often the modem was
+  // keyed while the channel was busy.
+  void SetFarCarrier(bool on);
+  void SetRtsInverted(bool on);
+  size_t KeyedWhileBusy() const;
 
   explicit RadioLink(std::shared_ptr<Clock> clock) : SimLink(std::move(clock), 2) {}
 
@@ -113,6 +119,9 @@ class RadioLink final : public SimLink {
   Noise noise_;
   std::mt19937_64 noiseRandom_{1};
   std::vector<Clock::Duration> extraDelays_;
+  bool farCarrier_ = false;
+  bool rtsInverted_ = false;
+  size_t keyedWhileBusy_ = 0;
 };
 
 }  // namespace velmora::platform::sim

@@ -1,0 +1,226 @@
+// The keyer's options in the real window on the simulated radio, measured from the radio's own
+// record of the line (steady clock): lead and tail times against their settings while 1 MiB/s
+// arrives in the hex view, the transmitter time-out against its setting, CTS on to the first
+// start bit, and a busy channel switched at random while keys are typed.
+//
+//   bench_keyer [keyings] [timeouts] [busy patterns]
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+
+#include "bench/console_harness.h"
+#include "platform/sim/sim_devices.h"
+
+namespace {
+
+using namespace velmora;
+using namespace velmora::bench;
+using platform::sim::LineChange;
+using platform::sim::RadioLink;
+using Ms = std::chrono::duration<double, std::milli>;
+
+struct Stats {
+  double median = 0, worst = 0;
+  size_t count = 0;
+};
+
+Stats Summarise(std::vector<double> v) {
+  Stats s;
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  s.median = v[v.size() / 2];
+  s.worst = v.back();
+  s.count = v.size();
+  return s;
+}
+
+std::string Over(const Stats& s) {
+  char text[64];
+  std::snprintf(text, sizeof text, "median %.3f ms over %zu", s.median, s.count);
+  return text;
+}
+
+// Received data from the far station at about 1 MiB/s, in 4 KiB steps, while it lives.
+class FarStationFlood {
+ public:
+  explicit FarStationFlood(RadioLink& radio)
+      : thread_([this, &radio] {
+          const std::string block = BinaryBytes(4096);
+          auto next = Clock::now();
+          while (!stop_) {
+            radio.InjectReceived(block);
+            next += std::chrono::microseconds(3906);
+            std::this_thread::sleep_until(next);
+          }
+        }) {}
+  ~FarStationFlood() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class KeyerBench {
+ public:
+  KeyerBench(const std::string& keys, bool hexLoad)
+      : radio_(RadioLink::Create()), directory_(std::make_shared<platform::DeviceDirectory>()) {
+    radio_->SetEcho(false);
+    directory_->Add("RADIO", radio_->Endpoint());
+    console_ = std::make_unique<ConsoleUnderTest>("RADIO", directory_, keys + "CRLF=2\n");
+    pane_ = console_->window().findChild<QPlainTextEdit*>("Memo1");
+    if (hexLoad) {
+      console_->SelectHexView();
+      flood_ = std::make_unique<FarStationFlood>(*radio_);
+    }
+    console_->RunFor(std::chrono::milliseconds(200));
+  }
+
+  RadioLink& Radio() { return *radio_; }
+  ConsoleUnderTest& Console() { return *console_; }
+
+  void Press(Qt::Key key, const QString& text) {
+    QCoreApplication::postEvent(pane_, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+    QCoreApplication::postEvent(pane_, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+  }
+
+  // RTS up and down of the next keying after `lines0`, the first start bit and the last stop
+  // bit of what was sent in it; false when it did not end within `limit`.
+  struct Keying {
+    Clock::time_point up{}, down{}, firstStart{}, lastStop{};
+  };
+  bool TypeAndWait(const QString& text, Keying& keying, Clock::duration limit) {
+    const size_t lines0 = radio_->LineLog().size();
+    const size_t sent0 = radio_->SentLog().size();
+    for (QChar c : text) Press(c == u'\r' ? Qt::Key_Return : Qt::Key_A, QString(c));
+    auto rtsDown = [&] {
+      const auto log = radio_->LineLog();
+      for (size_t i = lines0; i < log.size(); ++i)
+        if (log[i].line == LineChange::Rts && !log[i].on) return true;
+      return false;
+    };
+    if (!console_->RunUntil(rtsDown, limit)) return false;
+    const auto lines = radio_->LineLog();
+    for (size_t i = lines0; i < lines.size(); ++i) {
+      if (lines[i].line != LineChange::Rts) continue;
+      if (lines[i].on && keying.up == Clock::time_point{}) keying.up = lines[i].at;
+      if (!lines[i].on) keying.down = lines[i].at;
+    }
+    const auto sent = radio_->SentLog();
+    if (sent.size() > sent0) {
+      keying.firstStart = sent[sent0].at - radio_->CharacterTime(0);
+      keying.lastStop = sent.back().at;
+    }
+    return true;
+  }
+
+ private:
+  std::shared_ptr<RadioLink> radio_;
+  std::shared_ptr<platform::DeviceDirectory> directory_;
+  std::unique_ptr<ConsoleUnderTest> console_;
+  QPlainTextEdit* pane_ = nullptr;
+  std::unique_ptr<FarStationFlood> flood_;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const int keyings = argc > 1 ? std::atoi(argv[1]) : 1000;
+  const int timeouts = argc > 2 ? std::atoi(argv[2]) : 10;
+  const int patterns = argc > 3 ? std::atoi(argv[3]) : 1000;
+  constexpr int kLeadMs = 50, kTailMs = 50;
+
+  {
+    KeyerBench bench("RTS/CTS=1\nTxLead=" + std::to_string(kLeadMs) + "\nTxTail=" + std::to_string(kTailMs) + "\n",
+                     true);
+    std::vector<double> leads, tails;
+    for (int i = 0; i < keyings; ++i) {
+      KeyerBench::Keying k;
+      if (!bench.TypeAndWait("a", k, std::chrono::seconds(2)) || k.firstStart == Clock::time_point{}) continue;
+      leads.push_back(std::abs(Ms(k.firstStart - k.up).count() - kLeadMs));
+      tails.push_back(std::abs(Ms(k.down - k.lastStop).count() - kTailMs));
+    }
+    const Stats l = Summarise(leads), t = Summarise(tails);
+    PrintFigure("lead 50 ms, 1 MiB/s in hex view: RTS up -> first start bit, off the set time, median", l.median,
+                "ms", "<= 1 ms", Over(l));
+    PrintFigure("lead 50 ms, 1 MiB/s in hex view: off the set time, worst", l.worst, "ms", "<= 3 ms");
+    PrintFigure("tail 50 ms, 1 MiB/s in hex view: last stop bit -> RTS down, off the set time, median", t.median,
+                "ms", "<= 1 ms", Over(t));
+    PrintFigure("tail 50 ms, 1 MiB/s in hex view: off the set time, worst", t.worst, "ms", "<= 3 ms");
+  }
+  {
+    // Delay mode held until Enter: the case the time-out guards first.
+    KeyerBench bench("RTS/CTS=0\nTxTimeout=1\n", false);
+    std::vector<double> late;
+    size_t afterDown = 0;
+    for (int i = 0; i < timeouts; ++i) {
+      KeyerBench::Keying k;
+      if (!bench.TypeAndWait("aaaa", k, std::chrono::seconds(3))) continue;
+      late.push_back(Ms(k.down - k.up).count() - 1000.0);
+      bench.Console().RunFor(std::chrono::milliseconds(20));
+      for (const auto& w : bench.Radio().SentLog())
+        if (w.at - bench.Radio().CharacterTime(0) > k.down) ++afterDown;
+    }
+    const Stats s = Summarise(late);
+    std::vector<double> signedLate = late;
+    const double earliest = signedLate.empty() ? 0 : *std::min_element(signedLate.begin(), signedLate.end());
+    char note[96];
+    std::snprintf(note, sizeof note, "earliest %+.3f ms, %s", earliest, Over(s).c_str());
+    PrintFigure("time-out 1 s: RTS down after the set time, worst", s.worst, "ms", "0..5 ms", note);
+    PrintFigure("time-out: start bits on the line after RTS down", double(afterDown), "", "0");
+  }
+  {
+    KeyerBench bench("RTS/CTS=1\nCtsWait=1000\n", false);
+    bench.Radio().SetCtsDelay(std::chrono::milliseconds(30));
+    std::vector<double> afterCts;
+    for (int i = 0; i < keyings; ++i) {
+      KeyerBench::Keying k;
+      if (!bench.TypeAndWait("a", k, std::chrono::seconds(2)) || k.firstStart == Clock::time_point{}) continue;
+      afterCts.push_back(Ms(k.firstStart - (k.up + std::chrono::milliseconds(30))).count());
+    }
+    const Stats c = Summarise(afterCts);
+    PrintFigure("CTS wait: CTS on -> first start bit, worst", c.worst, "ms", "<= 1 ms", Over(c));
+  }
+  {
+    // The far station takes the channel at random while characters are typed at random.
+    KeyerBench bench("RTS/CTS=1\nBusyWait=60000\nBusyBackoff=20\n", false);
+    RadioLink& radio = bench.Radio();
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> on(2, 40), off(2, 60), keys(0, 3);
+    std::string typed;
+    for (int i = 0; i < patterns; ++i) {
+      radio.SetFarCarrier(true);
+      for (int k = keys(random); k > 0; --k) {
+        const char c = char('a' + typed.size() % 26);
+        typed.push_back(c);
+        bench.Press(Qt::Key_A, QString(QChar(c)));
+      }
+      bench.Console().RunFor(std::chrono::milliseconds(on(random)));
+      radio.SetFarCarrier(false);
+      bench.Console().RunFor(std::chrono::milliseconds(off(random)));
+    }
+    bench.Console().RunUntil([&] { return radio.Heard().size() >= typed.size() && !bench.Console().window().RtsRaised(); },
+                             std::chrono::seconds(30));
+    const std::string heard = radio.Heard();
+    PrintFigure("busy channel: keyings while DCD was on", double(radio.KeyedWhileBusy()), "", "0",
+                std::to_string(patterns) + " random DCD patterns");
+    PrintFigure("busy channel: typed characters heard once and in order", heard == typed ? 1 : 0, "", "1",
+                std::to_string(heard.size()) + " of " + std::to_string(typed.size()) + " heard");
+  }
+  return 0;
+}
