@@ -242,6 +242,10 @@ class TCustomComPort {
   int WriteText(const std::string& text);
   int ReadBlock(void* buffer, int count);
   int ReadText(std::string& text, int count);  // text comes back cut to what was read
+  // ReadText, with the times the device's I/O thread took the bytes off the line: `times`
+  // gets the pieces of `text` by their first position in it (the first at 0) and their arrival
+  // time, or nothing from a device that keeps no times.
+  int ReadTextTimed(std::string& text, int count, std::vector<platform::ArrivalTime>& times);
 
   // --- event dispatch -----------------------------------------------------------------------
   // A dispatcher per line event: gathers its argument from the device and calls the emitter.
