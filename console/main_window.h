@@ -34,6 +34,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QFont>
 #include <QMainWindow>
@@ -44,6 +45,7 @@
 #include "console/console_options.h"
 #include "console/file_dialogs.h"
 #include "console/file_sender.h"
+#include "console/frame_view.h"
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
 #include "console/status_panels.h"
@@ -94,6 +96,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // --- what the window shows --------------------------------------------------------------
   QString PanelText(StatusPanel panel) const;
   ReceivePane& ReceiveContent() { return *receivePane_; }
+  // The frame view: every finished frame's line (FrameView::FrameLine), whatever the pane shows.
+  FrameView& Frames() { return *frameView_; }
   // The settings file's full path.
   QString SettingsFilePath() const;
 
@@ -202,6 +206,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   void RunSkippingDeviceGoneError(const std::function<void()>& step);
   void OnDisplayModeClicked(QToolButton* pressed);
   void AppendMarkerLine(const QString& marker);
+  // The frame view's lines to the receive pane (or the capture) while "Кадры" is down.
+  void OnFrameLine(const QString& line);
+  FrameClock::duration FrameGap() const;
   // The first start's line: no port opened, how to choose one, the serial adapters present.
   void ShowFirstStartGuide();
   // A key on a closed port: the operator is told once how to open one, until a port opens.
@@ -260,6 +267,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   QToolButton* asciiButton_ = nullptr;
   QToolButton* hexButton_ = nullptr;
   QToolButton* binButton_ = nullptr;
+  QToolButton* framesButton_ = nullptr;
+  FrameView* frameView_ = nullptr;
+  std::vector<platform::ArrivalTime> arrivalTimes_;
   StatusPanels* statusPanels_ = nullptr;
   QTimer* keyingDelay_ = nullptr;
   QTimer* idleTimer_ = nullptr;

@@ -175,6 +175,8 @@ void MainWindow::BuildLayout() {
   header->addWidget(asciiButton_);
   header->addWidget(hexButton_);
   header->addWidget(binButton_);
+  framesButton_ = MakeModeButton(receivePanel_, "SButton4", QStringLiteral("&Кадры"));
+  header->addWidget(framesButton_);
   header->addStretch(1);
   receiveView_ = new ReceiveTextView(receivePanel_);
   receiveView_->setObjectName(QStringLiteral("Memo2"));
@@ -182,6 +184,11 @@ void MainWindow::BuildLayout() {
   receiveView_->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
   body->addWidget(receiveView_, 1);
   receivePane_ = new ReceivePane(receiveView_);
+  frameView_ = new FrameView(this);
+  frameView_->SetGapSource([this] { return FrameGap(); });
+  connect(frameView_, &FrameView::FrameLine, this,
+          [this](const QString& line) { Guarded([&] { OnFrameLine(line); }); });
+  connect(this, &MainWindow::RtsChanged, frameView_, &FrameView::NoteKeyed);
 
   splitter_ = new QSplitter(Qt::Vertical, this);
   splitter_->setObjectName(QStringLiteral("Splitter1"));
@@ -243,7 +250,7 @@ void MainWindow::ConnectHandlers() {
   connect(captureButton_, &QPushButton::clicked, this, guard(&MainWindow::ToggleCapture));
   connect(viewFileButton_, &QPushButton::clicked, this, guard(&MainWindow::ViewCaptureFile));
   connect(sendFileButton_, &QPushButton::clicked, this, guard(&MainWindow::ToggleFileSend));
-  for (QToolButton* button : {asciiButton_, hexButton_, binButton_})
+  for (QToolButton* button : {asciiButton_, hexButton_, binButton_, framesButton_})
     connect(button, &QToolButton::clicked, this,
             [this, button] { Guarded([&] { OnDisplayModeClicked(button); }); });
   connect(keyingDelay_, &QTimer::timeout, this, guard(&MainWindow::OnKeyingDelayElapsed));
@@ -254,7 +261,7 @@ void MainWindow::ConnectHandlers() {
 void MainWindow::OnDisplayModeClicked(QToolButton* pressed) {
   // At most one mode button is down; pressing the one that is down puts it up, leaving none.
   if (pressed->isChecked()) {
-    for (QToolButton* button : {asciiButton_, hexButton_, binButton_})
+    for (QToolButton* button : {asciiButton_, hexButton_, binButton_, framesButton_})
       if (button != pressed) button->setChecked(false);
   }
   // The pane's lines end between two bytes' forms, never inside one.

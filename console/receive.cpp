@@ -12,6 +12,7 @@
 #include "console/cp1251.h"
 #include "console/display_forms.h"
 #include "console/main_window.h"
+#include "port/device_config.h"
 #include "console/transmit_pane.h"
 #include "console/receive_pane.h"
 
@@ -47,13 +48,17 @@ std::string MainWindow::ConvertForDisplay(const std::string& chunk) const {
 void MainWindow::OnBytesReceived(int count) {
   ShowState(QStringLiteral("ПРИЕМ"));
   std::string chunk;
-  port_.ReadText(chunk, count);
-  const std::string shown = ConvertForDisplay(chunk);
-  // While a capture runs the chunk goes to the capture file instead of the pane.
-  if (capture_.Active())
-    WriteCapture(shown);
-  else
-    receivePane_->Append(DecodeCp1251(shown));
+  port_.ReadTextTimed(chunk, count, arrivalTimes_);
+  // The frame view keeps count in every mode: its lines are wanted beyond the pane.
+  frameView_->NoteReceived(chunk, arrivalTimes_);
+  if (!framesButton_->isChecked()) {
+    const std::string shown = ConvertForDisplay(chunk);
+    // While a capture runs the chunk goes to the capture file instead of the pane.
+    if (capture_.Active())
+      WriteCapture(shown);
+    else
+      receivePane_->Append(DecodeCp1251(shown));
+  }
   // The count the event reported, whatever the read returned; wraps like the 32-bit counter
   // it is rather than overflowing.
   counters_.RxCount = AddWrapping(counters_.RxCount, static_cast<uint32_t>(count));
@@ -64,7 +69,28 @@ void MainWindow::OnLineErrors(port::TComErrors errors) {
   counters_.ComErrorCount = AddWrapping(counters_.ComErrorCount, 1);
   ShowState(QStringLiteral("ТАЙМАУТ"));
   for (const Marker& marker : kMarkers)
-    if (errors.Has(marker.error)) AppendMarkerLine(QString::fromLatin1(marker.text));
+    if (errors.Has(marker.error)) {
+      AppendMarkerLine(QString::fromLatin1(marker.text));
+      frameView_->NoteLineError(QString::fromLatin1(marker.text));
+    }
+}
+
+FrameClock::duration MainWindow::FrameGap() const {
+  const port::LineValues line = port_.CurrentLineValues();
+  const int dataBits = 5 + static_cast<int>(line.DataBits);
+  const double stopBits = line.StopBits == port::sbOneStopBit ? 1 : line.StopBits == port::sbOne5StopBits ? 1.5 : 2;
+  return FrameGapFor(port::BaudRateValue(line.BaudRate, line.CustomBaudRate), dataBits,
+                     line.Parity.Bits != port::prNone, stopBits, 0);
+}
+
+void MainWindow::OnFrameLine(const QString& line) {
+  if (!framesButton_->isChecked()) return;
+  // The capture keeps the lines as the pane shows them; arrows and marks need more than the
+  // code page has, so the file is UTF-8 with the system's line ends.
+  if (capture_.Active())
+    WriteCapture((line + u'\n').toStdString());
+  else
+    receivePane_->AppendLine(line);
 }
 
 void MainWindow::AppendMarkerLine(const QString& marker) {

@@ -51,6 +51,7 @@ TEST_F(ArrivalTimes, FramesTwoMillisecondsApartKeepTheirOwnTimesThroughOneLateRe
   const std::string poll("\x01\x03\x00\x00\x00\x01\x84\x0A", 8);
   const std::string answer("\x01\x03\x02\x00\x0A\x38\x43", 7);
   const auto pollBefore = FarEndWrites(poll);
+  AwaitQueued(8);  // however late the I/O thread is, the two frames are read apart
   std::this_thread::sleep_for(2ms);
   const auto answerBefore = FarEndWrites(answer);
   AwaitQueued(15);
@@ -77,6 +78,7 @@ TEST_F(ArrivalTimes, FramesTwoMillisecondsApartKeepTheirOwnTimesThroughOneLateRe
 
 TEST_F(ArrivalTimes, AReadThatStartsInsideAPieceGetsThatPiecesTimeAtItsFirstByte) {
   FarEndWrites("ABCDEFGH");
+  AwaitQueued(8);
   std::this_thread::sleep_for(3ms);
   const auto secondBefore = FarEndWrites("IJ");
   AwaitQueued(10);
