@@ -20,6 +20,9 @@ struct ConsoleOptions {
   int32_t lineEnding = 0;
   // "Editor": the program that shows the capture file.
   QString viewerPath;
+  // "FrameGap": the silence in milliseconds that ends a frame in the frame view; 0 (and an
+  // absent key) takes 3.5 character times at the port's line settings.
+  int32_t frameGapMs = 0;
 };
 
 }  // namespace velmora::console

@@ -103,8 +103,7 @@ void FrameSplitter::Add(FrameDirection direction, std::string_view bytes, FrameC
   if (bytes.empty()) return;
   if (keyed_ && direction == FrameDirection::Received) {
     if (!echo_) Open(echo_, direction, at);
-    echo_->bytes.append(bytes);
-    echo_->last = at;
+    Append(echo_, bytes, at, done);
     return;
   }
   if (open_) {
@@ -113,8 +112,23 @@ void FrameSplitter::Add(FrameDirection direction, std::string_view bytes, FrameC
     if (open_->direction != direction || (!held && at - open_->last > gap_)) Close(open_, done);
   }
   if (!open_) Open(open_, direction, at);
-  open_->bytes.append(bytes);
-  open_->last = at;
+  Append(open_, bytes, at, done);
+}
+
+void FrameSplitter::Append(std::optional<Frame>& slot, std::string_view bytes, FrameClock::time_point at,
+                           std::vector<Frame>& done) {
+  while (true) {
+    const size_t take = std::min(bytes.size(), kLongestFrame - slot->bytes.size());
+    slot->bytes.append(bytes.substr(0, take));
+    slot->last = at;
+    bytes.remove_prefix(take);
+    if (bytes.empty()) return;
+    const FrameDirection direction = slot->direction;
+    const FrameEcho echo = slot->echo;
+    Close(slot, done);
+    Open(slot, direction, at);
+    slot->echo = echo;
+  }
 }
 
 void FrameSplitter::AddMarker(std::string_view text, FrameClock::time_point at, std::vector<Frame>& done) {

@@ -57,6 +57,11 @@ FrameCheck CheckOf(std::string_view frame);
 
 class FrameSplitter {
  public:
+  // A frame is cut after this many bytes and goes on in the next, so that a line that never
+  // falls silent (a flood, a stuck transmitter) still gives lines of a readable length and
+  // holds no more than this in memory.
+  static constexpr size_t kLongestFrame = 1024;
+
   explicit FrameSplitter(FrameClock::duration gap) : gap_(gap) {}
 
   void SetGap(FrameClock::duration gap) { gap_ = gap; }
@@ -81,6 +86,9 @@ class FrameSplitter {
  private:
   void Open(std::optional<Frame>& slot, FrameDirection direction, FrameClock::time_point at);
   void Close(std::optional<Frame>& slot, std::vector<Frame>& done);
+  // Appends to the frame in `slot`, ending it and opening the next one whenever it is full.
+  void Append(std::optional<Frame>& slot, std::string_view bytes, FrameClock::time_point at,
+              std::vector<Frame>& done);
   void CloseKeyed(std::vector<Frame>& done);
 
   FrameClock::duration gap_;

@@ -115,13 +115,16 @@ void FrameView::NoteLineError(const QString& marker) {
   Tell(done_);
 }
 
+QString FrameView::LowLatencyRefusedLine(const QString& device, const QDateTime& at) {
+  return at.toString(QStringLiteral("HH:mm:ss.zzz")) +
+         QStringLiteral(" Драйвер порта %1 отказал в малой задержке приема: адаптер может "
+                        "задерживать принятые байты, времена и границы кадров неточны")
+             .arg(device);
+}
+
 void FrameView::NoteLowLatencyRefused(const QString& device) {
   const QDateTime now = QDateTime::currentDateTime();
-  emit FrameLine(now.toString(QStringLiteral("HH:mm:ss.zzz")) +
-                     QStringLiteral(" Драйвер %1 отказал в малой задержке приема: адаптер может "
-                                    "задерживать принятые байты, времена и границы кадров неточны")
-                         .arg(device),
-                 now);
+  emit FrameLine(LowLatencyRefusedLine(device, now), now);
 }
 
 void FrameView::Finish() {
@@ -133,9 +136,11 @@ void FrameView::Tell(std::vector<Frame>& done) {
   // Taken out first: a receiver of a line may hand the view more.
   std::vector<Frame> frames;
   frames.swap(done);
-  for (const Frame& frame : frames) {
-    const QDateTime time = WallTime(frame.first);
-    emit FrameLine(FormatLine(frame, time), time);
+  if (linesWanted_) {
+    for (const Frame& frame : frames) {
+      const QDateTime time = WallTime(frame.first);
+      emit FrameLine(FormatLine(frame, time), time);
+    }
   }
   ArmExpiry();
 }

@@ -58,7 +58,14 @@ class FrameView : public QObject {
   void NoteLowLatencyRefused(const QString& device);
   // Ends what is open (the port closes).
   void Finish();
+  // Whether anyone takes the lines now (the pane shows frames, a record is kept): while nobody
+  // does, frames are still cut, so that the first line after the switch is right, but not
+  // written out, which would cost the other display modes their speed.
+  void SetLinesWanted(bool wanted) { linesWanted_ = wanted; }
+  bool LinesWanted() const { return linesWanted_; }
 
+  // The note of a driver's refusal.
+  static QString LowLatencyRefusedLine(const QString& device, const QDateTime& at);
   // One frame's line; `firstByte` the local time of its first byte.
   static QString FormatLine(const Frame& frame, const QDateTime& firstByte);
   // The local time of a moment of the steady clock.
@@ -78,6 +85,7 @@ class FrameView : public QObject {
   QTimer expiry_;
   std::vector<Frame> done_;
   std::function<FrameClock::duration()> gapSource_;
+  bool linesWanted_ = true;
 };
 
 }  // namespace velmora::console

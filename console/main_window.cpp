@@ -108,6 +108,8 @@ void MainWindow::AttachPortHandlers() {
   port_.OnAfterOpen = [this](port::TCustomComPort&) {
     Guarded([&] {
       closedPortTold_ = false;
+      if (port_.LowLatency() == platform::LowLatencyAnswer::Refused)
+        frameView_->NoteLowLatencyRefused(QString::fromStdString(port_.Port()));
       if (!reconnector_) return;
       reconnector_->StopWatching();
       reconnector_->RememberDevice();

@@ -96,7 +96,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters {
   // --- what the window shows --------------------------------------------------------------
   QString PanelText(StatusPanel panel) const;
   ReceivePane& ReceiveContent() { return *receivePane_; }
-  // The frame view: every finished frame's line (FrameView::FrameLine), whatever the pane shows.
+  // The frame view: every finished frame's line (FrameView::FrameLine) while its lines are
+  // wanted (FrameView::SetLinesWanted; the window wants them while the pane shows frames).
   FrameView& Frames() { return *frameView_; }
   // The settings file's full path.
   QString SettingsFilePath() const;

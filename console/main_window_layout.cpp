@@ -186,6 +186,7 @@ void MainWindow::BuildLayout() {
   receivePane_ = new ReceivePane(receiveView_);
   frameView_ = new FrameView(this);
   frameView_->SetGapSource([this] { return FrameGap(); });
+  frameView_->SetLinesWanted(false);  // until "Кадры" is pressed
   connect(frameView_, &FrameView::FrameLine, this,
           [this](const QString& line) { Guarded([&] { OnFrameLine(line); }); });
   connect(this, &MainWindow::RtsChanged, frameView_, &FrameView::NoteKeyed);
@@ -264,6 +265,11 @@ void MainWindow::OnDisplayModeClicked(QToolButton* pressed) {
     for (QToolButton* button : {asciiButton_, hexButton_, binButton_, framesButton_})
       if (button != pressed) button->setChecked(false);
   }
+  frameView_->SetLinesWanted(framesButton_->isChecked());
+  // The frame view opens with the driver's refusal of low latency, which spoils its times.
+  if (pressed == framesButton_ && pressed->isChecked() && port_.LowLatency() == platform::LowLatencyAnswer::Refused)
+    receivePane_->AppendLine(FrameView::LowLatencyRefusedLine(QString::fromStdString(port_.Port()),
+                                                              QDateTime::currentDateTime()));
   // The pane's lines end between two bytes' forms, never inside one.
   const std::string oneByte = ConvertForDisplay(std::string(1, '\0'));
   receiveView_->SetWrapUnit(static_cast<int>(oneByte.size()));

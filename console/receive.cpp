@@ -80,7 +80,7 @@ FrameClock::duration MainWindow::FrameGap() const {
   const int dataBits = 5 + static_cast<int>(line.DataBits);
   const double stopBits = line.StopBits == port::sbOneStopBit ? 1 : line.StopBits == port::sbOne5StopBits ? 1.5 : 2;
   return FrameGapFor(port::BaudRateValue(line.BaudRate, line.CustomBaudRate), dataBits,
-                     line.Parity.Bits != port::prNone, stopBits, 0);
+                     line.Parity.Bits != port::prNone, stopBits, options_.frameGapMs);
 }
 
 void MainWindow::OnFrameLine(const QString& line) {

@@ -91,6 +91,9 @@ void MainWindow::SaveSettingsFile() {
     ini.WriteString(kSection, "TxDelay", std::to_string(options_.keyingDelayMs));
     ini.WriteString(kSection, "CRLF", std::to_string(options_.lineEnding));
     ini.WriteString(kSection, "Editor", EncodeCp1251(options_.viewerPath));
+    // Only once set: the file of an operator who never did reads as it always did.
+    if (options_.frameGapMs != 0 || ini.ValueExists(kSection, "FrameGap"))
+      ini.WriteString(kSection, "FrameGap", std::to_string(options_.frameGapMs));
     // Kept out of the file of an operator who chose the port, so that it reads as it always did.
     if (!portChosen_ || ini.ValueExists(kSection, kPortChosenKey))
       ini.WriteString(kSection, kPortChosenKey, portChosen_ ? "1" : "0");

@@ -22,6 +22,7 @@ struct Range {
 };
 constexpr Range kKeyingDelayRange{0, 100};
 constexpr Range kLineEndingRange{0, 3};
+constexpr Range kFrameGapRange{0, 10000};
 
 QString Quoted(const std::string& text) {
   return QStringLiteral("«") + DecodeCp1251(text) + QStringLiteral("»");
@@ -81,6 +82,8 @@ OptionsRead ReadConsoleOptions(const port::IniFile& ini, const ConsoleOptions& c
   const int32_t ending = ReadNumber(ini, "CRLF", current.lineEnding, read);
   o.lineEnding = IntoRange("CRLF", ending, kLineEndingRange, 0, read);
   o.viewerPath = DecodeCp1251(ini.ReadString(kSection, "Editor", EncodeCp1251(current.viewerPath)));
+  const int32_t gap = ReadNumber(ini, "FrameGap", current.frameGapMs, read);
+  o.frameGapMs = IntoRange("FrameGap", gap, kFrameGapRange, Clamp(gap, kFrameGapRange), read);
   return read;
 }
 

@@ -307,6 +307,11 @@ class CommCore final : public CommDevice {
     return Status::Ok();
   }
 
+  LowLatencyAnswer LowLatency() override {
+    std::lock_guard lock(mutex_);
+    return driver_->LowLatency();
+  }
+
   uint64_t TakeArrivalTimes(std::vector<ArrivalTime>& out) override {
     std::lock_guard lock(mutex_);
     out.insert(out.end(), delivered_.begin(), delivered_.end());

@@ -75,6 +75,8 @@ class CommDevice {
   // dropped when nobody takes them for long. A device that keeps no times returns 0 and
   // appends nothing.
   virtual uint64_t TakeArrivalTimes(std::vector<ArrivalTime>& /*out*/) { return 0; }
+  // How the driver answered the request for low latency at the open.
+  virtual LowLatencyAnswer LowLatency() { return LowLatencyAnswer::NotOffered; }
 };
 
 // The outcome of opening a device: the device, or the system's error number with a sentence

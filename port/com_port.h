@@ -189,6 +189,10 @@ class TCustomComPort {
 
   // The open device; null while closed.
   platform::CommDevice* Handle() const { return handle_.get(); }
+  // How the open device's driver answered the request for low latency; NotOffered while closed.
+  platform::LowLatencyAnswer LowLatency() const {
+    return handle_ ? handle_->LowLatency() : platform::LowLatencyAnswer::NotOffered;
+  }
 
   // Settings changes between these reach an open device once, at the last EndSettingsUpdate,
   // as buffer sizes, line settings and timeouts in that order.

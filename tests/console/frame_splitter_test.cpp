@@ -150,6 +150,28 @@ TEST(FrameSplitter, BoundariesBySilenceAndDirection) {
   for (const Row& r : rows) EXPECT_EQ(Split(r.steps), r.expected) << r.name;
 }
 
+// A line that never falls silent: frames of the longest length, the rest in the next, nothing
+// lost or doubled.
+TEST(FrameSplitter, AFloodIsCutIntoFramesOfTheLongestLength) {
+  constexpr size_t kLongest = FrameSplitter::kLongestFrame;
+  FrameSplitter splitter(1750us);
+  std::vector<Frame> done;
+  const FrameClock::time_point zero{};
+  std::string sent;
+  for (int i = 0; i < 7; ++i) {
+    const std::string piece(kLongest / 2 + 3, char('a' + i));
+    sent += piece;
+    splitter.Add(FrameDirection::Received, piece, zero + std::chrono::microseconds(100 * i), done);
+  }
+  splitter.Finish(done);
+  std::string joined;
+  for (size_t i = 0; i < done.size(); ++i) {
+    EXPECT_EQ(done[i].bytes.size(), i + 1 < done.size() ? kLongest : sent.size() % kLongest) << i;
+    joined += done[i].bytes;
+  }
+  EXPECT_EQ(joined, sent);
+}
+
 TEST(FrameSplitter, KeyingEchoAndCollision) {
   struct Row {
     const char* name;

@@ -216,6 +216,74 @@ class TestFrameView : public QObject {
     QCOMPARE(f.ReceivedText(), before);  // the pane stays as it was while the capture runs
   }
 
+
+  // "FrameGap" in the console's section: absent is 3.5 character times (and stays absent when
+  // the file is saved), a number of milliseconds is taken, one past the dialog's range is
+  // brought into it and named.
+  void frameGapKey_data() {
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<int>("gapMs");
+    QTest::addColumn<bool>("named");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("absent") << QByteArray() << 0 << false << QByteArray();
+    QTest::newRow("set") << QByteArray("FrameGap=20\n") << 20 << false << QByteArray("FrameGap=20\n");
+    QTest::newRow("past the range") << QByteArray("FrameGap=99999\n") << 10000 << true << QByteArray("FrameGap=10000\n");
+    QTest::newRow("below it") << QByteArray("FrameGap=-5\n") << 0 << true << QByteArray("FrameGap=0\n");
+  }
+  void frameGapKey() {
+    QFETCH(QByteArray, key);
+    QFETCH(int, gapMs);
+    QFETCH(bool, named);
+    QFETCH(QByteArray, saved);
+    WindowFixture f;
+    f.WriteSettings("[ComPort1]\nPort=COM1\nBaudRate=9600\nParity=Even\n[Velmora]\n" + key);
+    auto loopback = platform::sim::LoopbackPlug::Create();
+    MainWindow& window = f.Start(loopback->Endpoint());
+    QCOMPARE(window.Options().frameGapMs, gapMs);
+    QCOMPARE(f.boxes.size(), named ? 1 : 0);
+    if (named) QVERIFY2(f.boxes[0].contains("FrameGap"), qPrintable(f.boxes[0]));
+    // 8E1 at 9600: 11 bits a character, 4.0 ms for three and a half.
+    const auto expectedGap = gapMs > 0 ? std::chrono::microseconds(gapMs * 1000) : 4010us;
+    window.SendBurst("x");
+    QCOMPARE(std::chrono::duration_cast<std::chrono::microseconds>(window.Frames().Gap()), expectedGap);
+    window.SaveSettingsFile();
+    const QByteArray file = f.ReadSettings();
+    QVERIFY2(saved.isEmpty() ? !file.contains("FrameGap") : file.contains(saved), file.constData());
+  }
+
+  // Low latency asked for at the open and put back at the close where the driver grants it;
+  // the frame view says so where the driver refuses, and says nothing otherwise.
+  void lowLatencyGrantedOrRefused_data() {
+    QTest::addColumn<int>("answer");
+    QTest::newRow("granted") << int(platform::LowLatencyAnswer::Granted);
+    QTest::newRow("refused") << int(platform::LowLatencyAnswer::Refused);
+    QTest::newRow("not offered") << int(platform::LowLatencyAnswer::NotOffered);
+  }
+  void lowLatencyGrantedOrRefused() {
+    QFETCH(int, answer);
+    const auto expected = platform::LowLatencyAnswer(answer);
+    WindowFixture f;
+    auto loopback = platform::sim::LoopbackPlug::Create();
+    loopback->SetLowLatencyAnswer(expected);
+    MainWindow& window = f.Start(loopback->Endpoint());
+    QVERIFY(window.Port().Connected());
+    QCOMPARE(window.Port().LowLatency(), expected);
+    QCOMPARE(loopback->LowLatencyOn(), expected == platform::LowLatencyAnswer::Granted);
+
+    QTest::mouseClick(FramesButton(f), Qt::LeftButton);
+    const bool refused = expected == platform::LowLatencyAnswer::Refused;
+    QCOMPARE(PaneLines(f).size(), refused ? 1 : 0);
+    if (refused) {
+      QVERIFY2(PaneLines(f)[0].contains("Драйвер порта COM1 отказал в малой задержке приема"), qPrintable(PaneLines(f)[0]));
+      // An open while the view is shown tells it there at once.
+      window.Port().ClosePort();
+      window.Port().OpenPort();
+      QCOMPARE(PaneLines(f).size(), 2);
+    }
+
+    window.Port().ClosePort();
+    QVERIFY(!loopback->LowLatencyOn());  // put back as the device closed
+  }
 };
 
 QTEST_MAIN(TestFrameView)
