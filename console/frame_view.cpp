@@ -58,6 +58,16 @@ QDateTime FrameView::WallTime(FrameClock::time_point at) {
   return QDateTime::fromMSecsSinceEpoch(ms);
 }
 
+std::optional<QColor> FrameView::LineColour(const QString& line) {
+  // The direction stands in a fixed column after the time and the silence.
+  constexpr int kDirectionColumn = 22;
+  if (line.size() <= kDirectionColumn) return std::nullopt;
+  if (line.endsWith(QStringLiteral("  коллизия"))) return QColor(0xB0, 0x00, 0x00);
+  if (line.endsWith(QStringLiteral("  эхо"))) return QColor(0x90, 0x90, 0x90);
+  if (line.at(kDirectionColumn) == u'→') return QColor(0x00, 0x3C, 0xB4);
+  return std::nullopt;
+}
+
 QString FrameView::FormatLine(const Frame& frame, const QDateTime& firstByte) {
   QString line = firstByte.toString(QStringLiteral("HH:mm:ss.zzz"));
   line += u' ';

@@ -23,10 +23,12 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <QColor>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -66,6 +68,9 @@ class FrameView : public QObject {
 
   // The note of a driver's refusal.
   static QString LowLatencyRefusedLine(const QString& device, const QDateTime& at);
+  // The colour a frame's line is shown in: sent frames apart from received ones, our own echo
+  // greyed, a collision in the colour of an error; none for other lines.
+  static std::optional<QColor> LineColour(const QString& line);
   // One frame's line; `firstByte` the local time of its first byte.
   static QString FormatLine(const Frame& frame, const QDateTime& firstByte);
   // The local time of a moment of the steady clock.

@@ -266,6 +266,8 @@ void MainWindow::OnDisplayModeClicked(QToolButton* pressed) {
       if (button != pressed) button->setChecked(false);
   }
   frameView_->SetLinesWanted(framesButton_->isChecked());
+  receiveView_->SetLineColour(framesButton_->isChecked() ? ReceiveTextView::LineColour(&FrameView::LineColour)
+                                                         : ReceiveTextView::LineColour());
   // The frame view opens with the driver's refusal of low latency, which spoils its times.
   if (pressed == framesButton_ && pressed->isChecked() && port_.LowLatency() == platform::LowLatencyAnswer::Refused)
     receivePane_->AppendLine(FrameView::LowLatencyRefusedLine(QString::fromStdString(port_.Port()),

@@ -30,9 +30,12 @@
 // bytes); a change wraps everything shown anew and is announced by `ColumnsChanged`. Used on the user-interface thread only.
 
 #include <deque>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QFont>
 #include <QList>
 #include <QPointF>
@@ -95,6 +98,14 @@ class ReceiveTextView : public QAbstractScrollArea {
   QRect CharacterRect(int offset) const;
   int OffsetAt(QPoint point) const { return OffsetOf(PlaceAt(point)); }
   void ScrollToOffset(int offset);
+
+  // The colour of a line's text other than the palette's, from the whole line as shown (its
+  // wrapped parts joined); none: the palette's. Null: every line in the palette's colour.
+  using LineColour = std::function<std::optional<QColor>(const QString& line)>;
+  void SetLineColour(LineColour colour) {
+    lineColour_ = std::move(colour);
+    viewport()->update();
+  }
 
  signals:
   void ColumnsChanged();
@@ -176,6 +187,8 @@ class ReceiveTextView : public QAbstractScrollArea {
   mutable std::vector<Glyph> glyphTable_;  // by character
   QList<quint32> glyphs_;          // of the line being drawn
   QList<QPointF> positions_;
+  LineColour lineColour_;
+  QColor TextColourOf(int line, const QPalette& colours) const;
 };
 
 }  // namespace velmora::console
