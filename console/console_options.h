@@ -41,6 +41,9 @@ struct ConsoleOptions {
   int32_t txTimeoutS = 0;
   int32_t txLockoutS = 0;
   int32_t rtsInvert = 0;
+  // "FrameGap": the silence in milliseconds that ends a frame in the frame view; 0 (and an
+  // absent key) takes 3.5 character times at the port's line settings.
+  int32_t frameGapMs = 0;
 };
 
 }  // namespace velmora::console

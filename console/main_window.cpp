@@ -130,6 +130,8 @@ void MainWindow::AttachPortHandlers() {
     Guarded([&] {
       closedPortTold_ = false;
       LogPortOpened();
+      if (port_.LowLatency() == platform::LowLatencyAnswer::Refused)
+        frameView_->NoteLowLatencyRefused(QString::fromStdString(port_.Port()));
       if (!reconnector_) return;
       reconnector_->StopWatching();
       reconnector_->RememberDevice();

@@ -35,6 +35,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QFont>
 #include <QMainWindow>
@@ -47,6 +48,7 @@
 #include "console/file_sender.h"
 #include "console/link_test.h"
 #include "console/keyer.h"
+#include "console/frame_view.h"
 #include "console/message_presenter.h"
 #include "console/port_reconnector.h"
 #include "console/session_log.h"
@@ -105,6 +107,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   // --- what the window shows --------------------------------------------------------------
   QString PanelText(StatusPanel panel) const;
   ReceivePane& ReceiveContent() { return *receivePane_; }
+  // The frame view: every finished frame's line (FrameView::FrameLine) while its lines are
+  // wanted (FrameView::SetLinesWanted; the window wants them while the pane shows frames).
+  FrameView& Frames() { return *frameView_; }
   // The settings file's full path.
   QString SettingsFilePath() const;
 
@@ -244,6 +249,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   void RunSkippingDeviceGoneError(const std::function<void()>& step);
   void OnDisplayModeClicked(QToolButton* pressed);
   void AppendMarkerLine(const QString& marker);
+  // The frame view's lines to the receive pane (or the capture) while "Кадры" is down.
+  void OnFrameLine(const QString& line);
+  FrameClock::duration FrameGap() const;
   // The first start's line: no port opened, how to choose one, the serial adapters present.
   void ShowFirstStartGuide();
   // A key on a closed port: the operator is told once how to open one, until a port opens.
@@ -271,6 +279,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   // The session log's wiring (session_log_wiring.cpp): started and ended with the port, its
   // folder followed after the parameters dialog, the window's events written into it.
   void AttachSessionLog();
+  // The frame view makes its lines while the pane shows frames or a session log runs.
+  void WantFrameLines();
   void LogPortOpened();
   void FollowSessionLogFolder();
   // The receive pane's search bar below the pane, and its keys (search_commands.cpp).
@@ -327,6 +337,9 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   QToolButton* asciiButton_ = nullptr;
   QToolButton* hexButton_ = nullptr;
   QToolButton* binButton_ = nullptr;
+  QToolButton* framesButton_ = nullptr;
+  FrameView* frameView_ = nullptr;
+  std::vector<platform::ArrivalTime> arrivalTimes_;
   StatusPanels* statusPanels_ = nullptr;
   QTimer* keyingDelay_ = nullptr;
   QTimer* idleTimer_ = nullptr;

@@ -177,6 +177,8 @@ void MainWindow::BuildLayout() {
   header->addWidget(asciiButton_);
   header->addWidget(hexButton_);
   header->addWidget(binButton_);
+  framesButton_ = MakeModeButton(receivePanel_, "SButton4", QStringLiteral("&Кадры"));
+  header->addWidget(framesButton_);
   header->addStretch(1);
   receiveView_ = new ReceiveTextView(receivePanel_);
   receiveView_->setObjectName(QStringLiteral("Memo2"));
@@ -185,6 +187,16 @@ void MainWindow::BuildLayout() {
   body->addWidget(receiveView_, 1);
   BuildSearchBar(body);
   receivePane_ = new ReceivePane(receiveView_);
+  frameView_ = new FrameView(this);
+  frameView_->SetGapSource([this] { return FrameGap(); });
+  frameView_->SetLinesWanted(false);  // until "Кадры" is pressed or a session log runs
+  connect(frameView_, &FrameView::FrameLine, this, [this](const QString& line, const QDateTime& time) {
+    Guarded([&] {
+      if (sessionLog_.Active()) sessionLog_.WriteFrameLine(time, line);
+      OnFrameLine(line);
+    });
+  });
+  connect(this, &MainWindow::RtsChanged, frameView_, &FrameView::NoteKeyed);
 
   splitter_ = new QSplitter(Qt::Vertical, this);
   splitter_->setObjectName(QStringLiteral("Splitter1"));
@@ -249,7 +261,7 @@ void MainWindow::ConnectHandlers() {
   connect(captureButton_, &QPushButton::clicked, this, guard(&MainWindow::ToggleCapture));
   connect(viewFileButton_, &QPushButton::clicked, this, guard(&MainWindow::ViewCaptureFile));
   connect(sendFileButton_, &QPushButton::clicked, this, guard(&MainWindow::ToggleFileSend));
-  for (QToolButton* button : {asciiButton_, hexButton_, binButton_})
+  for (QToolButton* button : {asciiButton_, hexButton_, binButton_, framesButton_})
     connect(button, &QToolButton::clicked, this,
             [this, button] { Guarded([&] { OnDisplayModeClicked(button); }); });
   connect(keyingDelay_, &QTimer::timeout, this, guard(&MainWindow::OnKeyingDelayElapsed));
@@ -257,12 +269,24 @@ void MainWindow::ConnectHandlers() {
   idleTimer_->start();
 }
 
+void MainWindow::WantFrameLines() {
+  // Frames are cut and told only where someone reads them: the pane in "Кадры", the session log.
+  frameView_->SetLinesWanted(framesButton_->isChecked() || sessionLog_.Active());
+}
+
 void MainWindow::OnDisplayModeClicked(QToolButton* pressed) {
   // At most one mode button is down; pressing the one that is down puts it up, leaving none.
   if (pressed->isChecked()) {
-    for (QToolButton* button : {asciiButton_, hexButton_, binButton_})
+    for (QToolButton* button : {asciiButton_, hexButton_, binButton_, framesButton_})
       if (button != pressed) button->setChecked(false);
   }
+  WantFrameLines();
+  receiveView_->SetLineColour(framesButton_->isChecked() ? ReceiveTextView::LineColour(&FrameView::LineColour)
+                                                         : ReceiveTextView::LineColour());
+  // The frame view opens with the driver's refusal of low latency, which spoils its times.
+  if (pressed == framesButton_ && pressed->isChecked() && port_.LowLatency() == platform::LowLatencyAnswer::Refused)
+    receivePane_->AppendLine(FrameView::LowLatencyRefusedLine(QString::fromStdString(port_.Port()),
+                                                              QDateTime::currentDateTime()));
   // The pane's lines end between two bytes' forms, never inside one.
   const std::string oneByte = ConvertForDisplay(std::string(1, '\0'));
   receiveView_->SetWrapUnit(static_cast<int>(oneByte.size()));

@@ -12,6 +12,7 @@
 #include "console/cp1251.h"
 #include "console/display_forms.h"
 #include "console/main_window.h"
+#include "port/device_config.h"
 #include "console/transmit_pane.h"
 #include "console/receive_pane.h"
 
@@ -47,18 +48,22 @@ std::string MainWindow::ConvertForDisplay(const std::string& chunk) const {
 void MainWindow::OnBytesReceived(int count) {
   ShowState(QStringLiteral("ПРИЕМ"));
   std::string chunk;
-  port_.ReadText(chunk, count);
+  port_.ReadTextTimed(chunk, count, arrivalTimes_);
   // A link test under way takes its echoes: they are not the operator's traffic.
   if (linkTestBytes_) {
     linkTestBytes_(chunk);
     return;
   }
-  const std::string shown = ConvertForDisplay(chunk);
-  // While a capture runs the chunk goes to the capture file instead of the pane.
-  if (capture_.Active())
-    WriteCapture(shown);
-  else
-    receivePane_->Append(DecodeCp1251(shown));
+  // The frame view keeps count in every mode: its lines are wanted beyond the pane.
+  frameView_->NoteReceived(chunk, arrivalTimes_);
+  if (!framesButton_->isChecked()) {
+    const std::string shown = ConvertForDisplay(chunk);
+    // While a capture runs the chunk goes to the capture file instead of the pane.
+    if (capture_.Active())
+      WriteCapture(shown);
+    else
+      receivePane_->Append(DecodeCp1251(shown));
+  }
   // The count the event reported, whatever the read returned; wraps like the 32-bit counter
   // it is rather than overflowing.
   counters_.RxCount = AddWrapping(counters_.RxCount, static_cast<uint32_t>(count));
@@ -75,8 +80,29 @@ void MainWindow::OnLineErrors(port::TComErrors errors) {
   QStringList shown;
   for (const Marker& marker : kMarkers)
     if (errors.Has(marker.error)) shown << QString::fromLatin1(marker.text);
-  for (const QString& marker : shown) AppendMarkerLine(marker);
+  for (const QString& marker : shown) {
+    AppendMarkerLine(marker);
+    frameView_->NoteLineError(marker);
+  }
   SessionLogFile().WriteEvent(QStringLiteral("Ошибка линии: ") + shown.join(u' '));
+}
+
+FrameClock::duration MainWindow::FrameGap() const {
+  const port::LineValues line = port_.CurrentLineValues();
+  const int dataBits = 5 + static_cast<int>(line.DataBits);
+  const double stopBits = line.StopBits == port::sbOneStopBit ? 1 : line.StopBits == port::sbOne5StopBits ? 1.5 : 2;
+  return FrameGapFor(port::BaudRateValue(line.BaudRate, line.CustomBaudRate), dataBits,
+                     line.Parity.Bits != port::prNone, stopBits, options_.frameGapMs);
+}
+
+void MainWindow::OnFrameLine(const QString& line) {
+  if (!framesButton_->isChecked()) return;
+  // The capture keeps the lines as the pane shows them; arrows and marks need more than the
+  // code page has, so the file is UTF-8 with the system's line ends.
+  if (capture_.Active())
+    WriteCapture((line + u'\n').toStdString());
+  else
+    receivePane_->AppendLine(line);
 }
 
 void MainWindow::AppendMarkerLine(const QString& marker) {

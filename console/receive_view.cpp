@@ -615,6 +615,18 @@ ReceiveTextView::Glyph ReceiveTextView::GlyphOf(QChar c) const {
   return glyph;
 }
 
+QColor ReceiveTextView::TextColourOf(int line, const QPalette& colours) const {
+  if (!lineColour_) return colours.color(QPalette::Text);
+  int first = line;
+  while (first > 0 && lines_[static_cast<size_t>(first - 1)].continues) --first;
+  QString whole;
+  for (int i = first; i < LineCount(); ++i) {
+    whole += lines_[static_cast<size_t>(i)].shown;
+    if (!lines_[static_cast<size_t>(i)].continues) break;
+  }
+  return lineColour_(whole).value_or(colours.color(QPalette::Text));
+}
+
 void ReceiveTextView::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   painter.setFont(font());
@@ -638,7 +650,7 @@ void ReceiveTextView::paintEvent(QPaintEvent* event) {
     const Line& line = lines_[static_cast<size_t>(i)];
     const int lineTop = LineTop(i);
     const QPointF baseline(kMargin, lineTop + ascent_);
-    painter.setPen(colours.color(QPalette::Text));
+    painter.setPen(TextColourOf(i, colours));
     DrawLine(painter, baseline, line.shown);
     if (start == end || i < start.line || i > end.line) continue;
     const int from = i == start.line ? start.column : 0;

@@ -31,9 +31,12 @@
 
 #include <deque>
 #include <utility>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QFont>
 #include <QList>
 #include <QPointF>
@@ -102,6 +105,13 @@ class ReceiveTextView : public QAbstractScrollArea {
   using Mark = std::pair<int, int>;
   void SetMarks(std::vector<Mark> marks);
   const std::vector<Mark>& Marks() const { return marks_; }
+  // The colour of a line's text other than the palette's, from the whole line as shown (its
+  // wrapped parts joined); none: the palette's. Null: every line in the palette's colour.
+  using LineColour = std::function<std::optional<QColor>(const QString& line)>;
+  void SetLineColour(LineColour colour) {
+    lineColour_ = std::move(colour);
+    viewport()->update();
+  }
 
  signals:
   void ColumnsChanged();
@@ -188,6 +198,8 @@ class ReceiveTextView : public QAbstractScrollArea {
   mutable std::vector<Glyph> glyphTable_;  // by character
   QList<quint32> glyphs_;          // of the line being drawn
   QList<QPointF> positions_;
+  LineColour lineColour_;
+  QColor TextColourOf(int line, const QPalette& colours) const;
 };
 
 }  // namespace velmora::console

@@ -18,6 +18,7 @@ void MainWindow::AttachSessionLog() {
     Guarded([&] {
       sessionLog_.WriteEvent(QStringLiteral("Порт %1 закрыт").arg(QString::fromLocal8Bit(port_.Port())));
       sessionLog_.Stop();
+      WantFrameLines();
     });
   };
   connect(this, &MainWindow::RtsChanged, this, [this](bool on) {
@@ -30,6 +31,7 @@ void MainWindow::AttachSessionLog() {
 
 void MainWindow::LogPortOpened() {
   sessionLog_.Start(options_.sessionLogFolder);
+  WantFrameLines();
   const QStringList line = {
       DecodeCp1251(port::BaudRateText(port_.BaudRate())),
       DecodeCp1251(port::DataBitsText(port_.DataBits())),
@@ -44,11 +46,13 @@ void MainWindow::FollowSessionLogFolder() {
   if (options_.sessionLogFolder.isEmpty()) {
     sessionLog_.WriteEvent(QStringLiteral("Журнал сеанса выключен"));
     sessionLog_.Stop();
+    WantFrameLines();
     return;
   }
   if (!port_.Connected() && !sessionLog_.Active()) return;
   const bool wasActive = sessionLog_.Active();
   sessionLog_.Start(options_.sessionLogFolder);
+  WantFrameLines();
   if (!wasActive) sessionLog_.WriteEvent(QStringLiteral("Журнал сеанса включён"));
 }
 

@@ -102,6 +102,9 @@ void MainWindow::SaveSettingsFile() {
     for (const KeyerKey& key : kKeyerKeys)
       if (options_.*key.member != defaults.*key.member || ini.ValueExists(kSection, key.name))
         ini.WriteString(kSection, key.name, std::to_string(options_.*key.member));
+    // Only once set: the file of an operator who never did reads as it always did.
+    if (options_.frameGapMs != 0 || ini.ValueExists(kSection, "FrameGap"))
+      ini.WriteString(kSection, "FrameGap", std::to_string(options_.frameGapMs));
     // Kept out of the file of an operator who chose the port, so that it reads as it always did.
     if (!portChosen_ || ini.ValueExists(kSection, kPortChosenKey))
       ini.WriteString(kSection, kPortChosenKey, portChosen_ ? "1" : "0");

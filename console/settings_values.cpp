@@ -17,6 +17,7 @@ constexpr char kSection[] = "Velmora";
 
 constexpr Range kKeyingDelayRange{0, 100};
 constexpr Range kLineEndingRange{0, 3};
+constexpr Range kFrameGapRange{0, 10000};
 
 QString Quoted(const std::string& text) {
   return QStringLiteral("«") + DecodeCp1251(text) + QStringLiteral("»");
@@ -106,6 +107,8 @@ OptionsRead ReadConsoleOptions(const port::IniFile& ini, const ConsoleOptions& c
     const int32_t value = ReadNumber(ini, key.name, current.*key.member, read);
     o.*key.member = IntoRange(key.name, value, key.range, Clamp(value, key.range), read);
   }
+  const int32_t gap = ReadNumber(ini, "FrameGap", current.frameGapMs, read);
+  o.frameGapMs = IntoRange("FrameGap", gap, kFrameGapRange, Clamp(gap, kFrameGapRange), read);
   return read;
 }
 

@@ -4,8 +4,9 @@
 //
 // An option whose text is no whole number keeps its current value and the others are read all
 // the same; one outside what the parameters dialog offers is brought into that range (TxDelay
-// 0..100 ms, CRLF 0..3, RTS/CTS 0 or 1, the keyer's keys as kKeyerKeys says), so that a
-// hand-edited file cannot, say, key a radio for weeks. Every such value is named in a problem line (Russian, key and value) for the settings
+// 0..100 ms, CRLF 0..3, RTS/CTS 0 or 1, the keyer's keys as kKeyerKeys says, FrameGap 0..10000 ms),
+// so that a hand-edited file cannot, say, key a radio for weeks. Every such value is named in a
+// problem line (Russian, key and value) for the settings
 // box. Pure functions over the file; user-interface thread, like the file's other readers.
 
 #include <array>

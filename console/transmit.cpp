@@ -142,6 +142,7 @@ void MainWindow::SendBurst(const std::string& bytes) {
 void MainWindow::WriteAndCount(const std::string& bytes) {
   // A write held back by flow control past its timeout returns short: only what left counts.
   const int written = port_.WriteText(bytes);
+  if (written > 0) frameView_->NoteSent(std::string_view(bytes).substr(0, static_cast<size_t>(written)));
   counters_.TxCount = AddWrapping(counters_.TxCount, static_cast<uint32_t>(written));
   ShowCounters();
 }

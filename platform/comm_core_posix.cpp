@@ -29,6 +29,8 @@ using TimePoint = Clock::TimePoint;
 // Anything larger is a mistake in the settings, not a queue anyone wants.
 constexpr uint32_t kLargestQueue = 64u << 20;
 constexpr size_t kReadChunk = 64 * 1024;
+// Arrival times nobody takes are not kept without end.
+constexpr size_t kKeptArrivalTimes = 64 * 1024;
 
 // An operation's timeouts run from the moment it reaches the head of its queue, as a driver
 // starts its timer for the request it is serving: a read or a write queued behind another is
@@ -293,14 +295,28 @@ class CommCore final : public CommDevice {
       if (flags & PURGE_TXCLEAR) DropUnsentOutputLocked(true);
       if (flags & PURGE_RXCLEAR) {
         input_.Clear();
+        arrivals_.clear();
         driver_->Flush(true, false);
         ResumeInputFlowIfDrainedLocked();
       }
     } else if (flags & PURGE_RXCLEAR) {
       input_.Clear();
+      arrivals_.clear();
     }
     wake_->Set();
     return Status::Ok();
+  }
+
+  LowLatencyAnswer LowLatency() override {
+    std::lock_guard lock(mutex_);
+    return driver_->LowLatency();
+  }
+
+  uint64_t TakeArrivalTimes(std::vector<ArrivalTime>& out) override {
+    std::lock_guard lock(mutex_);
+    out.insert(out.end(), delivered_.begin(), delivered_.end());
+    delivered_.clear();
+    return deliveredCount_;
   }
 
  private:
@@ -410,7 +426,7 @@ class CommCore final : public CommDevice {
         sawNothing = true;
         break;
       }
-      AcceptInputLocked(chunk_.data(), r.count);
+      AcceptInputLocked(chunk_.data(), r.count, clock_.Now());
       // The driver had no more: asking again would only cost a system call that finds nothing.
       if (r.drained) {
         sawNothing = true;
@@ -423,11 +439,15 @@ class CommCore final : public CommDevice {
     hangup_ = false;
   }
 
-  void AcceptInputLocked(uint8_t* data, size_t count) {
+  void AcceptInputLocked(uint8_t* data, size_t count, TimePoint arrived) {
     const size_t before = input_.Size();
     const ReceiveOutcome r = ApplyReceiveRules(dcb_, (modem_ & MS_DSR_ON) != 0, data, count, marks_);
     // Reads never ask for more than the room, so everything kept fits.
     input_.Push(data, r.kept);
+    if (r.kept > 0) {
+      arrivals_.push_back(ArrivalTime{pushed_, arrived});
+      pushed_ += r.kept;
+    }
     errorWord_ |= r.errors;
     uint32_t events = r.events;
     if (input_.Size() > before) events |= EV_RXCHAR;
@@ -617,14 +637,33 @@ class CommCore final : public CommDevice {
         r.progress = StartRead(timeouts_, r.want, now);
         r.started = true;
       }
+      const uint64_t first = pushed_ - input_.Size();
       const size_t taken = input_.Pop(r.buffer + r.progress.got, r.progress.want - r.progress.got);
-      if (taken > 0) ResumeInputFlowIfDrainedLocked();
+      if (taken > 0) {
+        DeliverArrivalTimesLocked(first, taken);
+        ResumeInputFlowIfDrainedLocked();
+      }
       const bool ends = ReadEnds(timeouts_, r.progress, static_cast<uint32_t>(taken), now);
       // Nothing more comes from a lost device: a read ends with what it has.
       if (!ends && !lost_) return;
       CompleteOverlapped(*r.ov, r.progress.got, 0);
       reads_.pop_front();
     }
+  }
+
+  // Bytes [first, first + count) of the input queue's stream went to a read: their times go
+  // where TakeArrivalTimes finds them, by their place in what reads delivered.
+  void DeliverArrivalTimesLocked(uint64_t first, size_t count) {
+    const uint64_t end = first + count;
+    for (const ArrivalTime& a : arrivals_) {
+      if (a.position >= end) break;
+      const uint64_t from = std::max(a.position, first);
+      delivered_.push_back(ArrivalTime{deliveredCount_ + (from - first), a.time});
+    }
+    deliveredCount_ += count;
+    while (arrivals_.size() > 1 && arrivals_[1].position <= end) arrivals_.pop_front();
+    if (input_.Empty()) arrivals_.clear();
+    while (delivered_.size() > kKeptArrivalTimes) delivered_.pop_front();
   }
 
   void AbortAllLocked(int error) {
@@ -666,6 +705,10 @@ class CommCore final : public CommDevice {
   ByteQueue input_;
   std::vector<uint8_t> chunk_;
   std::vector<RxMark> marks_;
+  std::deque<ArrivalTime> arrivals_;   // of the bytes in `input_`, by place in its stream
+  uint64_t pushed_ = 0;                // bytes ever put into `input_`
+  std::deque<ArrivalTime> delivered_;  // of bytes reads took, not yet taken by TakeArrivalTimes
+  uint64_t deliveredCount_ = 0;
 
   uint32_t mask_ = 0;
   uint32_t history_ = 0;

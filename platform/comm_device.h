@@ -15,9 +15,11 @@
 // (unplugged, far end gone) pending and later operations fail with one error and nothing spins.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/comm_types.h"
 #include "platform/event.h"
@@ -35,6 +37,14 @@ struct Overlapped {
   std::atomic<uint32_t> transferred{0};
 
   static constexpr int kStatusPending = -1;
+};
+
+// When received bytes came in, taken by the device's I/O thread as it read them from the line:
+// the bytes from `position` of everything the device's reads ever delivered (counted from the
+// open) arrived at `time` of the device's clock (the steady clock in service).
+struct ArrivalTime {
+  uint64_t position = 0;
+  std::chrono::steady_clock::time_point time{};
 };
 
 class CommDevice {
@@ -57,6 +67,16 @@ class CommDevice {
   virtual Status GetCommModemStatus(uint32_t& status) = 0;
   virtual Status EscapeCommFunction(uint32_t function) = 0;
   virtual Status PurgeComm(uint32_t flags) = 0;
+
+  // Beside the calls above, which it leaves as they are: moves the arrival times of bytes that
+  // reads delivered since the last call into `out` (appended, in position order; every read's
+  // first byte has one) and returns the count of bytes delivered so far, so that a reader that
+  // knows how many bytes its last read got knows where they start. The oldest times are
+  // dropped when nobody takes them for long. A device that keeps no times returns 0 and
+  // appends nothing.
+  virtual uint64_t TakeArrivalTimes(std::vector<ArrivalTime>& /*out*/) { return 0; }
+  // How the driver answered the request for low latency at the open.
+  virtual LowLatencyAnswer LowLatency() { return LowLatencyAnswer::NotOffered; }
 };
 
 // The outcome of opening a device: the device, or the system's error number with a sentence

@@ -148,4 +148,13 @@ struct [[nodiscard]] IoStart {
   int error = 0;             // with Failed
 };
 
+// How a device's driver answered the request for low latency (received bytes handed over at
+// once rather than when a USB adapter's latency timer runs out), asked for as the device opens.
+enum class LowLatencyAnswer : uint8_t {
+  NotOffered,  // the device has no such setting (a pseudo-terminal, a driver without TIOCGSERIAL)
+  Granted,     // switched on for this session; switched off again at the close
+  AlreadyOn,   // the device had it on; left so
+  Refused,     // the driver said no (TIOCSSERIAL failed)
+};
+
 }  // namespace velmora::platform

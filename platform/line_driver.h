@@ -107,6 +107,8 @@ class LineDriver {
   // Sends one byte ahead of queued output (XON/XOFF of input flow control).
   virtual Status SendImmediate(uint8_t byte) = 0;
   virtual void Flush(bool input, bool output) = 0;
+  // How the driver answered the request for low latency at the open.
+  virtual LowLatencyAnswer LowLatency() const { return LowLatencyAnswer::NotOffered; }
 };
 
 }  // namespace velmora::platform

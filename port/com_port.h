@@ -190,6 +190,10 @@ class TCustomComPort : public PortSettingsOwner, private MonitoredPort {
 
   // The open device; null while closed.
   platform::CommDevice* Handle() const { return handle_.get(); }
+  // How the open device's driver answered the request for low latency; NotOffered while closed.
+  platform::LowLatencyAnswer LowLatency() const {
+    return handle_ ? handle_->LowLatency() : platform::LowLatencyAnswer::NotOffered;
+  }
 
   // Settings changes between these reach an open device once, at the last EndSettingsUpdate,
   // as buffer sizes, line settings and timeouts in that order.
@@ -243,6 +247,10 @@ class TCustomComPort : public PortSettingsOwner, private MonitoredPort {
   int WriteText(const std::string& text);
   int ReadBlock(void* buffer, int count);
   int ReadText(std::string& text, int count);  // text comes back cut to what was read
+  // ReadText, with the times the device's I/O thread took the bytes off the line: `times`
+  // gets the pieces of `text` by their first position in it (the first at 0) and their arrival
+  // time, or nothing from a device that keeps no times.
+  int ReadTextTimed(std::string& text, int count, std::vector<platform::ArrivalTime>& times);
 
   // --- event dispatch -----------------------------------------------------------------------
   // A dispatcher per line event: gathers its argument from the device and calls the emitter.

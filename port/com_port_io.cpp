@@ -164,6 +164,26 @@ int TCustomComPort::ReadText(std::string& text, int count) {
   return n;
 }
 
+int TCustomComPort::ReadTextTimed(std::string& text, int count, std::vector<platform::ArrivalTime>& times) {
+  times.clear();
+  const int n = ReadText(text, count);
+  if (!handle_) return n;
+  std::vector<platform::ArrivalTime> taken;
+  const uint64_t end = handle_->TakeArrivalTimes(taken);
+  if (taken.empty() || end < static_cast<uint64_t>(n)) return n;
+  // Earlier reads' times (a reader that took none) end before this text's first byte.
+  const uint64_t start = end - static_cast<uint64_t>(n);
+  for (const platform::ArrivalTime& a : taken) {
+    if (a.position >= end) break;
+    const uint64_t at = a.position < start ? 0 : a.position - start;
+    if (!times.empty() && times.back().position == at)
+      times.back().time = a.time;
+    else
+      times.push_back({at, a.time});
+  }
+  return n;
+}
+
 int TCustomComPort::WaitForCompletion(TPortOperation* operation) {
   if (!operation) throw EComPort(kErrInvalidAsync);
   const int errorNumber = OperationErrorCode(*operation);

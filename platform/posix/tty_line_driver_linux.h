@@ -58,13 +58,8 @@ class TtyLineDriver final : public LineDriver {
 
   bool IsPseudoTerminal() const { return pseudoTerminal_; }
 
-  enum class LowLatencyAnswer : uint8_t {
-    NotOffered,  // the device has no such setting (a pseudo-terminal, a driver without TIOCGSERIAL)
-    Granted,     // switched on for this session; switched off again at the close
-    AlreadyOn,   // the device had it on; left so
-    Refused,     // the driver said no (TIOCSSERIAL failed)
-  };
-  LowLatencyAnswer LowLatency() const { return lowLatency_; }
+  using LowLatencyAnswer = platform::LowLatencyAnswer;
+  LowLatencyAnswer LowLatency() const override { return lowLatency_; }
   bool WatchesModemLinesWithThread() const { return modemThread_ != nullptr; }
 
   Clock& TimeSource() override;

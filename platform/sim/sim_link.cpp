@@ -33,6 +33,7 @@ class SimDriver final : public LineDriver {
     u.shifting.reset();
     u.rx.clear();
     u.rxLost = false;
+    u.lowLatencyOn = false;  // put back as the device closes
     u.open = false;
     link_->OnOutputLinesChanged(uart_, now);
     link_->RefreshInputLinesLocked(now);
@@ -57,6 +58,14 @@ class SimDriver final : public LineDriver {
   }
 
   int PollDescriptor() const override { return -1; }
+
+  LowLatencyAnswer LowLatency() const override { return lowLatency_; }
+  void AskForLowLatency() {
+    std::lock_guard lock(link_->mutex_);
+    SimLink::Uart& u = link_->U(uart_);
+    lowLatency_ = u.lowLatencyOffer;
+    if (lowLatency_ == LowLatencyAnswer::Granted) u.lowLatencyOn = true;
+  }
 
   Status Apply(const Dcb& dcb) override {
     // The combinations a UART cannot frame.
@@ -184,6 +193,7 @@ class SimDriver final : public LineDriver {
   std::shared_ptr<SimLink> link_;
   size_t uart_;
   Event* subscribed_ = nullptr;
+  LowLatencyAnswer lowLatency_ = LowLatencyAnswer::NotOffered;
 };
 
 SimLink::SimLink(std::shared_ptr<Clock> clock, size_t uartCount)
@@ -391,6 +401,16 @@ std::optional<TimePoint> SimLink::NextDeadlineLocked() const {
   return next;
 }
 
+void SimLink::SetLowLatencyAnswer(LowLatencyAnswer answer, size_t uart) {
+  std::lock_guard lock(mutex_);
+  U(uart).lowLatencyOffer = answer;
+}
+
+bool SimLink::LowLatencyOn(size_t uart) const {
+  std::lock_guard lock(mutex_);
+  return U(uart).lowLatencyOn;
+}
+
 OpenResult SimEndpoint::Open() {
   {
     std::lock_guard lock(link_->mutex_);
@@ -400,7 +420,9 @@ OpenResult SimEndpoint::Open() {
     u.rxArmed = true;
   }
   int error = 0;
-  auto device = MakeCommCore(std::make_unique<SimDriver>(link_, uart_), &error);
+  auto driver = std::make_unique<SimDriver>(link_, uart_);
+  driver->AskForLowLatency();
+  auto device = MakeCommCore(std::move(driver), &error);
   if (!device) return {nullptr, error, "the simulated device could not be started"};
   return {std::move(device), 0, {}};
 }

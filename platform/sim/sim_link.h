@@ -76,6 +76,11 @@ class SimLink : public std::enable_shared_from_this<SimLink> {
   void InjectParityError(uint8_t byte, size_t uart = 0);
   void InjectOverrun(size_t uart = 0);
   void InjectBreak(size_t uart = 0);
+  // How UART `uart`'s driver answers the request for low latency at its next open (none is
+  // offered unless set), and whether it holds low latency on now: from an open it granted
+  // until that device closes.
+  void SetLowLatencyAnswer(LowLatencyAnswer answer, size_t uart = 0);
+  bool LowLatencyOn(size_t uart = 0) const;
 
  protected:
   struct RxItem {
@@ -102,6 +107,8 @@ class SimLink : public std::enable_shared_from_this<SimLink> {
     std::vector<LineChange> lineLog;
     uint32_t status = 0;   // input lines as last seen
     uint32_t changed = 0;  // input lines that changed since the driver last looked
+    LowLatencyAnswer lowLatencyOffer = LowLatencyAnswer::NotOffered;
+    bool lowLatencyOn = false;
   };
 
   // Where a character that UART `from` finished sending at `at` goes.
