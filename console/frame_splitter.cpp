@@ -1,37 +1,13 @@
 #include "console/frame_splitter.h"
 
+#include "console/checksums.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 
 namespace velmora::console {
 
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-bool ValidLrc(std::string_view frame) {
-  if (frame.empty() || frame.front() != ':') return false;
-  frame.remove_prefix(1);
-  if (frame.size() >= 2 && frame.substr(frame.size() - 2) == "\r\n") frame.remove_suffix(2);
-  // At least one byte and the LRC, as hexadecimal pairs.
-  if (frame.size() < 4 || frame.size() % 2 != 0) return false;
-  unsigned sum = 0;
-  for (size_t i = 0; i < frame.size(); i += 2) {
-    const int high = HexDigit(frame[i]);
-    const int low = HexDigit(frame[i + 1]);
-    if (high < 0 || low < 0) return false;
-    sum += static_cast<unsigned>(high * 16 + low);
-  }
-  return (sum & 0xFF) == 0;
-}
-
-}  // namespace
 
 FrameClock::duration FrameGapFor(int64_t baud, int dataBits, bool parity, double stopBits, int fixedMs) {
   using std::chrono::duration_cast;
@@ -44,34 +20,10 @@ FrameClock::duration FrameGapFor(int64_t baud, int dataBits, bool parity, double
   return duration_cast<FrameClock::duration>(std::chrono::duration<double>(seconds));
 }
 
-// A byte at a time from a table: every frame is checked, at the full line rate of a flood too.
-constexpr std::array<uint16_t, 256> MakeCrcTable() {
-  std::array<uint16_t, 256> table{};
-  for (unsigned b = 0; b < 256; ++b) {
-    uint16_t crc = static_cast<uint16_t>(b);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-    table[b] = crc;
-  }
-  return table;
-}
-
-constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
-
-uint16_t Crc16Modbus(std::string_view bytes) {
-  uint16_t crc = 0xFFFF;
-  for (char c : bytes) crc = static_cast<uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ static_cast<uint8_t>(c)) & 0xFF]);
-  return crc;
-}
-
 FrameCheck CheckOf(std::string_view frame) {
-  if (ValidLrc(frame)) return FrameCheck::Lrc;
+  if (ModbusAsciiLrcMatches(frame) == true) return FrameCheck::Lrc;
   // An address, a function and the CRC at least: shorter frames would pass by chance too often.
-  if (frame.size() >= 4) {
-    const uint16_t crc = Crc16Modbus(frame.substr(0, frame.size() - 2));
-    const auto low = static_cast<uint8_t>(frame[frame.size() - 2]);
-    const auto high = static_cast<uint8_t>(frame[frame.size() - 1]);
-    if (crc == (low | (high << 8))) return FrameCheck::Crc;
-  }
+  if (frame.size() >= 4 && EndsWithValidCrc16Modbus(frame)) return FrameCheck::Crc;
   return FrameCheck::None;
 }
 

@@ -51,8 +51,6 @@ struct Frame {
 // data bits, parity bit, stop bits), 1.75 ms above 19 200 baud; `fixedMs` > 0 instead of that.
 FrameClock::duration FrameGapFor(int64_t baud, int dataBits, bool parity, double stopBits, int fixedMs);
 
-// CRC-16/Modbus over `bytes`.
-uint16_t Crc16Modbus(std::string_view bytes);
 FrameCheck CheckOf(std::string_view frame);
 
 class FrameSplitter {

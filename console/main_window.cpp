@@ -368,7 +368,7 @@ void MainWindow::EditPortSettings() {
     dialogs::KeyingExtras extras = KeyingExtrasOf(options_);
     confirmed = dialogs::ExecuteParamBox(port_, options_.keyingDelayMs, options_.rtsCtsMode,
                                          options_.lineEnding, options_.viewerPath, transmitFont_, true,
-                                         &options_.sessionLogFolder, &extras);
+                                         &options_.sessionLogFolder, &extras, &options_.frameGapMs);
     if (confirmed) TakeKeyingExtras(extras, options_);
   } catch (const port::EComPort& e) {
     // The port list could not be read: no dialog was shown, nothing changed.

@@ -205,7 +205,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
 
   // --- the send line, the frames on F1–F12 and their repeats (send_commands.cpp) -----------
   SendLine& SendLineEntry() { return *sendLine_; }
-  const StoredFrames& Frames() const { return frames_; }
+  const StoredFrames& StoredFramesOnKeys() const { return frames_; }
   PollRepeater& Polls() { return *polls_; }
   // Menu "Параметры", "Кадры для передачи...": the frames edited, stored at OK.
   void EditStoredFrames();

@@ -26,9 +26,11 @@ struct KeyingExtras;
 // True when the operator confirmed with OK. `AllowEdit` enables the line settings, the keying
 // group and the viewer program; the port box is always enabled.
 // `SessionLogFolder`, when given, is shown and edited too (empty: no session log); `Extras`, when
-// given, the keyer's group (keying_group.h) below the others.
+// given, the keyer's group (keying_group.h) below the others; `FrameGapMs`, when given, the frame
+// view's silence beside the session log.
 bool ExecuteParamBox(port::TCustomComPort& Port, int32_t& TxDelay, int32_t& RtsCtsMode,
                      int32_t& CrLfMode, QString& EditorPath, QFont& Font, bool AllowEdit,
-                     QString* SessionLogFolder = nullptr, KeyingExtras* Extras = nullptr);
+                     QString* SessionLogFolder = nullptr, KeyingExtras* Extras = nullptr,
+                     int32_t* FrameGapMs = nullptr);
 
 }  // namespace velmora::dialogs

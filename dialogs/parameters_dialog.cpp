@@ -1,5 +1,7 @@
 #include "dialogs/parameters_dialog.h"
 
+#include "dialogs/frame_gap_group.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -10,6 +12,7 @@
 #include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,6 +21,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -173,12 +178,26 @@ void ParametersDialog::PlaceGroups() {
 
 ParametersDialog::~ParametersDialog() = default;
 
+FrameGapGroup* ParametersDialog::AddFrameGap() {
+  frameGap_ = new FrameGapGroup(this);
+  // Shares the session log's row, at its right: the log's folder field gives up the room.
+  const QRect row = sessionLogGroup_->geometry();
+  const QSize needed = frameGap_->sizeHint().expandedTo(frameGap_->minimumSizeHint());
+  const int gap = 6;  // as between the groups of a row above
+  const int height = std::max(row.height(), needed.height());
+  sessionLogGroup_->setGeometry(row.left(), row.top(), row.width() - needed.width() - gap, height);
+  frameGap_->setGeometry(row.right() + 1 - needed.width(), row.top(), needed.width(), height);
+  setFixedSize(width(), this->height() + height - row.height());
+  setTabOrder(sessionLogGroup_->ChooseButton(), frameGap_->Field());
+  return frameGap_;
+}
+
 KeyingGroup* ParametersDialog::AddKeyingExtras() {
   keyingExtras_ = new KeyingGroup(this);
   keyingExtras_->setEnabled(keyingGroup_->isEnabled());
   keyingExtras_->EnableForMode(rtsCtsKeyingButton_->isChecked());
   connect(rtsCtsKeyingButton_, &QRadioButton::toggled, keyingExtras_, &KeyingGroup::EnableForMode);
-  QWidget* previous = chooseFontButton_;
+  QWidget* previous = frameGap_ ? static_cast<QWidget*>(frameGap_->Field()) : sessionLogGroup_->ChooseButton();
   for (QWidget* stop : keyingExtras_->TabStops()) setTabOrder(std::exchange(previous, stop), stop);
   const int margin = kConnectionGroup.left();
   const int bottomMargin = kClientSize.height() - kEnterGroup.bottom() - 1;
@@ -186,8 +205,28 @@ KeyingGroup* ParametersDialog::AddKeyingExtras() {
   const int top = height() - bottomMargin + rowGap;
   const QSize needed = keyingExtras_->sizeHint().expandedTo(keyingExtras_->minimumSizeHint());
   const int across = std::max(width() - 2 * margin, needed.width());
-  keyingExtras_->setGeometry(margin, top, across, needed.height());
-  setFixedSize(margin + across + margin, top + needed.height() + bottomMargin);
+  // On a screen too low for the whole group it scrolls in what room there is (the window
+  // manager's frame counted as its usual size), so OK and every other field stay in reach.
+  const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+  constexpr int kFrameAllowance = 40;
+  const int room = shown ? shown->availableGeometry().height() - kFrameAllowance - top - bottomMargin : needed.height();
+  int tall = needed.height();
+  int wide = across;
+  if (room < needed.height() && room >= needed.height() / 3) {
+    auto* scroller = new QScrollArea(this);
+    scroller->setObjectName(QStringLiteral("KeyingExtrasScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(keyingExtras_);
+    tall = room;
+    wide = across + scroller->verticalScrollBar()->sizeHint().width();
+    scroller->setGeometry(margin, top, wide, tall);
+  } else {
+    keyingExtras_->setGeometry(margin, top, across, tall);
+  }
+  setFixedSize(margin + wide + margin, top + tall + bottomMargin);
   return keyingExtras_;
 }
 

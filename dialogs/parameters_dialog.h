@@ -54,6 +54,7 @@ namespace velmora::dialogs {
 
 class SessionLogGroup;
 class KeyingGroup;
+class FrameGapGroup;
 
 class ParametersDialog : public QDialog {
   Q_OBJECT
@@ -76,6 +77,9 @@ class ParametersDialog : public QDialog {
   // tab order, enabled as the keying group is and by the keying mode chosen. Called after Fill;
   // the caller reads the group's values after OK.
   KeyingGroup* AddKeyingExtras();
+  // The frame view's silence (frame_gap_group.h), beside the session log's folder; call before
+  // AddKeyingExtras.
+  FrameGapGroup* AddFrameGap();
 
   // The dialog's own font: "MS Sans Serif" 8 pt, or the system's sans-serif at 8 pt where that
   // family does not exist. Also where the font dialog starts while the font field is empty.
@@ -148,6 +152,7 @@ class ParametersDialog : public QDialog {
   QFontDialog* fontDialog_ = nullptr;  // made at the first click, kept for the dialog's life
 
   KeyingGroup* keyingExtras_ = nullptr;
+  FrameGapGroup* frameGap_ = nullptr;
   QGroupBox* viewerGroup_ = nullptr;
   QLineEdit* viewerPathField_ = nullptr;
   QPushButton* chooseViewerButton_ = nullptr;

@@ -345,8 +345,11 @@ class TestKeyingOptions : public QObject {
       Spin(d, "TxTimeout").setValue(30);
       Spin(d, "TxLockout").setValue(10);
       d.findChild<QCheckBox*>("RtsInvert")->setChecked(true);
-      // The group follows the others in the tab order.
-      QCOMPARE(form.ChooseFontButton().nextInFocusChain(), static_cast<QWidget*>(&Spin(d, "TxLead")));
+      Spin(d, "FrameGapField").setValue(12);  // the frame view's row beside the session log
+      // The group follows the others in the tab order: the font, the session log, the frame gap.
+      QWidget* next = Spin(d, "FrameGapField").nextInFocusChain();
+      while (Spin(d, "FrameGapField").isAncestorOf(next)) next = next->nextInFocusChain();
+      QCOMPARE(next, static_cast<QWidget*>(&Spin(d, "TxLead")));
       QTest::mouseClick(&form.OkButton(), Qt::LeftButton);
     });
     f.PortSettingsAction()->trigger();
@@ -354,9 +357,10 @@ class TestKeyingOptions : public QObject {
     QCOMPARE((QList<int>{o.rtsCtsMode, o.txLeadMs, o.txTailMs, o.ctsWaitMs, o.busyWaitMs, o.busyBackoffMs,
                          o.txTimeoutS, o.txLockoutS, o.rtsInvert}),
              (QList<int>{1, 25, 70, 400, 3000, 250, 30, 10, 1}));
+    QCOMPARE(o.frameGapMs, 12);
     const QByteArray saved = f.ReadSettings();
     for (const char* line : {"TxLead=25", "TxTail=70", "CtsWait=400", "BusyWait=3000", "BusyBackoff=250",
-                             "TxTimeout=30", "TxLockout=10", "RtsInvert=1"})
+                             "TxTimeout=30", "TxLockout=10", "RtsInvert=1", "FrameGap=12"})
       QVERIFY2(saved.contains(line), line);
 
     bool shown = false;
@@ -364,6 +368,7 @@ class TestKeyingOptions : public QObject {
       shown = true;
       QCOMPARE(Spin(d, "TxTimeout").value(), 30);
       QCOMPARE(Spin(d, "CtsWait").value(), 400);
+      QCOMPARE(Spin(d, "FrameGapField").value(), 12);
       QVERIFY(d.findChild<QCheckBox*>("RtsInvert")->isChecked());
       d.reject();
     });

@@ -151,8 +151,8 @@ class SendLineTest : public QObject {
     MainWindow& window = f.Start(loopback->Endpoint());
     QCOMPARE(window.SendLineEntry().Mode(), SendMode::kText);
     QCOMPARE(window.SendLineEntry().Check(), CheckKind::kNone);
-    QVERIFY(window.Frames()[1].Empty());
-    QCOMPARE(window.Frames()[2].line, QString("01"));
+    QVERIFY(window.StoredFramesOnKeys()[1].Empty());
+    QCOMPARE(window.StoredFramesOnKeys()[2].line, QString("01"));
     const QString boxes = f.boxes.join("\n");
     for (const char* says : {"Ключ SendMode: значение «binary» не text и не hex; оставлено text",
                              "Ключ SendCheck: значение «crc32»", "Ключ F2 раздела [Frames]: «a;hex;none;0;01 0G»"})

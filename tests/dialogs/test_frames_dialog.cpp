@@ -108,7 +108,7 @@ class FramesDialogTest : public QObject {
       OkButton(*dialog)->click();
     });
     item->trigger();
-    QCOMPARE(window.Frames()[2], (StoredFrame{"Пинг", SendMode::kText, CheckKind::kNone, 1000, "PING;1\\r"}));
+    QCOMPARE(window.StoredFramesOnKeys()[2], (StoredFrame{"Пинг", SendMode::kText, CheckKind::kNone, 1000, "PING;1\\r"}));
     QVERIFY2(f.ReadSettings().contains("[Frames]\nF3=\xCF\xE8\xED\xE3;text;none;1000;PING;1\\r\n"),
              f.ReadSettings().constData());
 
@@ -118,7 +118,7 @@ class FramesDialogTest : public QObject {
       dialog->reject();
     });
     item->trigger();
-    QCOMPARE(window.Frames()[2].line, QString("PING;1\\r"));
+    QCOMPARE(window.StoredFramesOnKeys()[2].line, QString("PING;1\\r"));
   }
 };
 
