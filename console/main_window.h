@@ -35,6 +35,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QFont>
@@ -42,6 +43,7 @@
 #include <QSocketNotifier>
 #include <QString>
 
+#include "console/burst_writer.h"
 #include "console/capture_session.h"
 #include "console/console_options.h"
 #include "console/file_dialogs.h"
@@ -244,6 +246,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   void AttachPortHandlers();
   void OpenPortOrShowError();
   void WriteAndCount(const std::string& bytes);
+  // `written` of `bytes` left for the line: counted in Tx and shown in the frame view.
+  void CountSent(std::string_view bytes, int64_t written);
+  // A frame written without holding the window has left (`moved` of it) or failed.
+  void OnBurstWritten(const std::string& bytes, int64_t moved, int error);
   // Runs a step that reaches the device; a failure because the device has just gone (the port
   // not yet released) is left to the release, which reports the loss once.
   void RunSkippingDeviceGoneError(const std::function<void()>& step);
@@ -309,6 +315,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   void ShowTransmitState();
   std::shared_ptr<platform::Clock> keyerClock_;
   std::unique_ptr<Keyer> keyer_;
+  std::unique_ptr<BurstWriter> burstWriter_;
   // The time-out's word stays red in the state panel until the operator's next key.
   bool timeoutShown_ = false;
   // Ends the keyer's waits on the microsecond (the Qt timer rounds to whole milliseconds, late);

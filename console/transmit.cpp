@@ -26,6 +26,8 @@ namespace velmora::console {
 namespace {
 
 constexpr char kCR = '\r';
+// Longer writes go out without holding the window (the transmitter's FIFO takes this many at once).
+constexpr size_t kLongestBlockingWrite = 16;
 // The state word of a transmitter time-out, red until the operator's next key.
 const QString kTimeoutWord = QStringLiteral("ТАЙМАУТ ПРД");
 
@@ -140,14 +142,35 @@ void MainWindow::SendBurst(const std::string& bytes) {
 }
 
 void MainWindow::WriteAndCount(const std::string& bytes) {
+  // A typed character is written at once; a frame (or whatever follows one still going out) is
+  // written without holding the window for its time on the line, and counted when it has left.
+  if (bytes.size() > kLongestBlockingWrite || burstWriter_->Pending()) {
+    burstWriter_->Write(port_, bytes);
+    return;
+  }
   // A write held back by flow control past its timeout returns short: only what left counts.
-  const int written = port_.WriteText(bytes);
-  if (written > 0) frameView_->NoteSent(std::string_view(bytes).substr(0, static_cast<size_t>(written)));
+  CountSent(bytes, port_.WriteText(bytes));
+}
+
+void MainWindow::CountSent(std::string_view bytes, int64_t written) {
+  if (written <= 0) return;
+  frameView_->NoteSent(bytes.substr(0, static_cast<size_t>(written)));
   counters_.TxCount = AddWrapping(counters_.TxCount, static_cast<uint32_t>(written));
   ShowCounters();
 }
 
+void MainWindow::OnBurstWritten(const std::string& bytes, int64_t moved, int error) {
+  CountSent(bytes, moved);
+  // Cut short by the keyer (a time-out purges what waits), by a close, or by the device's loss,
+  // which is told once by the release: nothing more to say here.
+  if (error == 0 || error == ECANCELED || !port_.Connected()) return;
+  RunSkippingDeviceGoneError([&] { throw port::EComPort(port::kErrWriteFile, error); });
+}
+
 void MainWindow::CreateKeyer() {
+  burstWriter_ = std::make_unique<BurstWriter>([this](const std::string& bytes, int64_t moved, int error) {
+    Guarded([&] { OnBurstWritten(bytes, moved, error); });
+  });
   keyerClock_ = platform::Clock::Steady();
   keyer_ = std::make_unique<Keyer>(*keyerClock_, static_cast<KeyerOutput&>(*this),
                                    [this] { return CurrentKeyerSettings(); });
