@@ -45,7 +45,7 @@ void BurstWriter::Collect() {
     done->notifier->setEnabled(false);
     const platform::Overlapped& record = done->operation->Overlapped;
     const int error = record.status.load(std::memory_order_acquire);
-    finished_(done->bytes, record.transferred.load(std::memory_order_relaxed), error);
+    finished_(record.transferred.load(std::memory_order_relaxed), error);
   }
 }
 

@@ -29,8 +29,8 @@ namespace velmora::console {
 
 class BurstWriter {
  public:
-  // `bytes` as started, `moved` of them taken by the line, `error` the system's number (0: none).
-  using Finished = std::function<void(const std::string& bytes, int64_t moved, int error)>;
+  // `moved` bytes of a frame taken by the line, `error` the system's number (0: none).
+  using Finished = std::function<void(int64_t moved, int error)>;
 
   explicit BurstWriter(Finished finished);
   // Aborts what is still with the device and waits for it: the device reads the bytes and

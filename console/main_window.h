@@ -35,7 +35,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include <QFont>
@@ -246,10 +245,10 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   void AttachPortHandlers();
   void OpenPortOrShowError();
   void WriteAndCount(const std::string& bytes);
-  // `written` of `bytes` left for the line: counted in Tx and shown in the frame view.
-  void CountSent(std::string_view bytes, int64_t written);
+  // `written` bytes left for the line: counted in Tx.
+  void CountSent(int64_t written);
   // A frame written without holding the window has left (`moved` of it) or failed.
-  void OnBurstWritten(const std::string& bytes, int64_t moved, int error);
+  void OnBurstWritten(int64_t moved, int error);
   // Runs a step that reaches the device; a failure because the device has just gone (the port
   // not yet released) is left to the release, which reports the loss once.
   void RunSkippingDeviceGoneError(const std::function<void()>& step);

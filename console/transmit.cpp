@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -146,21 +147,25 @@ void MainWindow::WriteAndCount(const std::string& bytes) {
   // written without holding the window for its time on the line, and counted when it has left.
   if (bytes.size() > kLongestBlockingWrite || burstWriter_->Pending()) {
     burstWriter_->Write(port_, bytes);
+    // The frame view times a frame by its first byte, and what echoes back while it goes out
+    // is compared with it: it learns of the frame as it starts.
+    frameView_->NoteSent(bytes);
     return;
   }
   // A write held back by flow control past its timeout returns short: only what left counts.
-  CountSent(bytes, port_.WriteText(bytes));
+  const int written = port_.WriteText(bytes);
+  if (written > 0) frameView_->NoteSent(std::string_view(bytes).substr(0, static_cast<size_t>(written)));
+  CountSent(written);
 }
 
-void MainWindow::CountSent(std::string_view bytes, int64_t written) {
+void MainWindow::CountSent(int64_t written) {
   if (written <= 0) return;
-  frameView_->NoteSent(bytes.substr(0, static_cast<size_t>(written)));
   counters_.TxCount = AddWrapping(counters_.TxCount, static_cast<uint32_t>(written));
   ShowCounters();
 }
 
-void MainWindow::OnBurstWritten(const std::string& bytes, int64_t moved, int error) {
-  CountSent(bytes, moved);
+void MainWindow::OnBurstWritten(int64_t moved, int error) {
+  CountSent(moved);
   // Cut short by the keyer (a time-out purges what waits), by a close, or by the device's loss,
   // which is told once by the release: nothing more to say here.
   if (error == 0 || error == ECANCELED || !port_.Connected()) return;
@@ -168,8 +173,8 @@ void MainWindow::OnBurstWritten(const std::string& bytes, int64_t moved, int err
 }
 
 void MainWindow::CreateKeyer() {
-  burstWriter_ = std::make_unique<BurstWriter>([this](const std::string& bytes, int64_t moved, int error) {
-    Guarded([&] { OnBurstWritten(bytes, moved, error); });
+  burstWriter_ = std::make_unique<BurstWriter>([this](int64_t moved, int error) {
+    Guarded([&] { OnBurstWritten(moved, error); });
   });
   keyerClock_ = platform::Clock::Steady();
   keyer_ = std::make_unique<Keyer>(*keyerClock_, static_cast<KeyerOutput&>(*this),
