@@ -2,15 +2,10 @@
 
 #include <array>
 
+#include "port/text_forms.h"
+
 namespace velmora::console {
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // The bytes a run of hex pairs stands for; nothing when the run is odd or holds a non-hex
 // character.
@@ -19,8 +14,8 @@ std::optional<std::string> DecodeHexPairs(std::string_view pairs) {
   std::string bytes;
   bytes.reserve(pairs.size() / 2);
   for (size_t i = 0; i < pairs.size(); i += 2) {
-    const int high = HexValue(pairs[i]);
-    const int low = HexValue(pairs[i + 1]);
+    const int high = port::HexDigit(pairs[i]);
+    const int low = port::HexDigit(pairs[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     bytes.push_back(static_cast<char>(high * 16 + low));
   }

@@ -11,6 +11,7 @@
 #include <QToolButton>
 
 #include "console/cp1251.h"
+#include "port/text_forms.h"
 
 namespace velmora::console {
 
@@ -52,12 +53,8 @@ QString ByteFormPattern(const std::vector<int>& bytes, ShownForm form) {
   return pattern;
 }
 
-int HexDigit(QChar c) {
-  if (c >= u'0' && c <= u'9') return c.unicode() - u'0';
-  if (c >= u'a' && c <= u'f') return c.unicode() - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
-  return -1;
-}
+// A hexadecimal digit's value, -1 for any other character.
+int HexDigit(QChar c) { return c.unicode() < 0x80 ? port::HexDigit(static_cast<char>(c.unicode())) : -1; }
 
 }  // namespace
 

@@ -2,17 +2,13 @@
 
 #include "console/checksums.h"
 #include "console/cp1251.h"
+#include "port/text_forms.h"
 
 namespace velmora::console {
 namespace {
 
-int HexDigit(QChar c) {
-  const char16_t u = c.unicode();
-  if (u >= '0' && u <= '9') return u - '0';
-  if (u >= 'A' && u <= 'F') return u - 'A' + 10;
-  if (u >= 'a' && u <= 'f') return u - 'a' + 10;
-  return -1;
-}
+// A hexadecimal digit's value, -1 for any other character.
+int HexDigit(QChar c) { return c.unicode() < 0x80 ? port::HexDigit(static_cast<char>(c.unicode())) : -1; }
 
 bool IsBlank(QChar c) { return c == u' ' || c == u'\t'; }
 
