@@ -53,28 +53,6 @@ std::string Range(const Stats& s) {
   return text;
 }
 
-// Received data from the far station at about 1 MiB/s, in 4 KiB steps, while it lives.
-class FarStationFlood {
- public:
-  explicit FarStationFlood(RadioLink& radio) : thread_([this, &radio] {
-      const std::string block = BinaryBytes(4096);
-      auto next = Clock::now();
-      while (!stop_) {
-        radio.InjectReceived(block);
-        next += std::chrono::microseconds(3906);
-        std::this_thread::sleep_until(next);
-      }
-    }) {}
-  ~FarStationFlood() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 class KeyingBench {
  public:
   KeyingBench(int rtsCtsMode, int delayMs, bool hexLoad)

@@ -211,4 +211,20 @@ std::string BinaryBytes(size_t size) {
   return bytes;
 }
 
+FarStationFlood::FarStationFlood(platform::sim::RadioLink& radio)
+    : thread_([this, &radio] {
+        const std::string block = BinaryBytes(4096);
+        auto next = Clock::now();
+        while (!stop_) {
+          radio.InjectReceived(block);
+          next += std::chrono::microseconds(3906);
+          std::this_thread::sleep_until(next);
+        }
+      }) {}
+
+FarStationFlood::~FarStationFlood() {
+  stop_ = true;
+  thread_.join();
+}
+
 }  // namespace velmora::bench

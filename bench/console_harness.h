@@ -19,6 +19,7 @@
 
 #include "console/main_window.h"
 #include "platform/device_directory.h"
+#include "platform/sim/sim_devices.h"
 #include "tests/support/pty_pair.h"
 
 namespace velmora::bench {
@@ -104,5 +105,19 @@ void PrintFigure(const std::string& name, double value, const std::string& unit,
 
 std::string TextLines(size_t size);  // CR LF ended lines of printable text
 std::string BinaryBytes(size_t size);  // every byte value in turn
+
+// Received data from the simulated radio's far station at about 1 MiB/s, in 4 KiB steps, while
+// it lives.
+class FarStationFlood {
+ public:
+  explicit FarStationFlood(platform::sim::RadioLink& radio);
+  ~FarStationFlood();
+  FarStationFlood(const FarStationFlood&) = delete;
+  FarStationFlood& operator=(const FarStationFlood&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 }  // namespace velmora::bench
