@@ -31,7 +31,7 @@ using platform::sim::RadioLink;
 using Ms = std::chrono::duration<double, std::milli>;
 
 struct Stats {
-  double median = 0, worst = 0;
+  double median = 0, p99 = 0, worst = 0;
   size_t count = 0;
 };
 
@@ -40,15 +40,24 @@ Stats Summarise(std::vector<double> v) {
   if (v.empty()) return s;
   std::sort(v.begin(), v.end());
   s.median = v[v.size() / 2];
+  s.p99 = v[v.size() * 99 / 100];
   s.worst = v.back();
   s.count = v.size();
   return s;
 }
 
 std::string Over(const Stats& s) {
-  char text[64];
-  std::snprintf(text, sizeof text, "median %.3f ms over %zu", s.median, s.count);
+  char text[96];
+  std::snprintf(text, sizeof text, "median %.3f ms, 99th percentile %.3f ms over %zu", s.median, s.p99, s.count);
   return text;
+}
+
+// The machine's own floor under the worst cases: how late a bare sleeping thread woke meanwhile.
+void PrintFloor(WakeUpLateness& lateness, const char* section) {
+  size_t wakeUps = 0;
+  const double worst = lateness.StopAndTakeWorst(&wakeUps);
+  PrintFigure(std::string("this machine: a bare thread's wake-up, worst, ") + section, worst, "ms", "-",
+              std::to_string(wakeUps) + " sleeps of 5 ms beside it");
 }
 
 class KeyerBench {
@@ -125,6 +134,7 @@ int main(int argc, char* argv[]) {
   {
     KeyerBench bench("RTS/CTS=1\nTxLead=" + std::to_string(kLeadMs) + "\nTxTail=" + std::to_string(kTailMs) + "\n",
                      true);
+    WakeUpLateness floor;
     std::vector<double> leads, tails;
     for (int i = 0; i < keyings; ++i) {
       KeyerBench::Keying k;
@@ -139,6 +149,7 @@ int main(int argc, char* argv[]) {
     PrintFigure("tail 50 ms, 1 MiB/s in hex view: last stop bit -> RTS down, off the set time, median", t.median,
                 "ms", "<= 1 ms", Over(t));
     PrintFigure("tail 50 ms, 1 MiB/s in hex view: off the set time, worst", t.worst, "ms", "<= 3 ms");
+    PrintFloor(floor, "lead and tail");
   }
   {
     // Delay mode held until Enter: the case the time-out guards first.
@@ -164,6 +175,7 @@ int main(int argc, char* argv[]) {
   {
     KeyerBench bench("RTS/CTS=1\nCtsWait=1000\n", false);
     bench.Radio().SetCtsDelay(std::chrono::milliseconds(30));
+    WakeUpLateness floor;
     std::vector<double> afterCts;
     for (int i = 0; i < keyings; ++i) {
       KeyerBench::Keying k;
@@ -172,6 +184,7 @@ int main(int argc, char* argv[]) {
     }
     const Stats c = Summarise(afterCts);
     PrintFigure("CTS wait: CTS on -> first start bit, worst", c.worst, "ms", "<= 1 ms", Over(c));
+    PrintFloor(floor, "CTS wait");
   }
   {
     // The far station takes the channel at random while characters are typed at random.

@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -225,6 +227,27 @@ FarStationFlood::FarStationFlood(platform::sim::RadioLink& radio)
 FarStationFlood::~FarStationFlood() {
   stop_ = true;
   thread_.join();
+}
+
+WakeUpLateness::WakeUpLateness()
+    : thread_([this] {
+        // As the device's own thread keeps its waits: without the default slack.
+        (void)::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        while (!stop_) {
+          const auto due = Clock::now() + std::chrono::milliseconds(5);
+          std::this_thread::sleep_until(due);
+          worstMs_ = std::max(worstMs_, std::chrono::duration<double, std::milli>(Clock::now() - due).count());
+          ++wakeUps_;
+        }
+      }) {}
+
+WakeUpLateness::~WakeUpLateness() { (void)StopAndTakeWorst(); }
+
+double WakeUpLateness::StopAndTakeWorst(size_t* wakeUps) {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (wakeUps) *wakeUps = wakeUps_;
+  return worstMs_;
 }
 
 }  // namespace velmora::bench

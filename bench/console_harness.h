@@ -120,4 +120,23 @@ class FarStationFlood {
   std::thread thread_;
 };
 
+// How late this machine wakes a thread that sleeps for a set time, measured by a bare thread of
+// its own while it lives: the floor under every timing a benchmark here reports (a virtual
+// machine's processors may be held up by its host for milliseconds).
+class WakeUpLateness {
+ public:
+  WakeUpLateness();
+  ~WakeUpLateness();
+  WakeUpLateness(const WakeUpLateness&) = delete;
+  WakeUpLateness& operator=(const WakeUpLateness&) = delete;
+  // Stops the thread; the worst lateness and the count of wake-ups, in milliseconds.
+  double StopAndTakeWorst(size_t* wakeUps = nullptr);
+
+ private:
+  std::atomic<bool> stop_{false};
+  double worstMs_ = 0;
+  size_t wakeUps_ = 0;
+  std::thread thread_;
+};
+
 }  // namespace velmora::bench

@@ -39,10 +39,22 @@ bool Keyer::PreKeying() const {
 
 void Keyer::Send(const std::string& bytes, bool end) {
   if (PreKeying()) {
+    if (gated_ && DeviceDroppedRts()) {
+      // The device's hold opened, and what it held has gone and its tail run out.
+      gated_ = false;
+      held_ = bytes;
+      heldEnd_ = end;
+      StartKeying();
+      return;
+    }
     // Behind what already waits: the line gets everything in the order given, and nothing
     // before the transmitter is ready.
     held_ += bytes;
     heldEnd_ = heldEnd_ || end;
+    if (gated_) {
+      ArmDeviceTail();
+      if (!bytes.empty()) out_.Write(bytes);
+    }
     return;
   }
   if (bytes.empty()) {
@@ -56,10 +68,34 @@ void Keyer::Send(const std::string& bytes, bool end) {
     StartKeying();
     return;
   }
+  if (DeviceDroppedRts()) {
+    held_ = bytes;
+    heldEnd_ = end;
+    StartKeying();
+    return;
+  }
   // Keyed, or in the tail: the transmitter is up, the bytes go at once.
   if (state_ == State::Tail) Enter(State::Keyed);
-  out_.Write(bytes);
   if (end) endMark_ = true;
+  ArmDeviceTail();
+  out_.Write(bytes);
+}
+
+bool Keyer::DeviceDroppedRts() {
+  if (!std::exchange(deviceTail_, false) || out_.CancelRtsAfterDrain()) return false;
+  raised_ = false;
+  endMark_ = false;
+  timeoutAt_.reset();
+  Enter(State::Idle);
+  out_.KeyingChanged(false, true);
+  return true;
+}
+
+void Keyer::ArmDeviceTail() {
+  // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended.
+  const KeyerSettings s = settings_();
+  if (s.tailMs <= 0 || !(s.rtsCtsMode || endMark_)) return;
+  deviceTail_ = out_.SetRtsAfterDrain(Ms(s.tailMs), s.rtsInvert);
 }
 
 void Keyer::StartKeying() {
@@ -88,32 +124,67 @@ void Keyer::KeyNow() {
     phaseLength_ = Ms(lead);
     phaseEnd_ = keyedAt_ + phaseLength_;
     Enter(State::Lead);
+  } else if (!EnterCtsWait()) {
+    Transmit();
     return;
   }
-  AfterLead();
+  // The radio's own waits of RTS/CTS mode are kept by the device where it can: the bytes go
+  // to it now, and leave on the microsecond.
+  if (s.rtsCtsMode && out_.HoldOutput(Ms(lead), s.ctsWaitMs > 0)) {
+    gated_ = true;
+    ArmDeviceTail();
+    if (!held_.empty()) out_.Write(held_);
+  }
 }
 
 void Keyer::AfterLead() {
+  if (!EnterCtsWait()) Transmit();
+}
+
+bool Keyer::EnterCtsWait() {
   const KeyerSettings s = settings_();
-  if (s.rtsCtsMode && s.ctsWaitMs > 0 && !cts_) {
-    // Counted from keying: the lead time is part of the radio's turn-on.
-    phaseLength_ = Ms(s.ctsWaitMs);
-    phaseEnd_ = keyedAt_ + phaseLength_;
-    Enter(State::Cts);
-    return;
-  }
-  Transmit();
+  if (!s.rtsCtsMode || s.ctsWaitMs <= 0 || cts_) return false;
+  // Counted from keying: the lead time is part of the radio's turn-on.
+  phaseLength_ = Ms(s.ctsWaitMs);
+  phaseEnd_ = keyedAt_ + phaseLength_;
+  Enter(State::Cts);
+  return true;
 }
 
 void Keyer::Transmit() {
   Enter(State::Keyed);
   const std::string bytes = std::exchange(held_, {});
-  const bool end = std::exchange(heldEnd_, false);
+  if (std::exchange(heldEnd_, false)) endMark_ = true;
+  if (std::exchange(gated_, false)) {
+    // Already with the device, which has let them go or does so now.
+    out_.ReleaseOutput();
+    out_.HeldOutputReleased();
+    return;
+  }
+  ArmDeviceTail();
   if (!bytes.empty()) out_.Write(bytes);
-  if (end) endMark_ = true;
+}
+
+void Keyer::ClearHeld() {
+  held_.clear();
+  heldEnd_ = false;
+  if (std::exchange(gated_, false)) {
+    // What the device holds for the keying goes too.
+    out_.DiscardOutput();
+    out_.ReleaseOutput();
+  }
 }
 
 void Keyer::TransmitEmpty() {
+  if (gated_ && state_ == State::Lead && clock_.Now() >= phaseEnd_) {
+    // The device let the bytes go at the lead's end and they have left before the keyer's own
+    // timer came round (the window was busy): it catches up first.
+    AfterLead();
+  }
+  if (gated_ && state_ == State::Cts && out_.CtsNow().value_or(cts_)) {
+    cts_ = true;
+    Transmit();
+  }
   const KeyerSettings s = settings_();
   if (state_ == State::Keyed) {
     // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended.
@@ -171,8 +242,7 @@ void Keyer::TimerExpired() {
   const platform::Clock::TimePoint now = clock_.Now();
   if (raised_ && timeoutAt_ && now >= *timeoutAt_) {
     const size_t dropped = held_.size();
-    held_.clear();
-    heldEnd_ = false;
+    ClearHeld();
     endMark_ = false;
     // RTS first: the time-out is about the radio, the driver's queue can follow.
     SetRts(false);
@@ -221,6 +291,12 @@ void Keyer::TimerExpired() {
       AfterLead();
       break;
     case State::Cts:
+      if (out_.CtsNow().value_or(false)) {
+        // CTS came, and its event is still on its way.
+        cts_ = true;
+        Transmit();
+        break;
+      }
       Abandon(KeyerAbandon::CtsWait);
       break;
     case State::Tail:
@@ -238,8 +314,7 @@ bool Keyer::ChannelBusyNow() {
 
 void Keyer::Abandon(KeyerAbandon why) {
   const size_t dropped = held_.size();
-  held_.clear();
-  heldEnd_ = false;
+  ClearHeld();
   if (state_ == State::Busy || state_ == State::Backoff) out_.ChannelBusy(false);
   if (raised_)
     Unkey();
@@ -261,7 +336,9 @@ void Keyer::Reconfigured(bool connected) {
   if (!raised_) return;
   if (!connected) {
     raised_ = false;
+    deviceTail_ = false;
     timeoutAt_.reset();
+    gated_ = false;
     held_.clear();
     heldEnd_ = false;
     Enter(State::Idle);
@@ -286,6 +363,8 @@ void Keyer::Forget() {
   const bool wasBusy = state_ == State::Busy || state_ == State::Backoff;
   held_.clear();
   heldEnd_ = false;
+  gated_ = false;
+  deviceTail_ = false;
   endMark_ = false;
   cts_ = false;
   dcd_ = false;
@@ -296,6 +375,8 @@ void Keyer::Forget() {
 }
 
 void Keyer::ForceRts(bool on) {
+  // Bytes the device holds for a keying must not go out after RTS has dropped.
+  if (!on) ClearHeld();
   SetRts(on);
   if (on) {
     if (state_ == State::Idle) {
@@ -310,8 +391,6 @@ void Keyer::ForceRts(bool on) {
     return;
   }
   const bool wasBusy = state_ == State::Busy || state_ == State::Backoff;
-  held_.clear();
-  heldEnd_ = false;
   timeoutAt_.reset();
   Enter(State::Idle);
   if (wasBusy) out_.ChannelBusy(false);
@@ -332,8 +411,7 @@ void Keyer::EndTransmission() {
 
 void Keyer::DropHeld() {
   const bool wasBusy = state_ == State::Busy || state_ == State::Backoff;
-  held_.clear();
-  heldEnd_ = false;
+  ClearHeld();
   if (state_ == State::Lead || state_ == State::Cts)
     Enter(State::Keyed);
   else if (PreKeying())
@@ -344,6 +422,8 @@ void Keyer::DropHeld() {
 }
 
 void Keyer::SetRts(bool on) {
+  // RTS set here: the device's change at a tail's end is not wanted any more.
+  if (std::exchange(deviceTail_, false)) (void)out_.CancelRtsAfterDrain();
   out_.SetRtsLevel(on != settings_().rtsInvert);
   const bool changed = raised_ != on;
   raised_ = on;

@@ -30,6 +30,11 @@
 //   any keyed state, time-out → unkey, abandon, Lockout | Idle
 //   any state, device lost → Idle (nothing held); Reset → Idle, RTS down
 //
+// Where the device can keep the time itself (KeyerOutput::HoldOutput, SetRtsAfterDrain), the
+// lead and CTS wait of RTS/CTS mode hold the bytes in the device rather than here, and the tail
+// drops RTS there; the states above still run on the keyer's timer and events, a little later
+// than the line. Bytes given after the device has ended a tail start a keying of their own.
+//
 // Used by one thread (the window's).
 
 #include <chrono>
@@ -79,6 +84,21 @@ class KeyerOutput {
   // The carrier as the device has it now, when it can tell: the event that reports a change
   // may still be on its way when a keying is due.
   virtual std::optional<bool> CarrierNow() { return std::nullopt; }
+  // CTS as the device has it now, when it can tell.
+  virtual std::optional<bool> CtsNow() { return std::nullopt; }
+
+  // Timing the device keeps on its own thread where it can: a window busy painting would keep
+  // a radio's milliseconds late. Each returns false where the device cannot, and the keyer then
+  // keeps the time with its timer. While the output is held, Write must not wait for the line.
+  //   HoldOutput        written bytes wait `lead` and, with `untilCts`, CTS, then go at once;
+  //   SetRtsAfterDrain  RTS to `level` `tail` after what is on its way has left, unless more
+  //                     is written first; CancelRtsAfterDrain: true if that had not happened.
+  virtual bool HoldOutput(std::chrono::milliseconds /*lead*/, bool /*untilCts*/) { return false; }
+  virtual void ReleaseOutput() {}
+  virtual bool SetRtsAfterDrain(std::chrono::milliseconds /*tail*/, bool /*level*/) { return false; }
+  virtual bool CancelRtsAfterDrain() { return false; }
+  // The bytes written while the output was held are on their way now.
+  virtual void HeldOutputReleased() {}
 };
 
 class Keyer {
@@ -126,7 +146,12 @@ class Keyer {
   void StartKeying();
   void KeyNow();
   void AfterLead();
+  bool EnterCtsWait();
   void Transmit();
+  void ClearHeld();
+  void ArmDeviceTail();
+  // The device ended the keying's tail before the keyer heard of the transmit-empty.
+  bool DeviceDroppedRts();
   void Unkey();
   void Abandon(KeyerAbandon why);
   void Enter(State state);
@@ -145,6 +170,8 @@ class Keyer {
   bool endMark_ = false;
   bool heldEnd_ = false;
   std::string held_;
+  bool gated_ = false;       // `held_` is with the device, behind its hold
+  bool deviceTail_ = false;  // the device drops RTS at the tail's end
   bool cts_ = false;
   bool dcd_ = false;
   platform::Clock::TimePoint phaseEnd_{};

@@ -309,12 +309,23 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   void Abandoned(KeyerAbandon why, size_t dropped) override;
   void ChannelBusy(bool busy) override;
   std::optional<bool> CarrierNow() override;
+  std::optional<bool> CtsNow() override;
+  // A modem line as the device has it now; nothing when it cannot tell.
+  std::optional<bool> LineNow(port::TLineSignal line);
+  bool HoldOutput(std::chrono::milliseconds lead, bool untilCts) override;
+  void ReleaseOutput() override;
+  bool SetRtsAfterDrain(std::chrono::milliseconds tail, bool level) override;
+  bool CancelRtsAfterDrain() override;
+  void HeldOutputReleased() override;
   void ClearTimeoutWord();
   // "ПЕРЕДАЧА", or "КАНАЛ ЗАНЯТ" while what was given waits for the channel.
   void ShowTransmitState();
   std::shared_ptr<platform::Clock> keyerClock_;
   std::unique_ptr<Keyer> keyer_;
   std::unique_ptr<BurstWriter> burstWriter_;
+  // Written while the device holds the output for the keying: the frame view learns of it
+  // when it starts to go.
+  std::string heldForFrameView_;
   // The time-out's word stays red in the state panel until the operator's next key.
   bool timeoutShown_ = false;
   // Ends the keyer's waits on the microsecond (the Qt timer rounds to whole milliseconds, late);

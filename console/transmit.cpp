@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string_view>
+#include <utility>
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -145,6 +146,12 @@ void MainWindow::SendBurst(const std::string& bytes) {
 void MainWindow::WriteAndCount(const std::string& bytes) {
   // A typed character is written at once; a frame (or whatever follows one still going out) is
   // written without holding the window for its time on the line, and counted when it has left.
+  if (keyer_->Waiting()) {
+    // The device holds it for the radio's lead or CTS: a blocking write would hold the window.
+    burstWriter_->Write(port_, bytes);
+    heldForFrameView_ += bytes;
+    return;
+  }
   if (bytes.size() > kLongestBlockingWrite || burstWriter_->Pending()) {
     burstWriter_->Write(port_, bytes);
     // The frame view times a frame by its first byte, and what echoes back while it goes out
@@ -225,11 +232,33 @@ int MainWindow::Write(const std::string& bytes) {
 }
 
 void MainWindow::DiscardOutput() {
+  heldForFrameView_.clear();
   // What the driver still holds would go out unkeyed; a purge that fails leaves it to be lost
   // on the air, which the time-out has already made sure of.
   if (platform::CommDevice* device = port_.Handle())
     (void)device->PurgeComm(platform::PURGE_TXABORT | platform::PURGE_TXCLEAR);
 }
+
+bool MainWindow::HoldOutput(std::chrono::milliseconds lead, bool untilCts) {
+  platform::CommDevice* device = port_.Handle();
+  return device && device->HoldOutput(lead, untilCts);
+}
+
+void MainWindow::ReleaseOutput() {
+  if (platform::CommDevice* device = port_.Handle()) device->ReleaseOutput();
+}
+
+bool MainWindow::SetRtsAfterDrain(std::chrono::milliseconds tail, bool level) {
+  platform::CommDevice* device = port_.Handle();
+  return device && device->SetRtsAfterDrain(tail, level);
+}
+
+bool MainWindow::CancelRtsAfterDrain() {
+  platform::CommDevice* device = port_.Handle();
+  return device && device->CancelRtsAfterDrain();
+}
+
+void MainWindow::HeldOutputReleased() { frameView_->NoteSent(std::exchange(heldForFrameView_, {})); }
 
 void MainWindow::ArmTimer(platform::Clock::TimePoint at) {
   // Timer1 is the wait's state and its fallback; the deadline timer ends it on time, as a
@@ -302,10 +331,14 @@ void MainWindow::ChannelBusy(bool busy) {
   ShowState(busy ? QStringLiteral("КАНАЛ ЗАНЯТ") : QStringLiteral("ПЕРЕДАЧА"));
 }
 
-std::optional<bool> MainWindow::CarrierNow() {
+std::optional<bool> MainWindow::CarrierNow() { return LineNow(port::lsRLSD); }
+
+std::optional<bool> MainWindow::CtsNow() { return LineNow(port::lsCTS); }
+
+std::optional<bool> MainWindow::LineNow(port::TLineSignal line) {
   if (!port_.Connected()) return std::nullopt;
   try {
-    return port_.LineSignals().Has(port::lsRLSD);
+    return port_.LineSignals().Has(line);
   } catch (const port::EComPort&) {
     return std::nullopt;  // the last reported state stands
   }

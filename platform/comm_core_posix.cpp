@@ -12,6 +12,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "platform/byte_queue.h"
 #include "platform/event.h"
@@ -221,7 +222,7 @@ class CommCore final : public CommDevice {
     if (!lost_) CheckTransmitterLocked();
     // Bytes still on their way mean a transmit-empty to watch for, and maybe the rest to feed:
     // only then has the I/O thread anything new to do.
-    wake = !writes_.empty() || transmitting_ || outputBlocked_;
+    wake = !writes_.empty() || transmitting_ || outputBlocked_ || (rtsAfterDrain_ && rtsAfterDrain_->at);
     SettleStart(ov);
     if (ov.status.load(std::memory_order_relaxed) != Overlapped::kStatusPending)
       return {IoStart::Completed, ov.transferred.load(std::memory_order_relaxed), 0};
@@ -279,6 +280,7 @@ class CommCore final : public CommDevice {
     if (flags & PURGE_TXABORT) {
       for (PendingWrite& w : writes_) CompleteOverlapped(*w.ov, SentOf(w), ECANCELED);
       writes_.clear();
+      gate_.reset();
       // The rest of an aborted write is not sent later behind the caller's back.
       if (!lost_) DropUnsentOutputLocked();
     }
@@ -310,6 +312,37 @@ class CommCore final : public CommDevice {
   LowLatencyAnswer LowLatency() override {
     std::lock_guard lock(mutex_);
     return driver_->LowLatency();
+  }
+
+  bool HoldOutput(std::chrono::nanoseconds lead, bool untilCts) override {
+    std::lock_guard lock(mutex_);
+    if (lost_) return false;
+    // Counted from the keying, RTS's last change (up, or down where it is inverted): the caller
+    // may have been held up since.
+    gate_ = OutputGate{rtsChangedAt_ + lead, untilCts};
+    // CTS is watched while the gate waits for it.
+    (void)WatchModemLinesLocked();
+    wake_->Set();
+    return true;
+  }
+
+  void ReleaseOutput() override {
+    std::lock_guard lock(mutex_);
+    if (!gate_) return;
+    OpenGateLocked(clock_.Now());
+    wake_->Set();
+  }
+
+  bool SetRtsAfterDrain(std::chrono::nanoseconds tail, bool level) override {
+    std::lock_guard lock(mutex_);
+    if (lost_) return false;
+    rtsAfterDrain_ = RtsAfterDrain{tail, level, std::nullopt};
+    return true;
+  }
+
+  bool CancelRtsAfterDrain() override {
+    std::lock_guard lock(mutex_);
+    return std::exchange(rtsAfterDrain_, std::nullopt).has_value();
   }
 
   uint64_t TakeArrivalTimes(std::vector<ArrivalTime>& out) override {
@@ -385,7 +418,10 @@ class CommCore final : public CommDevice {
       FeedOutputLocked();
       CompleteSentWritesLocked();
     }
-    if (!lost_) CheckTransmitterLocked();
+    if (!lost_) {
+      CheckTransmitterLocked();
+      ChangeRtsAfterDrainIfDueLocked();
+    }
     ServeReadsLocked(now);
     inPass_ = false;
     CompleteWaitLocked();
@@ -398,7 +434,8 @@ class CommCore final : public CommDevice {
   // which needs no pass.
   bool WatchModemLinesLocked() {
     constexpr uint32_t kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
-    const bool wanted = !lost_ && ((wait_ && (mask_ & kLineEvents)) || dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity);
+    const bool wanted = !lost_ && ((wait_ && (mask_ & kLineEvents)) || dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity ||
+                                   (gate_ && gate_->untilCts));
     if (wanted == modemLinesWanted_) return false;
     modemLinesWanted_ = wanted;
     return driver_->SetModemLinesWanted(wanted);
@@ -410,6 +447,8 @@ class CommCore final : public CommDevice {
     for (const PendingWrite& w : writes_) next = Earliest(next, w.deadline);
     // A look at the output queue is due only while a write waits for it.
     if (!lost_ && !writes_.empty()) next = Earliest(next, outputRecheck_);
+    if (gate_ && !writes_.empty() && gate_->opensAt > clock_.Now()) next = Earliest(next, gate_->opensAt);
+    if (rtsAfterDrain_) next = Earliest(next, rtsAfterDrain_->at);
     return next;
   }
 
@@ -521,6 +560,7 @@ class CommCore final : public CommDevice {
   }
 
   Status SetRtsLocked(bool on) {
+    if (on != rtsOn_) rtsChangedAt_ = clock_.Now();
     rtsOn_ = on;
     return driver_->SetRts(on);
   }
@@ -531,9 +571,33 @@ class CommCore final : public CommDevice {
     return sentXoff_ && !dcb_.fTXContinueOnXoff;
   }
 
+  // The keying's hold on the output: shut until its time and, if asked, until CTS is on; open
+  // for good once both have come.
+  bool GateShutLocked() {
+    if (!gate_) return false;
+    const TimePoint now = clock_.Now();
+    if (now < gate_->opensAt || (gate_->untilCts && !(modem_ & MS_CTS_ON))) return true;
+    OpenGateLocked(now);
+    return false;
+  }
+
+  void OpenGateLocked(TimePoint now) {
+    gate_.reset();
+    (void)WatchModemLinesLocked();
+    // The write time-out runs from here: the wait for the radio was not the line's.
+    StartFrontWriteLocked(now);
+  }
+
+  void ChangeRtsAfterDrainIfDueLocked() {
+    if (!rtsAfterDrain_ || !rtsAfterDrain_->at || clock_.Now() < *rtsAfterDrain_->at) return;
+    (void)SetRtsLocked(rtsAfterDrain_->level);
+    rtsAfterDrain_.reset();
+  }
+
   // Writes are fed in order; every write before the one being fed has been fed whole.
   void FeedOutputLocked() {
     outputBlocked_ = false;
+    if (!writes_.empty() && GateShutLocked()) return;
     for (PendingWrite& w : writes_) {
       if (w.fed == w.count) continue;
       if (lost_ || OutputHeld()) return;
@@ -545,6 +609,8 @@ class CommCore final : public CommDevice {
         return;
       }
       if (r.accepted > 0) {
+        // More for the line: RTS waits for this to have left too.
+        if (rtsAfterDrain_) rtsAfterDrain_->at.reset();
         if (w.fed == 0) w.start = ledger_.Fed();
         ledger_.Feed(r.accepted);
         w.fed += static_cast<uint32_t>(r.accepted);
@@ -616,7 +682,7 @@ class CommCore final : public CommDevice {
 
   // The total timeout covers the whole transfer, until the line has taken the last byte.
   void StartFrontWriteLocked(TimePoint now) {
-    if (writes_.empty() || writes_.front().started) return;
+    if (writes_.empty() || writes_.front().started || gate_) return;
     PendingWrite& w = writes_.front();
     w.started = true;
     w.deadline = DeadlineAfter(now, uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * w.count +
@@ -627,6 +693,7 @@ class CommCore final : public CommDevice {
     if (!transmitting_ || !writes_.empty() || !driver_->TransmitterEmpty()) return;
     transmitting_ = false;
     if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE && rtsOn_) (void)SetRtsLocked(false);
+    if (rtsAfterDrain_) rtsAfterDrain_->at = clock_.Now() + rtsAfterDrain_->tail;
     RecordLocked(EV_TXEMPTY);
   }
 
@@ -721,10 +788,23 @@ class CommCore final : public CommDevice {
   std::optional<TimePoint> outputRecheck_;
   std::optional<PendingWait> wait_;
 
+  struct OutputGate {
+    TimePoint opensAt;
+    bool untilCts = false;
+  };
+  std::optional<OutputGate> gate_;
+  struct RtsAfterDrain {
+    Clock::Duration tail{};
+    bool level = false;
+    std::optional<TimePoint> at;  // once the transmitter has emptied
+  };
+  std::optional<RtsAfterDrain> rtsAfterDrain_;
+
   bool modemLinesWanted_ = false;
   bool outputBlocked_ = false;  // the driver took less than offered: poll for room
   bool transmitting_ = false;   // bytes went out since the last transmit-empty
   bool rtsOn_ = false;
+  TimePoint rtsChangedAt_{};
   bool inputHeld_ = false;
   bool sentXoff_ = false;
   bool heldAsIfXoff_ = false;

@@ -77,6 +77,21 @@ class CommDevice {
   virtual uint64_t TakeArrivalTimes(std::vector<ArrivalTime>& /*out*/) { return 0; }
   // How the driver answered the request for low latency at the open.
   virtual LowLatencyAnswer LowLatency() { return LowLatencyAnswer::NotOffered; }
+
+  // A radio's keying timed on the device's own thread, beside the Win32 shape: a window busy
+  // painting would keep its milliseconds late. Each returns false where the device cannot, and
+  // the caller then keeps the time itself.
+  //
+  // Written bytes wait `lead` from RTS's last change (the keying) and, with `untilCts`, until
+  // CTS is on, then go at once; the wait does not count against the write time-outs. The hold
+  // ends by itself, by ReleaseOutput, or by a purge that aborts the writes.
+  virtual bool HoldOutput(std::chrono::nanoseconds /*lead*/, bool /*untilCts*/) { return false; }
+  virtual void ReleaseOutput() {}
+  // RTS set to `level` `tail` after the transmitter has emptied of what is on its way or
+  // written from now on; bytes written before then put it off to their own end. Once.
+  virtual bool SetRtsAfterDrain(std::chrono::nanoseconds /*tail*/, bool /*level*/) { return false; }
+  // Takes back the change armed above: true if it had not been made yet (RTS is as it was).
+  virtual bool CancelRtsAfterDrain() { return false; }
 };
 
 // The outcome of opening a device: the device, or the system's error number with a sentence

@@ -18,6 +18,8 @@ namespace {
 
 // Records what the keyer does as "act@ms", separated by spaces: H and L the RTS level, W(bytes)
 // a write, X the driver's queue discarded, A(why,n) bytes abandoned, B+/B- the busy channel.
+// With `device` set the device keeps the times it can: G(lead[,cts]) output held, R released,
+// N the held bytes on their way, T(tail) RTS to drop after the drain, C that taken back.
 class Recorder final : public console::KeyerOutput {
  public:
   explicit Recorder(platform::ManualClock& clock) : clock_(clock) {}
@@ -37,8 +39,31 @@ class Recorder final : public console::KeyerOutput {
   }
   void ChannelBusy(bool busy) override { Log(busy ? "B+" : "B-"); }
   std::optional<bool> CarrierNow() override { return carrier; }
+  std::optional<bool> CtsNow() override { return cts; }
+  bool HoldOutput(std::chrono::milliseconds lead, bool untilCts) override {
+    if (!device) return false;
+    Log(QStringLiteral("G(%1%2)").arg(lead.count()).arg(untilCts ? ",cts" : ""));
+    return true;
+  }
+  void ReleaseOutput() override {
+    if (device) Log("R");
+  }
+  bool SetRtsAfterDrain(std::chrono::milliseconds tail, bool) override {
+    if (!device) return false;
+    droppedRts = false;
+    Log(QStringLiteral("T(%1)").arg(tail.count()));
+    return true;
+  }
+  bool CancelRtsAfterDrain() override {
+    Log("C");
+    return !std::exchange(droppedRts, false);
+  }
+  void HeldOutputReleased() override { Log("N"); }
 
+  bool device = false;
+  bool droppedRts = false;  // the device has dropped RTS at the tail's end
   std::optional<bool> carrier;  // the device's present DCD; unknown unless a test sets it
+  std::optional<bool> cts;      // and CTS
   std::optional<platform::Clock::TimePoint> armed;
   QStringList log;
 
@@ -65,7 +90,9 @@ struct Rig {
   }
 
   // Steps: "s:text" bytes, "S:text" bytes ending the transmission (as Enter), E transmit-empty,
-  // c+ c- CTS, d+ d- DCD, wN N ms on, r reconfigured, f forgotten (device lost).
+  // c+ c- CTS, d+ d- DCD, wN N ms on, vN N ms on with the timer late (not fired), r reconfigured,
+  // f forgotten (device lost), D the device dropped RTS at a tail's end, C+ CTS on in the device
+  // with its event still on its way.
   void Run(const QString& script) {
     for (const QString& step : script.split(u' ', Qt::SkipEmptyParts)) {
       if (step.startsWith("s:") || step.startsWith("S:"))
@@ -78,6 +105,12 @@ struct Rig {
         keyer.Dcd(step[1] == u'+');
       else if (step[0] == u'w')
         Wait(step.mid(1).toInt());
+      else if (step[0] == u'v')
+        clock.Advance(std::chrono::milliseconds(step.mid(1).toInt()));
+      else if (step == "D")
+        out.droppedRts = true;
+      else if (step == "C+")
+        out.cts = true;
       else if (step == "r")
         keyer.Reconfigured(true);
       else if (step == "f")
@@ -214,6 +247,47 @@ class TestKeyer : public QObject {
     QCOMPARE(QString(StateName(rig.keyer.CurrentState())), state);
     // Only a state that waits for a time, or a raised RTS with a time-out, leaves the timer armed.
     if (!rig.out.armed) QVERIFY(rig.keyer.CurrentState() == Keyer::State::Idle || rig.keyer.CurrentState() == Keyer::State::Keyed);
+  }
+
+  // Where the device keeps the lead, the CTS wait and the tail, the bytes go to it at once and
+  // the keyer follows, a little later, without writing them twice or dropping RTS on its own.
+  void deviceTimed_data() {
+    QTest::addColumn<KeyerSettings>("settings");
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("acts");
+    QTest::addColumn<QString>("state");
+    const KeyerSettings lead = With(RtsCts(), &KeyerSettings::leadMs, 20);
+    const KeyerSettings cts = With(RtsCts(), &KeyerSettings::ctsWaitMs, 100);
+    const KeyerSettings tail = With(RtsCts(), &KeyerSettings::tailMs, 30);
+    QTest::newRow("lead: the bytes wait in the device")
+        << lead << "s:a w5 s:b w15 E" << "H@0 G(20)@0 W(a)@0 W(b)@5 R@20 N@20 L@20" << "Idle";
+    QTest::newRow("lead: the transmit-empty before the keyer's timer")
+        << lead << "s:a v25 E" << "H@0 G(20)@0 W(a)@0 R@25 N@25 L@25" << "Idle";
+    QTest::newRow("CTS: comes") << cts << "s:a w40 c+ E" << "H@0 G(0,cts)@0 W(a)@0 R@40 N@40 L@40" << "Idle";
+    QTest::newRow("CTS: on in the device, its event late")
+        << cts << "s:a w99 C+ w1" << "H@0 G(0,cts)@0 W(a)@0 R@100 N@100" << "Keyed";
+    QTest::newRow("CTS: never comes, the device's bytes purged")
+        << cts << "s:a s:b w100" << "H@0 G(0,cts)@0 W(a)@0 W(b)@0 X@100 R@100 L@100 A(cts,2)@100" << "Idle";
+    QTest::newRow("tail: dropped by the device, the keyer follows")
+        << tail << "s:a E w30" << "H@0 T(30)@0 W(a)@0 C@30 L@30" << "Idle";
+    QTest::newRow("tail: a burst in it stays keyed")
+        << tail << "s:a E w10 s:b" << "H@0 T(30)@0 W(a)@0 C@10 T(30)@10 W(b)@10" << "Keyed";
+    QTest::newRow("tail: bytes after the device ended it key afresh")
+        << tail << "s:a D s:b" << "H@0 T(30)@0 W(a)@0 C@0 H@0 T(30)@0 W(b)@0" << "Keyed";
+    QTest::newRow("tail in delay mode: armed by Enter")
+        << With(Delay(0), &KeyerSettings::tailMs, 25) << "s:a S:\\r E w25" << "H@0 W(a)@0 T(25)@0 W(\r)@0 C@25 L@25"
+        << "Idle";
+  }
+  void deviceTimed() {
+    QFETCH(KeyerSettings, settings);
+    QFETCH(QString, script);
+    QFETCH(QString, acts);
+    QFETCH(QString, state);
+    Rig rig(settings);
+    rig.out.device = true;
+    rig.Run(script);
+    QCOMPARE(rig.out.log.join(u' '), acts);
+    QCOMPARE(QString(StateName(rig.keyer.CurrentState())), state);
   }
 
   // A timer that wakes before the deadline changes nothing but its own arming.

@@ -3,10 +3,13 @@
 // and the options' way through the settings file and the parameters dialog.
 #include "console/main_window.h"
 
+#include <thread>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QSpinBox>
 #include <QTemporaryDir>
+
 #include <QtTest>
 
 #include "dialogs/keying_group.h"
@@ -100,6 +103,25 @@ class TestKeyingOptions : public QObject {
     QVERIFY2(leadOnLine >= milliseconds(std::max(lead, delay)), qPrintable(Us(leadOnLine)));
     const auto tailOnLine = unkeyed - heard.back().at;
     QVERIFY2(tailOnLine >= milliseconds(tail), qPrintable(Us(tailOnLine)));
+  }
+
+  // The device keeps the lead and the tail: a window that cannot look up (busy painting, here
+  // asleep) for longer than both does not stretch them on the line.
+  void leadAndTailKeptWhileTheWindowIsBusy() {
+    WindowFixture f;
+    MainWindow& window = f.StartOnRadio();
+    window.Options().rtsCtsMode = 1;
+    window.Options().txLeadMs = 40;
+    window.Options().txTailMs = 60;
+    f.Type("a");
+    std::this_thread::sleep_for(milliseconds(400));
+    QTRY_VERIFY(!window.RtsRaised());
+    QCOMPARE(Heard(*f.radio), QByteArray("a"));
+    const auto heard = f.radio->HeardLog();
+    const auto leadOnLine = heard.front().at - kCharacterTime - LastRts(*f.radio, true);
+    const auto tailOnLine = LastRts(*f.radio, false) - heard.back().at;
+    QVERIFY2(leadOnLine >= milliseconds(40) && leadOnLine < milliseconds(200), qPrintable(Us(leadOnLine)));
+    QVERIFY2(tailOnLine >= milliseconds(60) && tailOnLine < milliseconds(200), qPrintable(Us(tailOnLine)));
   }
 
   // A burst typed while the tail runs goes out in the same keying.

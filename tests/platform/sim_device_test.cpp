@@ -697,5 +697,104 @@ TEST_F(RadioTest, RtsToggleKeysEachBurstAndDropsAfterTheLastCharacter) {
   EXPECT_EQ(log[1].at - log[0].at, radio->CharacterTime(0) * 2) << "RTS held exactly for the burst";
 }
 
+// The keying's own times, kept by the device's thread on a manual clock: the bytes leave at the
+// lead's end or when CTS comes, whichever is later, and RTS drops the tail after the last stop
+// bit, put off by whatever is written before then.
+TEST_F(RadioTest, HeldOutputLeavesAtTheLeadAndAtCts) {
+  struct Case {
+    std::chrono::milliseconds lead, ctsDelay;
+    bool untilCts;
+    std::chrono::milliseconds leaves;
+  };
+  const Case cases[] = {{30ms, 0ms, false, 30ms}, {0ms, 20ms, true, 20ms}, {30ms, 20ms, true, 30ms}, {10ms, 25ms, true, 25ms}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "lead " << c.lead.count() << " ms, CTS after " << c.ctsDelay.count() << " ms");
+    auto line = std::make_shared<ManualClock>();
+    auto link = RadioLink::Create(line);
+    link->SetCtsDelay(c.ctsDelay);
+    auto device = Open(*link->Endpoint(), test::Line(9600));
+    ASSERT_TRUE(device);
+    EventWait wait(*device);
+    ASSERT_TRUE(device->EscapeCommFunction(SETRTS));
+    const auto keyed = line->Now();
+    ASSERT_TRUE(device->HoldOutput(c.lead, c.untilCts));
+    PendingOp write(0);
+    ASSERT_EQ(device->WriteFile("a", 1, write.ov).kind, IoStart::Pending);
+    line->Advance(c.leaves - 1ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kShortMs));
+    line->Advance(1ms);
+    // The device's thread feeds the line at the time it was woken for, before the clock moves on.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kShortMs));
+    line->Advance(link->CharacterTime(0));
+    ASSERT_TRUE(write.Done(test::kTestWaitMs));
+    ASSERT_NE(WaitFor(wait, EV_TXEMPTY), 0u);
+    const auto sent = link->SentLog();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].at - link->CharacterTime(0), keyed + c.leaves);
+  }
+}
+
+TEST_F(RadioTest, ReleasedOrPurgedHoldEnds) {
+  ASSERT_TRUE(dev->EscapeCommFunction(SETRTS));
+  ASSERT_TRUE(dev->HoldOutput(10s, true));
+  PendingOp first(0);
+  ASSERT_EQ(dev->WriteFile("x", 1, first.ov).kind, IoStart::Pending);
+  ASSERT_TRUE(dev->PurgeComm(PURGE_TXABORT | PURGE_TXCLEAR));
+  ASSERT_TRUE(first.Done(test::kTestWaitMs));
+  // The purge ended the hold: what is written next goes at once.
+  ASSERT_TRUE(WriteAll(*dev, "y").completed);
+  clock->Advance(1s);
+  radio->CatchUp();
+  EXPECT_EQ(radio->Heard(), "y");
+
+  ASSERT_TRUE(dev->HoldOutput(10s, true));
+  PendingOp held(0);
+  ASSERT_EQ(dev->WriteFile("z", 1, held.ov).kind, IoStart::Pending);
+  dev->ReleaseOutput();
+  ASSERT_TRUE(held.Done(test::kTestWaitMs));
+  clock->Advance(radio->CharacterTime(0));
+  radio->CatchUp();
+  EXPECT_EQ(radio->Heard(), "yz");
+}
+
+TEST_F(RadioTest, RtsDropsTheTailAfterTheLastStopBit) {
+  EventWait wait(*dev);
+  ASSERT_TRUE(dev->EscapeCommFunction(SETRTS));
+  ASSERT_TRUE(dev->SetRtsAfterDrain(50ms, false));
+  ASSERT_TRUE(WriteAll(*dev, "ab").completed);
+  const auto lastStop = clock->Now() + radio->CharacterTime(0) * 2;
+  clock->Advance(radio->CharacterTime(0) * 2);
+  ASSERT_NE(WaitFor(wait, EV_TXEMPTY), 0u);
+  // A write in the tail keeps RTS up until its own end, and the tail runs again from there.
+  clock->Advance(20ms);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kShortMs));
+  ASSERT_TRUE(WriteAll(*dev, "c").completed);
+  const auto secondStop = lastStop + 20ms + radio->CharacterTime(0);
+  clock->Advance(radio->CharacterTime(0));
+  ASSERT_NE(WaitFor(wait, EV_TXEMPTY), 0u);
+  clock->Advance(49ms);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kShortMs));
+  EXPECT_TRUE(radio->Rts());
+  clock->Advance(1ms);
+  for (int i = 0; i < 500 && radio->Rts(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(radio->Rts());
+  const auto log = radio->LineLog();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().at, secondStop + 50ms);
+  EXPECT_EQ(radio->Heard(), "abc");
+  EXPECT_FALSE(dev->CancelRtsAfterDrain()) << "made once, then nothing to take back";
+
+  // Taken back before it is due, RTS stays.
+  ASSERT_TRUE(dev->EscapeCommFunction(SETRTS));
+  ASSERT_TRUE(dev->SetRtsAfterDrain(50ms, false));
+  ASSERT_TRUE(WriteAll(*dev, "d").completed);
+  clock->Advance(radio->CharacterTime(0));
+  ASSERT_NE(WaitFor(wait, EV_TXEMPTY), 0u);
+  EXPECT_TRUE(dev->CancelRtsAfterDrain());
+  clock->Advance(1s);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kShortMs));
+  EXPECT_TRUE(radio->Rts());
+}
+
 }  // namespace
 }  // namespace velmora::platform
