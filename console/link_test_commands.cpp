@@ -34,10 +34,11 @@ void MainWindow::ShowLinkTest() {
   line.abandonBurst = [this] {
     Guarded([&] {
       StopKeyingDelay();
+      // Without a device there is no RTS to drop: the keyer only lets go of what it held.
       if (port_.Connected())
         RunSkippingDeviceGoneError([&] { SetRts(false); });
       else
-        SetRts(false);
+        keyer_->Forget();
     });
   };
   line.sendLimit = [this](size_t bytes) {
@@ -62,6 +63,7 @@ void MainWindow::ShowLinkTest() {
   connect(this, &MainWindow::RtsChanged, dialog, [dialog](bool on) {
     if (!on) dialog->OnBurstEnded();
   });
+  connect(this, &MainWindow::DeviceLost, dialog, &dialogs::LinkTestDialog::StopRunBecause);
   connect(dialog, &dialogs::LinkTestDialog::RunningChanged, this, [this, alive, txBefore](bool running) {
     if (running) {
       *txBefore = counters_.TxCount;

@@ -285,6 +285,7 @@ void MainWindow::OnDeviceLost(const port::EComPort& reason) {
   AppendMarkerLine(line);
   sessionLog_.WriteEvent(line);
   ShowState(kNoPortWord);
+  emit DeviceLost(line);
 }
 
 void MainWindow::OnDeviceReturned() {

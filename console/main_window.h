@@ -225,6 +225,8 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   // Bytes waiting for the line were given up (CTS never came, the channel stayed busy, the
   // transmitter timed out); `dropped` of them.
   void BurstAbandoned(velmora::console::KeyerAbandon why, int dropped);
+  // The port's device went away; `line` says which and what follows, as the pane shows it.
+  void DeviceLost(const QString& line);
 
  protected:
   void showEvent(QShowEvent* event) override;

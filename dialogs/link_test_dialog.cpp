@@ -192,6 +192,12 @@ void LinkTestDialog::StopRun() {
   AfterEvent();
 }
 
+void LinkTestDialog::StopRunBecause(const QString& reason) {
+  if (!Running()) return;
+  StopRun();
+  status_->setText(QStringLiteral("Проверка остановлена: %1").arg(reason));
+}
+
 void LinkTestDialog::OnBurstEnded() {
   if (!Running()) return;
   run_->OnBurstEnded(Clock::now());

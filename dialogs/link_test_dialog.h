@@ -60,6 +60,8 @@ class LinkTestDialog : public QDialog {
 
   void StartRun();
   void StopRun();
+  // Stops a run that cannot go on, and says why.
+  void StopRunBecause(const QString& reason);
   bool Running() const;
   // The plan as the fields set it.
   console::LinkTestPlan Plan() const;

@@ -268,6 +268,39 @@ class TestLinkTestWindow : public QObject {
     window.SaveSettingsFile();
     QCOMPARE(f.ReadSettings(), settings);
   }
+
+  // The adapter pulled out in the middle of a run: the run stops at once and says why, without a
+  // box, rather than sending burst after burst into a closed port until its end.
+  void aLostDeviceStopsTheRun() {
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
+    MainWindow& window = f.Start();
+    QSocketNotifier echo(pty.Master(), QSocketNotifier::Read);
+    connect(&echo, &QSocketNotifier::activated, this, [&pty] {
+      char buffer[512];
+      const ssize_t n = ::read(pty.Master(), buffer, sizeof buffer);
+      if (n > 0) pty.Write(std::string_view(buffer, static_cast<size_t>(n)));
+    });
+    WhenModal([&](QDialog* d) {
+      auto* dialog = qobject_cast<LinkTestDialog*>(d);
+      SetUp(dialog, 100000, 64, 10, 1000);
+      QTest::mouseClick(Field<QPushButton>(dialog, "LinkTestStart"), Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(dialog->Run()->Bursts().size() >= 3, 15000);
+      echo.setEnabled(false);
+      pty.CloseMaster();
+      pty.CloseSlaveKeeper();
+      QTRY_VERIFY(!window.Port().Connected());
+      QTRY_VERIFY(!dialog->Running());
+      QVERIFY(dialog->Run()->Summary().stopped);
+      const QString status = Field<QLabel>(dialog, "LinkTestStatus")->text();
+      QVERIFY2(status.startsWith("Проверка остановлена: ") && status.contains(QString::fromStdString(pty.SlavePath())),
+               qPrintable(status));
+      QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    LinkTestAction(window)->trigger();
+    QVERIFY2(f.displayed.isEmpty(), qPrintable(f.displayed.join(" | ")));
+  }
 };
 
 QTEST_MAIN(TestLinkTestWindow)
