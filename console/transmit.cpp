@@ -136,6 +136,13 @@ void MainWindow::SendBurst(const std::string& bytes) {
     return;
   }
   if (bytes.empty()) return;
+  if (fileSender_.Active()) {
+    // It would land in the middle of the file on the line, and a keyed one would end the
+    // file's keying with its own.
+    AppendMarkerLine(QStringLiteral("Идет передача файла: кадр не отправлен. Отправить его можно после "
+                                    "передачи или после ее остановки кнопкой «Передать файл»."));
+    return;
+  }
   RunSkippingDeviceGoneError([&] {
     // One keying carries the whole burst: it ends the transmission as Enter does.
     keyer_->Send(bytes, true);

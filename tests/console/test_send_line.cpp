@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,6 +81,33 @@ class SendLineTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f.TransmitPane()));
     f.Key(Qt::Key_B, QStringLiteral("\x02"), Qt::ControlModifier);
     QCOMPARE(QByteArray::fromStdString(pty.Read(1)), QByteArray("\x02"));
+  }
+
+  // A frame given while a file goes out would land in the middle of the file on the line (and,
+  // keyed, end the file's keying with its own): it is refused and the pane says why.
+  void aFrameIsNotMixedIntoAFileBeingSent() {
+    WindowFixture f;
+    test::PtyPair pty;
+    WriteSettingsForPty(f, pty, "[Velmora]\nSendMode=text\n[Frames]\nF2=poll;text;none;0;POLL\n");
+    MainWindow& window = f.Start();
+    ShowAndWait(window);
+    const QString path = QDir(f.ConfigHome()).filePath("file.bin");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(64 * 1024, 'z'));
+    file.close();
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
+    QByteArray heard;
+    QTRY_VERIFY((heard += Drain(pty), heard.size() >= 100));
+    EnterLine(window, "LINE");
+    QTest::keyClick(Entry(window), Qt::Key_F2);
+    QTRY_VERIFY_WITH_TIMEOUT((heard += Drain(pty), !f.SendFileButton()->isChecked()), 20000);
+    QTest::qWait(50);
+    heard += Drain(pty);
+    QCOMPARE(heard.size(), 64 * 1024);
+    QCOMPARE(heard.count('z'), 64 * 1024);
+    QCOMPARE(f.TransmitPane()->toPlainText().count("Идет передача файла: кадр не отправлен"), 2);
   }
 
   void aLineThatDoesNotReadIsShownAndNotSent() {
