@@ -29,6 +29,12 @@ void MainWindow::SetLinkTestFrameSource(std::function<std::optional<std::string>
 }
 
 void MainWindow::ShowLinkTest() {
+  if (fileSender_.Active()) {
+    // Its bursts would go into the middle of the file.
+    AppendMarkerLine(QStringLiteral("Идет передача файла: проверка канала — после передачи или после ее "
+                                    "остановки кнопкой «Передать файл»."));
+    return;
+  }
   dialogs::LinkTestDialog::Line line;
   line.sendBurst = [this](const std::string& bytes) { Guarded([&] { SendBurst(bytes); }); };
   line.abandonBurst = [this] {

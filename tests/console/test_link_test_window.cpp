@@ -269,6 +269,33 @@ class TestLinkTestWindow : public QObject {
     QCOMPARE(f.ReadSettings(), settings);
   }
 
+  // Not while a file goes out: its bursts would land in the middle of the file.
+  void notOpenedWhileAFileIsSent() {
+    WindowFixture f;
+    test::PtyPair pty;
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() + "\n");
+    MainWindow& window = f.Start();
+    const QString path = QDir(f.ConfigHome()).filePath("file.bin");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'z'));
+    file.close();
+    window.FileChoosers().AnswerNext(path);
+    QTest::mouseClick(f.SendFileButton(), Qt::LeftButton);
+    QVERIFY(f.SendFileButton()->isChecked());
+    bool opened = false;
+    QTimer::singleShot(100, &window, [&opened] {
+      if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        opened = true;
+        dialog->reject();
+      }
+    });
+    LinkTestAction(window)->trigger();
+    QTest::qWait(150);
+    QVERIFY(!opened);
+    QVERIFY(f.TransmitPane()->toPlainText().contains("Идет передача файла: проверка канала"));
+  }
+
   // The adapter pulled out in the middle of a run: the run stops at once and says why, without a
   // box, rather than sending burst after burst into a closed port until its end.
   void aLostDeviceStopsTheRun() {
