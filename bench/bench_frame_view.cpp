@@ -1,6 +1,7 @@
 // The frame view in the running main window (offscreen) on a pseudo-terminal: the CPU it costs
-// against the hex view of the same Modbus-like traffic at 115 200 baud, and a flood shown as
-// frames with the resident memory as it keeps coming.
+// against the hex view of the same Modbus-like traffic at 115 200 baud, what the session log adds
+// to the hex view against what the capture adds, and a flood shown as frames with the resident
+// memory as it keeps coming.
 //
 //   bench_frame_view [seconds of traffic per view] [MiB of flood] [MiB for the memory run]
 
@@ -16,6 +17,8 @@
 #include <thread>
 
 #include <QApplication>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 #include "bench/console_harness.h"
@@ -89,6 +92,35 @@ double TrafficCpuShare(ConsoleUnderTest& console, velmora::test::PtyPair& pty, i
   return 100.0 * cpu / wall;
 }
 
+// What a record of the traffic costs beside the hex view: the capture file (which takes the
+// pane's place) and the session log (which writes the frames' lines beside the pane), each as
+// the share above the plain hex view's in runs next to each other.
+void RecordCosts(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int seconds) {
+  auto& window = console.window();
+  console.SelectHexView();
+  QTemporaryDir folder;
+  const double plain = TrafficCpuShare(console, pty, seconds);
+
+  window.FileChoosers().AnswerNext(folder.filePath(QStringLiteral("capture.txt")));
+  window.findChild<QPushButton*>("Button3")->click();
+  const double capture = TrafficCpuShare(console, pty, seconds);
+  window.findChild<QPushButton*>("Button3")->click();
+
+  // A session runs from the port's open.
+  window.Options().sessionLogFolder = folder.filePath(QStringLiteral("log"));
+  window.Port().ClosePort();
+  window.Port().OpenPort();
+  const double log = TrafficCpuShare(console, pty, seconds);
+  window.Options().sessionLogFolder.clear();
+  window.Port().ClosePort();
+  window.Port().OpenPort();
+
+  std::printf("hex view %.2f %%, with the capture %.2f %%, with the session log %.2f %% of a core\n", plain,
+              capture, log);
+  PrintFigure("session log CPU above the hex view, Modbus-like traffic", log - plain, "% of a core", "<= capture",
+              "capture " + std::to_string(capture - plain) + " %");
+}
+
 void Flood(ConsoleUnderTest& console, velmora::test::PtyPair& pty, size_t mib, const char* what) {
   auto& window = console.window();
   window.ResetCounters();
@@ -143,6 +175,7 @@ int main(int argc, char* argv[]) {
                 seconds, hex, framesShare);
     PrintFigure("frame view CPU, Modbus-like traffic", framesShare, "% of a core", "<= the hex view's",
                 "hex view " + std::to_string(hex) + " %");
+    RecordCosts(console, pty, seconds);
   }
   if (!frames->isChecked()) frames->click();
   if (floodMiB > 0) Flood(console, pty, floodMiB, "speed");
