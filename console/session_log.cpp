@@ -113,9 +113,9 @@ void SessionLog::WriteHeld() {
   holdTimer_.stop();
   if (held_.isEmpty()) return;
   const bool written = fd_ >= 0 && WriteAll(fd_, held_);
+  const int error = errno;
   held_.clear();
   if (written || fd_ < 0) return;
-  const int error = errno;
   const QDate day = fileDay_;
   const QString path = FilePathFor(day);
   CloseFile();
