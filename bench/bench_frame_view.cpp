@@ -12,9 +12,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <QApplication>
 #include <QPushButton>
@@ -45,6 +47,7 @@ class ModbusTraffic {
     if (thread_.joinable()) thread_.join();
   }
   uint64_t Written() const { return written_; }
+  // Up to its last frame written.
   std::chrono::microseconds OwnCpu() const { return std::chrono::microseconds(cpuUs_.load()); }
 
  private:
@@ -62,10 +65,10 @@ class ModbusTraffic {
       written_ += frame.size();
       next += characterTime * static_cast<int>(frame.size()) + std::chrono::milliseconds(silenceMs(random));
       poll = !poll;
+      timespec ts{};
+      clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+      cpuUs_ = ts.tv_sec * 1'000'000LL + ts.tv_nsec / 1000;
     }
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    cpuUs_ = ts.tv_sec * 1'000'000LL + ts.tv_nsec / 1000;
   }
 
   velmora::test::PtyPair& pty_;
@@ -75,50 +78,94 @@ class ModbusTraffic {
   std::thread thread_;
 };
 
-// The console's CPU share of one core (per cent) while the traffic runs for `seconds`.
-double TrafficCpuShare(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int seconds) {
-  const auto cpuBefore = ProcessCpu();
-  const auto start = Clock::now();
-  std::chrono::microseconds writerCpu{};
-  {
-    ModbusTraffic traffic(pty);
-    console.RunFor(std::chrono::seconds(seconds));
-    traffic.Stop();
-    // The traffic's own thread is the far end, not the console.
-    writerCpu = traffic.OwnCpu();
+// The console's CPU share of one core (per cent) in each of `setups` while the traffic runs,
+// `seconds` for each in all. The setups take turns a second at a time, so that what else the
+// machine runs meanwhile weighs on all of them alike; each setup puts the window into its state
+// (and does nothing when it is in it already).
+std::vector<double> TrafficCpuShares(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int seconds,
+                                     const std::vector<std::function<void()>>& setups) {
+  std::vector<double> cpu(setups.size()), wall(setups.size());
+  ModbusTraffic traffic(pty);
+  // What the window does once, at its first traffic, is no setup's.
+  setups.front()();
+  console.RunFor(std::chrono::seconds(2));
+  for (int round = 0; round < seconds; ++round) {
+    for (size_t i = 0; i < setups.size(); ++i) {
+      setups[i]();
+      // The switch itself and what it left waiting are not the setup's.
+      console.RunFor(std::chrono::milliseconds(50));
+      const auto cpuBefore = ProcessCpu() - traffic.OwnCpu();
+      const auto start = Clock::now();
+      console.RunFor(std::chrono::seconds(1));
+      // The traffic's own thread is the far end, not the console.
+      cpu[i] += std::chrono::duration<double>(ProcessCpu() - traffic.OwnCpu() - cpuBefore).count();
+      wall[i] += std::chrono::duration<double>(Clock::now() - start).count();
+    }
   }
-  const auto wall = std::chrono::duration<double>(Clock::now() - start).count();
-  const auto cpu = std::chrono::duration<double>(ProcessCpu() - cpuBefore - writerCpu).count();
-  return 100.0 * cpu / wall;
+  traffic.Stop();
+  std::vector<double> shares;
+  for (size_t i = 0; i < setups.size(); ++i) shares.push_back(100.0 * cpu[i] / wall[i]);
+  return shares;
 }
 
-// What a record of the traffic costs beside the hex view: the capture file (which takes the
-// pane's place) and the session log (which writes the frames' lines beside the pane), each as
-// the share above the plain hex view's in runs next to each other.
+void Press(QAbstractButton* button, bool down) {
+  if (button->isChecked() != down) button->click();
+}
+
+// The hex view against the frame view of the same traffic.
+void ViewCosts(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int seconds) {
+  auto& window = console.window();
+  auto* hexButton = window.findChild<QToolButton*>("SButton2");
+  auto* framesButton = window.findChild<QToolButton*>("SButton4");
+  // One after the other: a switch of the view every second would measure the switches.
+  const std::vector<double> shares = {
+      TrafficCpuShares(console, pty, seconds, {[&] { Press(hexButton, true); }})[0],
+      TrafficCpuShares(console, pty, seconds, {[&] { Press(framesButton, true); }})[0]};
+  std::printf("Modbus-like traffic at 115200 baud, %d s each: hex view %.2f %%, frame view %.2f %% of a core\n",
+              seconds, shares[0], shares[1]);
+  PrintFigure("frame view CPU, Modbus-like traffic", shares[1], "% of a core", "<= the hex view's",
+              "hex view " + std::to_string(shares[0]) + " %");
+}
+
+// What a record of the traffic costs beside the hex view: the capture file and the session log
+// (which writes the frames' lines), each as the share above the hex view's without a record.
+// The window is hidden meanwhile, as a console left to record is: the capture takes the pane's
+// place, and painting the pane would otherwise count as the capture's saving.
 void RecordCosts(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int seconds) {
   auto& window = console.window();
   console.SelectHexView();
   QTemporaryDir folder;
-  const double plain = TrafficCpuShare(console, pty, seconds);
-
-  window.FileChoosers().AnswerNext(folder.filePath(QStringLiteral("capture.txt")));
-  window.findChild<QPushButton*>("Button3")->click();
-  const double capture = TrafficCpuShare(console, pty, seconds);
-  window.findChild<QPushButton*>("Button3")->click();
-
-  // A session runs from the port's open.
-  window.Options().sessionLogFolder = folder.filePath(QStringLiteral("log"));
-  window.Port().ClosePort();
-  window.Port().OpenPort();
-  const double log = TrafficCpuShare(console, pty, seconds);
-  window.Options().sessionLogFolder.clear();
-  window.Port().ClosePort();
-  window.Port().OpenPort();
-
-  std::printf("hex view %.2f %%, with the capture %.2f %%, with the session log %.2f %% of a core\n", plain,
-              capture, log);
-  PrintFigure("session log CPU above the hex view, Modbus-like traffic", log - plain, "% of a core", "<= capture",
-              "capture " + std::to_string(capture - plain) + " %");
+  const QString logFolder = folder.filePath(QStringLiteral("log"));
+  auto* captureButton = window.findChild<QPushButton*>("Button3");
+  const auto capture = [&](bool on) {
+    if (on) window.FileChoosers().AnswerNext(folder.filePath(QStringLiteral("capture.txt")));
+    Press(captureButton, on);
+  };
+  // As the window does when the port opens with a log folder set, and when it closes.
+  const auto log = [&](bool on) {
+    if (on)
+      window.SessionLogFile().Start(logFolder);
+    else
+      window.SessionLogFile().Stop();
+    window.Frames().SetLinesWanted(on);
+  };
+  window.hide();
+  const auto shares = TrafficCpuShares(console, pty, seconds,
+                                       {[&] {
+                                          capture(false);
+                                          log(false);
+                                        },
+                                        [&] { capture(true); },
+                                        [&] {
+                                          capture(false);
+                                          log(true);
+                                        }});
+  log(false);
+  window.show();
+  std::printf("hidden window, hex view %.2f %%, with the capture %.2f %%, with the session log %.2f %% of a core\n",
+              shares[0], shares[1], shares[2]);
+  PrintFigure("session log CPU above the hex view, Modbus-like traffic", shares[2] - shares[0], "% of a core",
+              "<= capture", "capture " + std::to_string(shares[1] - shares[0]) + " %");
 }
 
 void Flood(ConsoleUnderTest& console, velmora::test::PtyPair& pty, size_t mib, const char* what) {
@@ -167,14 +214,7 @@ int main(int argc, char* argv[]) {
   QToolButton* frames = console.window().findChild<QToolButton*>("SButton4");
 
   if (seconds > 0) {
-    console.SelectHexView();
-    const double hex = TrafficCpuShare(console, pty, seconds);
-    frames->click();
-    const double framesShare = TrafficCpuShare(console, pty, seconds);
-    std::printf("Modbus-like traffic at 115200 baud, %d s each: hex view %.2f %%, frame view %.2f %% of a core\n",
-                seconds, hex, framesShare);
-    PrintFigure("frame view CPU, Modbus-like traffic", framesShare, "% of a core", "<= the hex view's",
-                "hex view " + std::to_string(hex) + " %");
+    ViewCosts(console, pty, seconds);
     RecordCosts(console, pty, seconds);
   }
   if (!frames->isChecked()) frames->click();
