@@ -19,8 +19,8 @@ constexpr int kAlignedBytes = 8;
 // How long past the silence that ends it a frame waits for its line when nothing else comes.
 // Traffic that comes sooner ends it by its own time (as the next poll or answer does), so a busy
 // line wakes the view once a pause instead of once a frame; the pane shows lines only at its
-// next refresh anyway.
-constexpr milliseconds kExpirySlack(20);
+// next refresh (every 50 ms) anyway.
+constexpr milliseconds kExpirySlack(50);
 
 QString HexAndMarkers(const Frame& frame) {
   static constexpr char kDigits[] = "0123456789ABCDEF";

@@ -15,7 +15,7 @@
 // Windows-1251 text with the receive pane's stand-ins for control characters, the checksum
 // verdict, and "эхо" or "коллизия" for what was heard back while the transmitter was keyed.
 // A frame ends by silence one gap after its last byte; its line is told when the next traffic
-// comes or, on a line gone quiet, by the view's own timer a little (20 ms) later.
+// comes or, on a line gone quiet, by the view's own timer a little (50 ms) later.
 //
 // The view also tells, as a line of its own, when the device's driver refused the low latency
 // that keeps received times true.
