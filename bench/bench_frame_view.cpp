@@ -1,9 +1,11 @@
 // The frame view in the running main window (offscreen) on a pseudo-terminal: the CPU it costs
-// against the hex view of the same Modbus-like traffic at 115 200 baud, and a flood shown as
-// frames with the resident memory as it keeps coming.
+// against the hex view of the same Modbus-like traffic at 115 200 baud, what the session log adds
+// to the hex view against what the capture adds, and a flood shown as frames with the resident
+// memory as it keeps coming.
 //
 //   bench_frame_view [seconds of traffic per view] [MiB of flood] [MiB for the memory run]
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -11,11 +13,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <QApplication>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 #include "bench/console_harness.h"
@@ -27,6 +33,7 @@ namespace {
 
 using velmora::bench::Clock;
 using velmora::bench::ConsoleUnderTest;
+using velmora::bench::ContextSwitches;
 using velmora::bench::PrintFigure;
 using velmora::bench::ProcessCpu;
 using velmora::bench::ResidentKiB;
@@ -42,7 +49,10 @@ class ModbusTraffic {
     if (thread_.joinable()) thread_.join();
   }
   uint64_t Written() const { return written_; }
+  uint64_t Frames() const { return frames_; }
+  // Up to its last frame written.
   std::chrono::microseconds OwnCpu() const { return std::chrono::microseconds(cpuUs_.load()); }
+  long OwnSwitches() const { return ownSwitches_; }
 
  private:
   void Loop() {
@@ -59,34 +69,129 @@ class ModbusTraffic {
       written_ += frame.size();
       next += characterTime * static_cast<int>(frame.size()) + std::chrono::milliseconds(silenceMs(random));
       poll = !poll;
+      ++frames_;
+      timespec ts{};
+      clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+      cpuUs_ = ts.tv_sec * 1'000'000LL + ts.tv_nsec / 1000;
+      rusage usage{};
+      if (::getrusage(RUSAGE_THREAD, &usage) == 0) ownSwitches_ = usage.ru_nvcsw + usage.ru_nivcsw;
     }
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    cpuUs_ = ts.tv_sec * 1'000'000LL + ts.tv_nsec / 1000;
   }
 
   velmora::test::PtyPair& pty_;
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> written_{0};
   std::atomic<int64_t> cpuUs_{0};
+  std::atomic<uint64_t> frames_{0};
+  std::atomic<long> ownSwitches_{0};
   std::thread thread_;
 };
 
-// The console's CPU share of one core (per cent) while the traffic runs for `seconds`.
-double TrafficCpuShare(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int seconds) {
-  const auto cpuBefore = ProcessCpu();
-  const auto start = Clock::now();
-  std::chrono::microseconds writerCpu{};
-  {
-    ModbusTraffic traffic(pty);
-    console.RunFor(std::chrono::seconds(seconds));
-    traffic.Stop();
-    // The traffic's own thread is the far end, not the console.
-    writerCpu = traffic.OwnCpu();
+struct Share {
+  double cpu = 0;        // per cent of one core
+  double switches = 0;  // the console's threads' context switches per frame of the traffic: what
+                        // the CPU share is mostly made of, and unlike it hardly moved by the
+                        // machine's other load
+};
+
+// The console's share in each of `setups` while the traffic runs,
+// `seconds` for each in all. The setups take turns a second at a time, so that what else the
+// machine runs meanwhile weighs on all of them alike; each setup puts the window into its state
+// (and does nothing when it is in it already).
+std::vector<Share> TrafficShares(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int seconds,
+                                 const std::vector<std::function<void()>>& setups) {
+  std::vector<double> cpu(setups.size()), wall(setups.size()), switches(setups.size()), frames(setups.size());
+  ModbusTraffic traffic(pty);
+  // What the window does once, at its first traffic, is no setup's.
+  setups.front()();
+  console.RunFor(std::chrono::seconds(2));
+  for (int round = 0; round < seconds; ++round) {
+    for (size_t i = 0; i < setups.size(); ++i) {
+      setups[i]();
+      // The switch itself and what it left waiting are not the setup's.
+      console.RunFor(std::chrono::milliseconds(50));
+      // The traffic's own thread is the far end, not the console.
+      const long switchesBefore = ContextSwitches() - traffic.OwnSwitches();
+      const uint64_t framesBefore = traffic.Frames();
+      const auto cpuBefore = ProcessCpu() - traffic.OwnCpu();
+      const auto start = Clock::now();
+      console.RunFor(std::chrono::seconds(1));
+      cpu[i] += std::chrono::duration<double>(ProcessCpu() - traffic.OwnCpu() - cpuBefore).count();
+      wall[i] += std::chrono::duration<double>(Clock::now() - start).count();
+      frames[i] += static_cast<double>(traffic.Frames() - framesBefore);
+      switches[i] += static_cast<double>(ContextSwitches() - traffic.OwnSwitches() - switchesBefore);
+    }
   }
-  const auto wall = std::chrono::duration<double>(Clock::now() - start).count();
-  const auto cpu = std::chrono::duration<double>(ProcessCpu() - cpuBefore - writerCpu).count();
-  return 100.0 * cpu / wall;
+  traffic.Stop();
+  std::vector<Share> shares;
+  for (size_t i = 0; i < setups.size(); ++i)
+    shares.push_back({100.0 * cpu[i] / wall[i], switches[i] / std::max(1.0, frames[i])});
+  return shares;
+}
+
+void Press(QAbstractButton* button, bool down) {
+  if (button->isChecked() != down) button->click();
+}
+
+// The hex view against the frame view of the same traffic.
+void ViewCosts(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int seconds) {
+  auto& window = console.window();
+  auto* hexButton = window.findChild<QToolButton*>("SButton2");
+  auto* framesButton = window.findChild<QToolButton*>("SButton4");
+  // One after the other: a switch of the view every second would measure the switches.
+  const Share hex = TrafficShares(console, pty, seconds, {[&] { Press(hexButton, true); }})[0];
+  const Share frames = TrafficShares(console, pty, seconds, {[&] { Press(framesButton, true); }})[0];
+  std::printf("Modbus-like traffic at 115200 baud, %d s each: hex view %.2f %% (%.2f context switches a frame), "
+              "frame view %.2f %% (%.2f) of a core\n",
+              seconds, hex.cpu, hex.switches, frames.cpu, frames.switches);
+  PrintFigure("frame view CPU, Modbus-like traffic", frames.cpu, "% of a core", "<= the hex view's",
+              "hex view " + std::to_string(hex.cpu) + " %");
+  PrintFigure("frame view, Modbus-like traffic: context switches per frame", frames.switches, "",
+              "<= the hex view's", "hex view " + std::to_string(hex.switches));
+}
+
+// What a record of the traffic costs beside the hex view: the capture file and the session log
+// (which writes the frames' lines), each as the share above the hex view's without a record.
+// The window is hidden meanwhile, as a console left to record is: the capture takes the pane's
+// place, and painting the pane would otherwise count as the capture's saving.
+void RecordCosts(ConsoleUnderTest& console, velmora::test::PtyPair& pty, int seconds) {
+  auto& window = console.window();
+  console.SelectHexView();
+  QTemporaryDir folder;
+  const QString logFolder = folder.filePath(QStringLiteral("log"));
+  auto* captureButton = window.findChild<QPushButton*>("Button3");
+  const auto capture = [&](bool on) {
+    if (on) window.FileChoosers().AnswerNext(folder.filePath(QStringLiteral("capture.txt")));
+    Press(captureButton, on);
+  };
+  // As the window does when the port opens with a log folder set, and when it closes.
+  const auto log = [&](bool on) {
+    if (on)
+      window.SessionLogFile().Start(logFolder);
+    else
+      window.SessionLogFile().Stop();
+    window.Frames().SetLinesWanted(on);
+  };
+  window.hide();
+  const auto shares = TrafficShares(console, pty, seconds,
+                                       {[&] {
+                                          capture(false);
+                                          log(false);
+                                        },
+                                        [&] { capture(true); },
+                                        [&] {
+                                          capture(false);
+                                          log(true);
+                                        }});
+  log(false);
+  window.show();
+  std::printf("hidden window, hex view %.2f %% (%.2f context switches a frame), with the capture %.2f %% (%.2f), "
+              "with the session log %.2f %% (%.2f) of a core\n",
+              shares[0].cpu, shares[0].switches, shares[1].cpu, shares[1].switches, shares[2].cpu, shares[2].switches);
+  PrintFigure("session log CPU above the hex view, Modbus-like traffic", shares[2].cpu - shares[0].cpu,
+              "% of a core", "<= capture", "capture " + std::to_string(shares[1].cpu - shares[0].cpu) + " %");
+  PrintFigure("session log above the hex view: context switches per frame", shares[2].switches - shares[0].switches,
+              "", "<= capture", "capture " + std::to_string(shares[1].switches - shares[0].switches));
 }
 
 void Flood(ConsoleUnderTest& console, velmora::test::PtyPair& pty, size_t mib, const char* what) {
@@ -135,14 +240,8 @@ int main(int argc, char* argv[]) {
   QToolButton* frames = console.window().findChild<QToolButton*>("SButton4");
 
   if (seconds > 0) {
-    console.SelectHexView();
-    const double hex = TrafficCpuShare(console, pty, seconds);
-    frames->click();
-    const double framesShare = TrafficCpuShare(console, pty, seconds);
-    std::printf("Modbus-like traffic at 115200 baud, %d s each: hex view %.2f %%, frame view %.2f %% of a core\n",
-                seconds, hex, framesShare);
-    PrintFigure("frame view CPU, Modbus-like traffic", framesShare, "% of a core", "<= the hex view's",
-                "hex view " + std::to_string(hex) + " %");
+    ViewCosts(console, pty, seconds);
+    RecordCosts(console, pty, seconds);
   }
   if (!frames->isChecked()) frames->click();
   if (floodMiB > 0) Flood(console, pty, floodMiB, "speed");

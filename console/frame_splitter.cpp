@@ -133,6 +133,12 @@ void FrameSplitter::Finish(std::vector<Frame>& done) {
   Close(open_, done);
 }
 
+void FrameSplitter::Restart() {
+  open_.reset();
+  echo_.reset();
+  lastEnd_.reset();
+}
+
 std::optional<FrameClock::time_point> FrameSplitter::Deadline() const {
   if (!open_ || keyed_) return std::nullopt;
   return open_->last + gap_;

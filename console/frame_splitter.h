@@ -76,6 +76,9 @@ class FrameSplitter {
   void Expire(FrameClock::time_point now, std::vector<Frame>& done);
   // Ends whatever is open (the port closes).
   void Finish(std::vector<Frame>& done);
+  // Forgets what is open and when the last frame ended, as if the line had just been opened;
+  // the gap and the keying stay as they are.
+  void Restart();
   // When the open frame ends by silence unless more comes; none while nothing is open or the
   // keying holds it.
   std::optional<FrameClock::time_point> Deadline() const;

@@ -1,6 +1,7 @@
 #include "console/frame_view.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "console/cp1251.h"
 #include "console/receive_view.h"
@@ -14,6 +15,12 @@ using std::chrono::milliseconds;
 
 // The columns of the bytes line up for frames of up to this many bytes; longer ones run on.
 constexpr int kAlignedBytes = 8;
+
+// How long past the silence that ends it a frame waits for its line when nothing else comes.
+// Traffic that comes sooner ends it by its own time (as the next poll or answer does), so a busy
+// line wakes the view once a pause instead of once a frame; the pane shows lines only at its
+// next refresh (every 50 ms) anyway.
+constexpr milliseconds kExpirySlack(50);
 
 QString HexAndMarkers(const Frame& frame) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -37,6 +44,24 @@ QString HexAndMarkers(const Frame& frame) {
   return out;
 }
 
+// "HH:mm:ss.zzz", as QDateTime::toString writes it, without its format parser and calendar.
+QString TimeOfDay(QTime time) {
+  const int parts[] = {time.hour(), time.minute(), time.second()};
+  const char16_t after[] = {u':', u':', u'.'};
+  QChar text[12];
+  int at = 0;
+  for (int i = 0; i < 3; ++i) {
+    text[at++] = QChar(u'0' + parts[i] / 10);
+    text[at++] = QChar(u'0' + parts[i] % 10);
+    text[at++] = QChar(after[i]);
+  }
+  const int ms = time.msec();
+  text[at++] = QChar(u'0' + ms / 100);
+  text[at++] = QChar(u'0' + ms / 10 % 10);
+  text[at++] = QChar(u'0' + ms % 10);
+  return QString(text, at);
+}
+
 QString Text(const std::string& bytes) {
   QString text = DecodeCp1251(bytes);
   for (QChar& c : text) c = ReceiveTextView::Shown(c);
@@ -54,8 +79,21 @@ FrameView::FrameView(QObject* parent) : QObject(parent), splitter_(std::chrono::
 QDateTime FrameView::WallTime(FrameClock::time_point at) {
   const auto ago = FrameClock::now() - at;
   const auto wall = std::chrono::system_clock::now() - duration_cast<std::chrono::system_clock::duration>(ago);
-  const auto ms = duration_cast<milliseconds>(wall.time_since_epoch()).count();
-  return QDateTime::fromMSecsSinceEpoch(ms);
+  const qint64 ms = duration_cast<milliseconds>(wall.time_since_epoch()).count();
+  // The zone's offset is asked of the system once a minute (zones change theirs only on whole
+  // minutes): asking for every frame makes the C library look the zone's file up on disk each
+  // time, which cost more than all else that makes a frame's line.
+  struct Offset {
+    qint64 minute = std::numeric_limits<qint64>::min();
+    int seconds = 0;
+  };
+  thread_local Offset offset;
+  const qint64 minute = ms >= 0 ? ms / 60000 : (ms - 59999) / 60000;
+  if (minute != offset.minute) {
+    offset.minute = minute;
+    offset.seconds = QDateTime::fromMSecsSinceEpoch(minute * 60000).offsetFromUtc();
+  }
+  return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset.seconds);
 }
 
 std::optional<QColor> FrameView::LineColour(const QString& line) {
@@ -69,7 +107,8 @@ std::optional<QColor> FrameView::LineColour(const QString& line) {
 }
 
 QString FrameView::FormatLine(const Frame& frame, const QDateTime& firstByte) {
-  QString line = firstByte.toString(QStringLiteral("HH:mm:ss.zzz"));
+  QString line = TimeOfDay(firstByte.time());
+  line.reserve(static_cast<qsizetype>(64 + frame.bytes.size() * 4));
   line += u' ';
   if (frame.silence) {
     const auto ms = duration_cast<milliseconds>(*frame.silence).count();
@@ -95,7 +134,16 @@ void FrameView::UpdateGap() {
   if (gapSource_) splitter_.SetGap(gapSource_());
 }
 
+void FrameView::SetLinesWanted(bool wanted) {
+  if (wanted == linesWanted_) return;
+  linesWanted_ = wanted;
+  splitter_.Restart();
+  done_.clear();
+  expiry_.stop();
+}
+
 void FrameView::NoteReceived(std::string_view bytes, const std::vector<platform::ArrivalTime>& times) {
+  if (!linesWanted_) return;
   UpdateGap();
   if (times.empty()) {
     splitter_.Add(FrameDirection::Received, bytes, FrameClock::now(), done_);
@@ -110,6 +158,7 @@ void FrameView::NoteReceived(std::string_view bytes, const std::vector<platform:
 }
 
 void FrameView::NoteSent(std::string_view bytes) {
+  if (!linesWanted_) return;
   UpdateGap();
   splitter_.Add(FrameDirection::Sent, bytes, FrameClock::now(), done_);
   Tell(done_);
@@ -121,6 +170,7 @@ void FrameView::NoteKeyed(bool on) {
 }
 
 void FrameView::NoteLineError(const QString& marker) {
+  if (!linesWanted_) return;
   splitter_.AddMarker(marker.toStdString(), FrameClock::now(), done_);
   Tell(done_);
 }
@@ -161,8 +211,8 @@ void FrameView::ArmExpiry() {
     expiry_.stop();
     return;
   }
-  // Just past the deadline: a frame ends only once the silence is longer than the gap.
-  const auto wait = std::chrono::ceil<milliseconds>(*deadline - FrameClock::now()) + milliseconds(1);
+  // Past the deadline: a frame ends only once the silence is longer than the gap.
+  const auto wait = std::chrono::ceil<milliseconds>(*deadline - FrameClock::now()) + milliseconds(1) + kExpirySlack;
   expiry_.start(std::max(milliseconds(0), wait));
 }
 

@@ -14,7 +14,8 @@
 // count, the bytes in hexadecimal with the line conditions where they happened, the bytes as
 // Windows-1251 text with the receive pane's stand-ins for control characters, the checksum
 // verdict, and "эхо" or "коллизия" for what was heard back while the transmitter was keyed.
-// A frame ends by silence at the latest one gap after its last byte, by the view's own timer.
+// A frame ends by silence one gap after its last byte; its line is told when the next traffic
+// comes or, on a line gone quiet, by the view's own timer a little (50 ms) later.
 //
 // The view also tells, as a line of its own, when the device's driver refused the low latency
 // that keeps received times true.
@@ -46,11 +47,13 @@ class FrameView : public QObject {
   explicit FrameView(QObject* parent = nullptr);
 
   void SetGap(FrameClock::duration gap) { splitter_.SetGap(gap); }
-  // Asked for the gap whenever traffic comes, so that it follows the port's line settings.
+  // Asked for the gap whenever traffic is cut into frames and by Gap(), so that it follows the
+  // port's line settings.
   void SetGapSource(std::function<FrameClock::duration()> source) { gapSource_ = std::move(source); }
-  FrameClock::duration Gap() const { return splitter_.Gap(); }
+  FrameClock::duration Gap() const { return gapSource_ ? gapSource_() : splitter_.Gap(); }
 
-  // Received bytes; `times` as TComPort::ReadTextTimed gives them (none: taken as now).
+  // Received bytes; `times` as TComPort::ReadTextTimed gives them (none: taken as now). Only
+  // while lines are wanted, as the bytes sent and the line conditions below.
   void NoteReceived(std::string_view bytes, const std::vector<platform::ArrivalTime>& times);
   // Bytes the window wrote to the line, now. The one place the sent side enters.
   void NoteSent(std::string_view bytes);
@@ -60,10 +63,11 @@ class FrameView : public QObject {
   void NoteLowLatencyRefused(const QString& device);
   // Ends what is open (the port closes).
   void Finish();
-  // Whether anyone takes the lines now (the pane shows frames, a record is kept): while nobody
-  // does, frames are still cut, so that the first line after the switch is right, but not
-  // written out, which would cost the other display modes their speed.
-  void SetLinesWanted(bool wanted) { linesWanted_ = wanted; }
+  // Whether anyone takes the lines now (the pane shows frames, a record is kept). While nobody
+  // does, the traffic is not looked at (only the keying is followed), which would cost the other
+  // display modes their speed; once someone does, frames are cut as on a line just opened, so
+  // that nothing from before, such as the rest of a frame begun then, shows as a frame.
+  void SetLinesWanted(bool wanted);
   bool LinesWanted() const { return linesWanted_; }
 
   // The note of a driver's refusal.

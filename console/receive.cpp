@@ -48,14 +48,18 @@ std::string MainWindow::ConvertForDisplay(const std::string& chunk) const {
 void MainWindow::OnBytesReceived(int count) {
   ShowState(QStringLiteral("ПРИЕМ"));
   std::string chunk;
-  port_.ReadTextTimed(chunk, count, arrivalTimes_);
+  // The arrival times only where frames are cut: taking them costs every chunk.
+  const bool frames = frameView_->LinesWanted() && !linkTestBytes_;
+  if (frames)
+    port_.ReadTextTimed(chunk, count, arrivalTimes_);
+  else
+    port_.ReadText(chunk, count);
   // A link test under way takes its echoes: they are not the operator's traffic.
   if (linkTestBytes_) {
     linkTestBytes_(chunk);
     return;
   }
-  // The frame view keeps count in every mode: its lines are wanted beyond the pane.
-  frameView_->NoteReceived(chunk, arrivalTimes_);
+  if (frames) frameView_->NoteReceived(chunk, arrivalTimes_);
   if (!framesButton_->isChecked()) {
     const std::string shown = ConvertForDisplay(chunk);
     // While a capture runs the chunk goes to the capture file instead of the pane.

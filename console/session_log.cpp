@@ -19,6 +19,11 @@ namespace {
 // under the day's name is not followed, and only a regular file is appended to.
 constexpr int kAppend = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 
+// How long frame lines wait to be written with the ones after them, and how many bytes of them
+// are written at once whatever the time.
+constexpr int kHoldMs = 250;
+constexpr qsizetype kHeldMost = 64 * 1024;
+
 // Written whole or not at all as far as the caller is concerned; an interrupted write goes on.
 bool WriteAll(int fd, const QByteArray& bytes) {
   const char* data = bytes.constData();
@@ -41,9 +46,16 @@ bool WriteAll(int fd, const QByteArray& bytes) {
 
 }  // namespace
 
-SessionLog::SessionLog(Clock clock) : clock_(std::move(clock)) {}
+SessionLog::SessionLog(Clock clock) : clock_(std::move(clock)) {
+  holdTimer_.setSingleShot(true);
+  holdTimer_.setInterval(kHoldMs);
+  QObject::connect(&holdTimer_, &QTimer::timeout, [this] { WriteHeld(); });
+}
 
-SessionLog::~SessionLog() { CloseFile(); }
+SessionLog::~SessionLog() {
+  WriteHeld();
+  CloseFile();
+}
 
 QDateTime SessionLog::Now() const { return clock_ ? clock_() : QDateTime::currentDateTime(); }
 
@@ -56,6 +68,7 @@ QString SessionLog::FilePathFor(QDate day) const { return QDir(folder_).filePath
 void SessionLog::Start(const QString& folder) {
   if (folder.isEmpty()) return;
   if (active_ && folder == folder_) return;
+  WriteHeld();
   CloseFile();
   folder_ = folder;
   failedDay_ = QDate();
@@ -64,6 +77,7 @@ void SessionLog::Start(const QString& folder) {
 }
 
 void SessionLog::Stop() {
+  WriteHeld();
   CloseFile();
   active_ = false;
   failedDay_ = QDate();
@@ -71,23 +85,38 @@ void SessionLog::Stop() {
 
 void SessionLog::WriteEvent(const QDateTime& time, const QString& text) {
   if (!active_) return;
-  WriteLine(time.date(), time.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("  ") + text);
+  WriteLine(time.date(), time.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("  ") + text, true);
 }
 
 void SessionLog::WriteEvent(const QString& text) { WriteEvent(Now(), text); }
 
 void SessionLog::WriteFrameLine(const QDateTime& firstByteTime, const QString& text) {
   if (!active_) return;
-  WriteLine(firstByteTime.date(), text);
+  WriteLine(firstByteTime.date(), text, false);
 }
 
-void SessionLog::WriteLine(QDate day, const QString& line) {
+void SessionLog::WriteLine(QDate day, const QString& line, bool atOnce) {
   if (day == failedDay_) return;
-  if (fileDay_ != day && !OpenFileFor(day)) return;
-  QByteArray bytes = line.toUtf8();
-  bytes.append('\n');
-  if (WriteAll(fd_, bytes)) return;
+  if (fileDay_ != day) {
+    WriteHeld();
+    if (!OpenFileFor(day)) return;
+  }
+  held_ += line.toUtf8();
+  held_ += '\n';
+  if (atOnce || held_.size() >= kHeldMost)
+    WriteHeld();
+  else if (!holdTimer_.isActive())
+    holdTimer_.start();
+}
+
+void SessionLog::WriteHeld() {
+  holdTimer_.stop();
+  if (held_.isEmpty()) return;
+  const bool written = fd_ >= 0 && WriteAll(fd_, held_);
   const int error = errno;
+  held_.clear();
+  if (written || fd_ < 0) return;
+  const QDate day = fileDay_;
   const QString path = FilePathFor(day);
   CloseFile();
   failedDay_ = day;
@@ -123,6 +152,9 @@ bool SessionLog::OpenFileFor(QDate day) {
 }
 
 void SessionLog::CloseFile() {
+  // What is held belongs to this file and nowhere else.
+  held_.clear();
+  holdTimer_.stop();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   fileDay_ = QDate();

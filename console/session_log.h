@@ -5,8 +5,12 @@
 //
 // A session runs from Start (the port opened, a folder set) to Stop (the port closed by the
 // operator or the program); a lost device does not end it, so its return is written too. The file
-// of a day is `velmora-YYYY-MM-DD.log` in the folder, in UTF-8, each line handed to the system at
-// once. Every line goes to the file of the day its time falls on (a frame line's time is its
+// of a day is `velmora-YYYY-MM-DD.log` in the folder, in UTF-8. An event line is handed to the
+// system at once, with every line before it: the events are what the log is read for after
+// something went wrong, the program's own end included. Frame lines, which a busy line brings by
+// the hundred a second, are gathered and handed over together at the latest a quarter of a
+// second later (at once when many wait), so that the log costs a write a pause rather than a
+// write a frame. Every line goes to the file of the day its time falls on (a frame line's time is its
 // first byte's), whatever order the lines come in: a frame that began before midnight is written
 // whole into the old day's file even when it ends, or is written, after it. Files are appended
 // to, never cut; a folder that is missing is made.
@@ -15,13 +19,15 @@
 // reporter, with its path and the system's reason (Russian); the session goes on without that
 // file (the next day's file is tried when the day changes). The clock is injectable for tests.
 //
-// User-interface thread only.
+// User-interface thread only (it needs the thread's event loop to hand gathered lines over).
 
 #include <functional>
 
+#include <QByteArray>
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QTimer>
 
 namespace velmora::console {
 
@@ -58,7 +64,9 @@ class SessionLog {
   static QString FileNameFor(QDate day);
 
  private:
-  void WriteLine(QDate day, const QString& line);
+  void WriteLine(QDate day, const QString& line, bool atOnce);
+  // Hands the gathered lines to the system.
+  void WriteHeld();
   bool OpenFileFor(QDate day);
   void CloseFile();
   void Fail(const QString& path, int error);
@@ -70,6 +78,8 @@ class SessionLog {
   bool failureTold_ = false;
   int fd_ = -1;
   QDate fileDay_;    // whose file fd_ is
+  QByteArray held_;  // lines for fd_ not yet handed to the system
+  QTimer holdTimer_;
   QDate failedDay_;  // whose file failed in this session: not tried again
 };
 

@@ -225,11 +225,33 @@ class TestFrameView : public QObject {
     QVERIFY2(lines[1].endsWith("CRC ✓"), qPrintable(lines[1]));
     QVERIFY(Parse(lines[1]).silenceMs >= 0);
 
-    // Another mode shows the stream again; the frame view keeps counting meanwhile.
+    // Another mode shows the stream again.
     QTest::mouseClick(f.HexButton(), Qt::LeftButton);
     QVERIFY(!FramesButton(f)->isChecked());
     pty.Write("Z");
     QTRY_VERIFY(f.ReceivedText().endsWith("5A."));
+  }
+
+  // Frames are cut only while someone takes their lines: what came in before the operator
+  // switched to them, the start of a frame included, is no part of the first frame after.
+  void theFirstFrameAfterTheSwitchHoldsNothingFromBefore() {
+    WindowFixture f;
+    test::PtyPair pty;
+    // A gap long enough that both writes would fall into one frame.
+    f.WriteSettings(QByteArray("[ComPort1]\nPort=") + pty.SlavePath().c_str() +
+                    "\nBaudRate=115200\n[Velmora]\nFrameGap=2000\n");
+    f.Start();
+    QVERIFY(f.window->Port().Connected());
+    QTest::mouseClick(f.HexButton(), Qt::LeftButton);
+    pty.Write("AB");
+    QTRY_VERIFY(f.ReceivedText().contains("41.42."));
+    QTest::mouseClick(FramesButton(f), Qt::LeftButton);
+    pty.Write(kAnswer);
+    QStringList frames;
+    QTRY_VERIFY_WITH_TIMEOUT((frames = PaneLines(f).filter(QRegularExpression("^\\d\\d:"))).size() >= 1, 10000);
+    QCOMPARE(frames.size(), 1);
+    QCOMPARE(Parse(frames[0]).hex, Hex(kAnswer));
+    QVERIFY2(frames[0].endsWith("CRC ✓"), qPrintable(frames[0]));
   }
 
   void theCaptureWritesTheLines() {

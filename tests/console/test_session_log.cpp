@@ -68,6 +68,7 @@ class TestSessionLog : public QObject {
   void LinesGoToTheDayOfTheirTime();
   void FileIsAppendedToAcrossSessions();
   void NothingOutsideASession();
+  void FrameLinesReachTheFileInOrderWithTheEvents();
   void UnwritableFileToldOnceAndTheSessionGoesOn_data();
   void UnwritableFileToldOnceAndTheSessionGoesOn();
   void WindowWritesItsEventsWhileThePortIsOpen();
@@ -130,6 +131,31 @@ void TestSessionLog::NothingOutsideASession() {
   log.WriteEvent(QStringLiteral("после"));
   log.WriteFrameLine(log.Now(), QStringLiteral("кадр"));
   QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+// Frame lines may wait to be written together, but none is lost or overtaken: an event takes
+// every line before it into the file with it, and lines with no event after them follow soon.
+void TestSessionLog::FrameLinesReachTheFileInOrderWithTheEvents() {
+  QTemporaryDir dir;
+  const QDateTime time = At("2026-12-11T12:00:00.000");
+  SessionLog log([&] { return time; });
+  log.Start(dir.path());
+  const QString path = log.FilePathFor(time.date());
+  log.WriteFrameLine(time, QStringLiteral("кадр 1"));
+  log.WriteFrameLine(time, QStringLiteral("кадр 2"));
+  log.WriteEvent(QStringLiteral("RTS поднят"));
+  QCOMPARE(FileLines(path), QStringList({"кадр 1", "кадр 2", "12:00:00.000  RTS поднят"}));
+  log.WriteFrameLine(time, QStringLiteral("кадр 3"));
+  QTRY_COMPARE_WITH_TIMEOUT(FileLines(path).size(), 4, 5000);
+  QCOMPARE(FileLines(path).last(), QStringLiteral("кадр 3"));
+  // More than is ever held at once: written without waiting, each line whole and in order.
+  const QString longLine(3000, u'ж');
+  for (int i = 0; i < 100; ++i) log.WriteFrameLine(time, QString::number(i) + longLine);
+  const QStringList lines = FileLines(path);
+  QVERIFY(lines.size() > 4);
+  for (qsizetype i = 4; i < lines.size(); ++i) QCOMPARE(lines[i], QString::number(i - 4) + longLine);
+  log.Stop();
+  QCOMPARE(FileLines(path).size(), 104);
 }
 
 void TestSessionLog::UnwritableFileToldOnceAndTheSessionGoesOn_data() {
