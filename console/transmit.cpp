@@ -19,6 +19,7 @@
 #include "console/cp1251.h"
 #include "console/guarded.h"
 #include "console/main_window.h"
+#include "console/poll_repeater.h"
 #include "console/transmit_pane.h"
 #include "console/status_panels.h"
 #include "port/ecomport.h"
@@ -294,6 +295,9 @@ void MainWindow::DisarmTimer() {
 void MainWindow::KeyingChanged(bool keyed, bool changed) {
   if (changed) emit RtsChanged(keyed);
   statusPanels_->SetPanelText(StatusPanel::Rts, keyed ? QStringLiteral("RTS") : QString());
+  // Between a poll's frames the state says the polls go on, at once rather than at the next idle
+  // tick, which a short period would keep finding keyed.
+  if (changed && !keyed && polls_ && polls_->AnyRunning()) ShowState(polls_->StateWord());
 }
 
 void MainWindow::Abandoned(KeyerAbandon why, size_t dropped) {

@@ -103,6 +103,7 @@ class SendLineTest : public QObject {
     EnterLine(window, "LINE");
     QTest::keyClick(Entry(window), Qt::Key_F2);
     QTRY_VERIFY_WITH_TIMEOUT((heard += Drain(pty), !f.SendFileButton()->isChecked()), 20000);
+    QTRY_VERIFY((heard += Drain(pty), heard.size() >= 64 * 1024));
     QTest::qWait(50);
     heard += Drain(pty);
     QCOMPARE(heard.size(), 64 * 1024);
