@@ -26,57 +26,15 @@ namespace {
 
 using namespace velmora;
 using namespace velmora::bench;
-using platform::sim::LineChange;
-using platform::sim::RadioLink;
 using Ms = std::chrono::duration<double, std::milli>;
-
-struct Stats {
-  double median = 0, worst = 0, least = 0;
-  size_t count = 0;
-};
-
-Stats Summarise(std::vector<double> v) {
-  Stats s;
-  if (v.empty()) return s;
-  std::sort(v.begin(), v.end());
-  s.median = v[v.size() / 2];
-  s.worst = v.back();
-  s.least = v.front();
-  s.count = v.size();
-  return s;
-}
-
-std::string Range(const Stats& s) {
-  char text[96];
-  std::snprintf(text, sizeof text, "least %.3f, median %.3f, worst %.3f ms over %zu", s.least,
-                s.median, s.worst, s.count);
-  return text;
-}
 
 class KeyingBench {
  public:
   KeyingBench(int rtsCtsMode, int delayMs, bool hexLoad)
-      : radio_(RadioLink::Create()),
-        directory_(std::make_shared<platform::DeviceDirectory>()) {
-    radio_->SetEcho(false);
-    directory_->Add("RADIO", radio_->Endpoint());
-    console_ = std::make_unique<ConsoleUnderTest>(
-        "RADIO", directory_,
-        "RTS/CTS=" + std::to_string(rtsCtsMode) + "\nTxDelay=" + std::to_string(delayMs) +
-            "\nCRLF=2\n");
-    pane_ = console_->window().findChild<QPlainTextEdit*>("Memo1");
-    if (hexLoad) {
-      console_->SelectHexView();
-      flood_ = std::make_unique<FarStationFlood>(*radio_);
-    }
-    console_->RunFor(std::chrono::milliseconds(200));
-  }
-
-  void Press(Qt::Key key, const QString& text) {
-    QCoreApplication::postEvent(pane_, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
-    QCoreApplication::postEvent(pane_,
-                                new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
-  }
+      : radio_("RTS/CTS=" + std::to_string(rtsCtsMode) + "\nTxDelay=" + std::to_string(delayMs) + "\nCRLF=2\n",
+               hexLoad),
+        console_(&radio_.Console()),
+        pane_(radio_.Pane()) {}
 
   // One burst: the keys typed, then the wait until RTS has dropped again. Fills the figures
   // of this burst from the link's record.
@@ -84,34 +42,16 @@ class KeyingBench {
     double keyToStartBitMs = -1, rtsToStartBitMs = -1, stopBitToRtsDownMs = -1;
   };
   Burst TypeBurst(bool withEnter) {
-    const size_t lines0 = radio_->LineLog().size();
-    const size_t sent0 = radio_->SentLog().size();
+    const RadioConsole::Mark from = radio_.Now();
     const auto pressed = Clock::now();
-    Press(Qt::Key_A, "a");
-    if (withEnter) Press(Qt::Key_Return, "\r");
+    radio_.Press(Qt::Key_A, "a");
+    if (withEnter) radio_.Press(Qt::Key_Return, "\r");
     Burst burst;
-    auto rtsDown = [&] {
-      const auto log = radio_->LineLog();
-      for (size_t i = lines0; i < log.size(); ++i)
-        if (log[i].line == LineChange::Rts && !log[i].on) return true;
-      return false;
-    };
-    if (!console_->RunUntil(rtsDown, std::chrono::seconds(2))) return burst;
-    const auto lines = radio_->LineLog();
-    const auto sent = radio_->SentLog();
-    if (sent.size() <= sent0) return burst;
-    const auto charTime = radio_->CharacterTime(0);
-    Clock::time_point up{}, down{};
-    for (size_t i = lines0; i < lines.size(); ++i) {
-      if (lines[i].line != LineChange::Rts) continue;
-      if (lines[i].on && up == Clock::time_point{}) up = lines[i].at;
-      if (!lines[i].on) down = lines[i].at;
-    }
-    const auto firstStart = sent[sent0].at - charTime;
-    const auto lastStop = sent.back().at;
-    burst.keyToStartBitMs = Ms(firstStart - pressed).count();
-    burst.rtsToStartBitMs = Ms(firstStart - up).count();
-    burst.stopBitToRtsDownMs = Ms(down - lastStop).count();
+    RadioConsole::Keying k;
+    if (!radio_.WaitForKeying(from, k, std::chrono::seconds(2)) || k.firstStart == Clock::time_point{}) return burst;
+    burst.keyToStartBitMs = Ms(k.firstStart - pressed).count();
+    burst.rtsToStartBitMs = Ms(k.firstStart - k.up).count();
+    burst.stopBitToRtsDownMs = Ms(k.down - k.lastStop).count();
     return burst;
   }
 
@@ -155,11 +95,9 @@ class KeyingBench {
   double ArrivedMiBps() const { return arrivedMiBps_; }
 
  private:
-  std::shared_ptr<RadioLink> radio_;
-  std::shared_ptr<platform::DeviceDirectory> directory_;
-  std::unique_ptr<ConsoleUnderTest> console_;
-  QPlainTextEdit* pane_ = nullptr;
-  std::unique_ptr<FarStationFlood> flood_;
+  RadioConsole radio_;
+  ConsoleUnderTest* console_;
+  QPlainTextEdit* pane_;
   double arrivedMiBps_ = 0;
 };
 

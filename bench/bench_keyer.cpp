@@ -16,8 +16,6 @@
 #include <vector>
 
 #include <QApplication>
-#include <QKeyEvent>
-#include <QPlainTextEdit>
 
 #include "bench/console_harness.h"
 #include "platform/sim/sim_devices.h"
@@ -26,30 +24,14 @@ namespace {
 
 using namespace velmora;
 using namespace velmora::bench;
-using platform::sim::LineChange;
 using platform::sim::RadioLink;
 using Ms = std::chrono::duration<double, std::milli>;
 
-struct Stats {
-  double median = 0, p99 = 0, worst = 0;
-  size_t count = 0;
-};
-
-Stats Summarise(std::vector<double> v) {
-  Stats s;
-  if (v.empty()) return s;
-  std::sort(v.begin(), v.end());
-  s.median = v[v.size() / 2];
-  s.p99 = v[v.size() * 99 / 100];
-  s.worst = v.back();
-  s.count = v.size();
-  return s;
-}
-
-std::string Over(const Stats& s) {
-  char text[96];
-  std::snprintf(text, sizeof text, "median %.3f ms, 99th percentile %.3f ms over %zu", s.median, s.p99, s.count);
-  return text;
+// Types `text` and reads back the keying it made; false if RTS did not drop within `limit`.
+bool TypeAndWait(RadioConsole& bench, const QString& text, RadioConsole::Keying& keying, Clock::duration limit) {
+  const RadioConsole::Mark from = bench.Now();
+  for (QChar c : text) bench.Press(c == u'\r' ? Qt::Key_Return : Qt::Key_A, QString(c));
+  return bench.WaitForKeying(from, keying, limit);
 }
 
 // The machine's own floor under the worst cases: how late a bare sleeping thread woke meanwhile.
@@ -59,67 +41,6 @@ void PrintFloor(WakeUpLateness& lateness, const char* section) {
   PrintFigure(std::string("this machine: a bare thread's wake-up, worst, ") + section, worst, "ms", "-",
               std::to_string(wakeUps) + " sleeps of 5 ms beside it");
 }
-
-class KeyerBench {
- public:
-  KeyerBench(const std::string& keys, bool hexLoad)
-      : radio_(RadioLink::Create()), directory_(std::make_shared<platform::DeviceDirectory>()) {
-    radio_->SetEcho(false);
-    directory_->Add("RADIO", radio_->Endpoint());
-    console_ = std::make_unique<ConsoleUnderTest>("RADIO", directory_, keys + "CRLF=2\n");
-    pane_ = console_->window().findChild<QPlainTextEdit*>("Memo1");
-    if (hexLoad) {
-      console_->SelectHexView();
-      flood_ = std::make_unique<FarStationFlood>(*radio_);
-    }
-    console_->RunFor(std::chrono::milliseconds(200));
-  }
-
-  RadioLink& Radio() { return *radio_; }
-  ConsoleUnderTest& Console() { return *console_; }
-
-  void Press(Qt::Key key, const QString& text) {
-    QCoreApplication::postEvent(pane_, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
-    QCoreApplication::postEvent(pane_, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
-  }
-
-  // RTS up and down of the next keying after `lines0`, the first start bit and the last stop
-  // bit of what was sent in it; false when it did not end within `limit`.
-  struct Keying {
-    Clock::time_point up{}, down{}, firstStart{}, lastStop{};
-  };
-  bool TypeAndWait(const QString& text, Keying& keying, Clock::duration limit) {
-    const size_t lines0 = radio_->LineLog().size();
-    const size_t sent0 = radio_->SentLog().size();
-    for (QChar c : text) Press(c == u'\r' ? Qt::Key_Return : Qt::Key_A, QString(c));
-    auto rtsDown = [&] {
-      const auto log = radio_->LineLog();
-      for (size_t i = lines0; i < log.size(); ++i)
-        if (log[i].line == LineChange::Rts && !log[i].on) return true;
-      return false;
-    };
-    if (!console_->RunUntil(rtsDown, limit)) return false;
-    const auto lines = radio_->LineLog();
-    for (size_t i = lines0; i < lines.size(); ++i) {
-      if (lines[i].line != LineChange::Rts) continue;
-      if (lines[i].on && keying.up == Clock::time_point{}) keying.up = lines[i].at;
-      if (!lines[i].on) keying.down = lines[i].at;
-    }
-    const auto sent = radio_->SentLog();
-    if (sent.size() > sent0) {
-      keying.firstStart = sent[sent0].at - radio_->CharacterTime(0);
-      keying.lastStop = sent.back().at;
-    }
-    return true;
-  }
-
- private:
-  std::shared_ptr<RadioLink> radio_;
-  std::shared_ptr<platform::DeviceDirectory> directory_;
-  std::unique_ptr<ConsoleUnderTest> console_;
-  QPlainTextEdit* pane_ = nullptr;
-  std::unique_ptr<FarStationFlood> flood_;
-};
 
 }  // namespace
 
@@ -132,33 +53,33 @@ int main(int argc, char* argv[]) {
   constexpr int kLeadMs = 50, kTailMs = 50;
 
   {
-    KeyerBench bench("RTS/CTS=1\nTxLead=" + std::to_string(kLeadMs) + "\nTxTail=" + std::to_string(kTailMs) + "\n",
+    RadioConsole bench("RTS/CTS=1\nTxLead=" + std::to_string(kLeadMs) + "\nTxTail=" + std::to_string(kTailMs) + "\n",
                      true);
     WakeUpLateness floor;
     std::vector<double> leads, tails;
     for (int i = 0; i < keyings; ++i) {
-      KeyerBench::Keying k;
-      if (!bench.TypeAndWait("a", k, std::chrono::seconds(2)) || k.firstStart == Clock::time_point{}) continue;
+      RadioConsole::Keying k;
+      if (!TypeAndWait(bench, "a", k, std::chrono::seconds(2)) || k.firstStart == Clock::time_point{}) continue;
       leads.push_back(std::abs(Ms(k.firstStart - k.up).count() - kLeadMs));
       tails.push_back(std::abs(Ms(k.down - k.lastStop).count() - kTailMs));
     }
     const Stats l = Summarise(leads), t = Summarise(tails);
     PrintFigure("lead 50 ms, 1 MiB/s in hex view: RTS up -> first start bit, off the set time, median", l.median,
-                "ms", "<= 1 ms", Over(l));
+                "ms", "<= 1 ms", Range(l));
     PrintFigure("lead 50 ms, 1 MiB/s in hex view: off the set time, worst", l.worst, "ms", "<= 3 ms");
     PrintFigure("tail 50 ms, 1 MiB/s in hex view: last stop bit -> RTS down, off the set time, median", t.median,
-                "ms", "<= 1 ms", Over(t));
+                "ms", "<= 1 ms", Range(t));
     PrintFigure("tail 50 ms, 1 MiB/s in hex view: off the set time, worst", t.worst, "ms", "<= 3 ms");
     PrintFloor(floor, "lead and tail");
   }
   {
     // Delay mode held until Enter: the case the time-out guards first.
-    KeyerBench bench("RTS/CTS=0\nTxTimeout=1\n", false);
+    RadioConsole bench("RTS/CTS=0\nTxTimeout=1\n", false);
     std::vector<double> late;
     size_t afterDown = 0;
     for (int i = 0; i < timeouts; ++i) {
-      KeyerBench::Keying k;
-      if (!bench.TypeAndWait("aaaa", k, std::chrono::seconds(3))) continue;
+      RadioConsole::Keying k;
+      if (!TypeAndWait(bench, "aaaa", k, std::chrono::seconds(3))) continue;
       late.push_back(Ms(k.down - k.up).count() - 1000.0);
       bench.Console().RunFor(std::chrono::milliseconds(20));
       for (const auto& w : bench.Radio().SentLog())
@@ -168,27 +89,27 @@ int main(int argc, char* argv[]) {
     std::vector<double> signedLate = late;
     const double earliest = signedLate.empty() ? 0 : *std::min_element(signedLate.begin(), signedLate.end());
     char note[96];
-    std::snprintf(note, sizeof note, "earliest %+.3f ms, %s", earliest, Over(s).c_str());
+    std::snprintf(note, sizeof note, "earliest %+.3f ms, %s", earliest, Range(s).c_str());
     PrintFigure("time-out 1 s: RTS down after the set time, worst", s.worst, "ms", "0..5 ms", note);
     PrintFigure("time-out: start bits on the line after RTS down", double(afterDown), "", "0");
   }
   {
-    KeyerBench bench("RTS/CTS=1\nCtsWait=1000\n", false);
+    RadioConsole bench("RTS/CTS=1\nCtsWait=1000\n", false);
     bench.Radio().SetCtsDelay(std::chrono::milliseconds(30));
     WakeUpLateness floor;
     std::vector<double> afterCts;
     for (int i = 0; i < keyings; ++i) {
-      KeyerBench::Keying k;
-      if (!bench.TypeAndWait("a", k, std::chrono::seconds(2)) || k.firstStart == Clock::time_point{}) continue;
+      RadioConsole::Keying k;
+      if (!TypeAndWait(bench, "a", k, std::chrono::seconds(2)) || k.firstStart == Clock::time_point{}) continue;
       afterCts.push_back(Ms(k.firstStart - (k.up + std::chrono::milliseconds(30))).count());
     }
     const Stats c = Summarise(afterCts);
-    PrintFigure("CTS wait: CTS on -> first start bit, worst", c.worst, "ms", "<= 1 ms", Over(c));
+    PrintFigure("CTS wait: CTS on -> first start bit, worst", c.worst, "ms", "<= 1 ms", Range(c));
     PrintFloor(floor, "CTS wait");
   }
   {
     // The far station takes the channel at random while characters are typed at random.
-    KeyerBench bench("RTS/CTS=1\nBusyWait=60000\nBusyBackoff=20\n", false);
+    RadioConsole bench("RTS/CTS=1\nBusyWait=60000\nBusyBackoff=20\n", false);
     RadioLink& radio = bench.Radio();
     std::mt19937 random(7);
     std::uniform_int_distribution<int> on(2, 40), off(2, 60), keys(0, 3);

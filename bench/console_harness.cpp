@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QTimer>
 #include <QToolButton>
 
@@ -227,6 +228,70 @@ FarStationFlood::FarStationFlood(platform::sim::RadioLink& radio)
 FarStationFlood::~FarStationFlood() {
   stop_ = true;
   thread_.join();
+}
+
+Stats Summarise(std::vector<double> ms) {
+  Stats s;
+  if (ms.empty()) return s;
+  std::sort(ms.begin(), ms.end());
+  s.least = ms.front();
+  s.median = ms[ms.size() / 2];
+  s.p99 = ms[ms.size() * 99 / 100];
+  s.worst = ms.back();
+  s.count = ms.size();
+  return s;
+}
+
+std::string Range(const Stats& s) {
+  char text[128];
+  std::snprintf(text, sizeof text, "least %.3f, median %.3f, 99th percentile %.3f, worst %.3f ms over %zu", s.least,
+                s.median, s.p99, s.worst, s.count);
+  return text;
+}
+
+RadioConsole::RadioConsole(const std::string& settings, bool hexLoad)
+    : radio_(platform::sim::RadioLink::Create()), directory_(std::make_shared<platform::DeviceDirectory>()) {
+  radio_->SetEcho(false);
+  directory_->Add("RADIO", radio_->Endpoint());
+  console_ = std::make_unique<ConsoleUnderTest>("RADIO", directory_, settings);
+  pane_ = console_->window().findChild<QPlainTextEdit*>("Memo1");
+  if (hexLoad) {
+    console_->SelectHexView();
+    flood_ = std::make_unique<FarStationFlood>(*radio_);
+  }
+  console_->RunFor(std::chrono::milliseconds(200));
+}
+
+RadioConsole::~RadioConsole() = default;
+
+void RadioConsole::Press(Qt::Key key, const QString& text) {
+  QCoreApplication::postEvent(pane_, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+  QCoreApplication::postEvent(pane_, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+}
+
+RadioConsole::Mark RadioConsole::Now() const { return {radio_->LineLog().size(), radio_->SentLog().size()}; }
+
+bool RadioConsole::WaitForKeying(Mark from, Keying& keying, Clock::duration limit) {
+  using platform::sim::LineChange;
+  auto rtsDown = [&] {
+    const auto log = radio_->LineLog();
+    for (size_t i = from.lines; i < log.size(); ++i)
+      if (log[i].line == LineChange::Rts && !log[i].on) return true;
+    return false;
+  };
+  if (!console_->RunUntil(rtsDown, limit)) return false;
+  const auto lines = radio_->LineLog();
+  for (size_t i = from.lines; i < lines.size(); ++i) {
+    if (lines[i].line != LineChange::Rts) continue;
+    if (lines[i].on && keying.up == Clock::time_point{}) keying.up = lines[i].at;
+    if (!lines[i].on) keying.down = lines[i].at;
+  }
+  const auto sent = radio_->SentLog();
+  if (sent.size() > from.sent) {
+    keying.firstStart = sent[from.sent].at - radio_->CharacterTime(0);
+    keying.lastStop = sent.back().at;
+  }
+  return true;
 }
 
 WakeUpLateness::WakeUpLateness()

@@ -14,7 +14,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 
 #include "console/main_window.h"
@@ -105,6 +107,51 @@ void PrintFigure(const std::string& name, double value, const std::string& unit,
 
 std::string TextLines(size_t size);  // CR LF ended lines of printable text
 std::string BinaryBytes(size_t size);  // every byte value in turn
+
+// A run of timings in milliseconds.
+struct Stats {
+  double least = 0, median = 0, p99 = 0, worst = 0;
+  size_t count = 0;
+};
+Stats Summarise(std::vector<double> ms);
+// "least …, median …, 99th percentile …, worst … ms over N".
+std::string Range(const Stats& s);
+
+class FarStationFlood;
+
+// The console in its window on the simulated radio (no echo), in the hex view with 1 MiB/s
+// arriving from the far station when asked; keys posted to the transmit pane as the keyboard
+// gives them, and one keying read back from the radio's own record of the line.
+class RadioConsole {
+ public:
+  RadioConsole(const std::string& settings, bool hexLoad);
+  ~RadioConsole();
+
+  platform::sim::RadioLink& Radio() { return *radio_; }
+  ConsoleUnderTest& Console() { return *console_; }
+  QPlainTextEdit* Pane() { return pane_; }
+  void Press(Qt::Key key, const QString& text);
+
+  // RTS up and down, the first start bit and the last stop bit of what was sent.
+  struct Keying {
+    Clock::time_point up{}, down{}, firstStart{}, lastStop{};
+  };
+  // Where the radio's records stand now; the next keying is read from there on.
+  struct Mark {
+    size_t lines = 0, sent = 0;
+  };
+  Mark Now() const;
+  // Runs the window until RTS has dropped after `from` (false if not within `limit`) and reads
+  // that keying; `firstStart` and `lastStop` stay empty when nothing was sent.
+  bool WaitForKeying(Mark from, Keying& keying, Clock::duration limit);
+
+ private:
+  std::shared_ptr<platform::sim::RadioLink> radio_;
+  std::shared_ptr<platform::DeviceDirectory> directory_;
+  std::unique_ptr<ConsoleUnderTest> console_;
+  QPlainTextEdit* pane_ = nullptr;
+  std::unique_ptr<FarStationFlood> flood_;
+};
 
 // Received data from the simulated radio's far station at about 1 MiB/s, in 4 KiB steps, while
 // it lives.
