@@ -143,7 +143,11 @@ void Keyer::AfterLead() {
 
 bool Keyer::EnterCtsWait() {
   const KeyerSettings s = settings_();
-  if (!s.rtsCtsMode || s.ctsWaitMs <= 0 || cts_) return false;
+  if (!s.rtsCtsMode || s.ctsWaitMs <= 0) return false;
+  // Read afresh: the drop of CTS after the last keying may still be on its way, and a stale
+  // "on" would send before the radio is ready.
+  if (const std::optional<bool> now = out_.CtsNow()) cts_ = *now;
+  if (cts_) return false;
   // Counted from keying: the lead time is part of the radio's turn-on.
   phaseLength_ = Ms(s.ctsWaitMs);
   phaseEnd_ = keyedAt_ + phaseLength_;

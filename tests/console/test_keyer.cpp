@@ -91,7 +91,7 @@ struct Rig {
 
   // Steps: "s:text" bytes, "S:text" bytes ending the transmission (as Enter), E transmit-empty,
   // c+ c- CTS, d+ d- DCD, wN N ms on, vN N ms on with the timer late (not fired), r reconfigured,
-  // f forgotten (device lost), D the device dropped RTS at a tail's end, C+ CTS on in the device
+  // f forgotten (device lost), D the device dropped RTS at a tail's end, C+ C- CTS in the device
   // with its event still on its way.
   void Run(const QString& script) {
     for (const QString& step : script.split(u' ', Qt::SkipEmptyParts)) {
@@ -109,8 +109,8 @@ struct Rig {
         clock.Advance(std::chrono::milliseconds(step.mid(1).toInt()));
       else if (step == "D")
         out.droppedRts = true;
-      else if (step == "C+")
-        out.cts = true;
+      else if (step == "C+" || step == "C-")
+        out.cts = step[1] == u'+';
       else if (step == "r")
         keyer.Reconfigured(true);
       else if (step == "f")
@@ -205,6 +205,9 @@ class TestKeyer : public QObject {
     QTest::newRow("CTS waited for after the lead") << ctsLead << "c+ s:a w20 E" << "H@0 W(a)@20 L@20" << "Idle";
     QTest::newRow("CTS wait counted from keying") << ctsLead << "s:a w20 w80" << "H@0 L@100 A(cts,1)@100"
                                                   << "Idle";
+    QTest::newRow("CTS read afresh: its drop's event still on its way")
+        << With(RtsCts(), &KeyerSettings::ctsWaitMs, 100) << "c+ s:a E C- s:b w100"
+        << "H@0 W(a)@0 L@0 H@0 L@100 A(cts,1)@100" << "Idle";
     QTest::newRow("CTS is not waited for in delay mode")
         << With(Delay(0), &KeyerSettings::ctsWaitMs, 100) << "s:a" << "H@0 W(a)@0" << "Keyed";
 
