@@ -22,26 +22,41 @@ constexpr int kAlignedBytes = 8;
 // next refresh (every 50 ms) anyway.
 constexpr milliseconds kExpirySlack(50);
 
-QString HexAndMarkers(const Frame& frame) {
+// Appends the bytes in hexadecimal, one blank apart, with the line conditions where they
+// happened; the characters are written in place (a frame's line is made for every frame).
+void AppendHexAndMarkers(QString& line, const Frame& frame) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  QString out;
-  out.reserve(static_cast<qsizetype>(frame.bytes.size() * 3));
+  const qsizetype start = line.size();
   auto marker = frame.markers.begin();
   const auto markersAt = [&](size_t position) {
-    for (; marker != frame.markers.end() && marker->first == position; ++marker) {
-      if (!out.isEmpty()) out += u' ';
-      out += QString::fromLatin1(marker->second);
+    for (; marker != frame.markers.end() && marker->first <= position; ++marker) {
+      if (line.size() > start) line += u' ';
+      line += QString::fromLatin1(marker->second);
     }
   };
-  for (size_t i = 0; i < frame.bytes.size(); ++i) {
+  for (size_t i = 0; i < frame.bytes.size();) {
     markersAt(i);
-    if (!out.isEmpty()) out += u' ';
-    const auto b = static_cast<uint8_t>(frame.bytes[i]);
-    out += QChar(kDigits[b >> 4]);
-    out += QChar(kDigits[b & 15]);
+    // Up to the next marker the bytes go in one run.
+    const size_t runEnd = marker == frame.markers.end() ? frame.bytes.size()
+                                                        : std::min(frame.bytes.size(), marker->first);
+    const qsizetype at = line.size();
+    const bool first = at == start;
+    line.resize(at + static_cast<qsizetype>(runEnd - i) * 3 - (first ? 1 : 0));
+    QChar* out = line.data() + at;
+    for (size_t k = i; k < runEnd; ++k) {
+      if (k != i || !first) *out++ = u' ';
+      const auto b = static_cast<uint8_t>(frame.bytes[k]);
+      *out++ = QChar(kDigits[b >> 4]);
+      *out++ = QChar(kDigits[b & 15]);
+    }
+    i = runEnd;
   }
   markersAt(frame.bytes.size());
-  return out;
+}
+
+// Fills with blanks up to `width` characters from `from`.
+void PadFrom(QString& line, qsizetype from, qsizetype width) {
+  if (line.size() - from < width) line.resize(from + width, u' ');
 }
 
 // "HH:mm:ss.zzz", as QDateTime::toString writes it, without its format parser and calendar.
@@ -62,10 +77,11 @@ QString TimeOfDay(QTime time) {
   return QString(text, at);
 }
 
-QString Text(const std::string& bytes) {
-  QString text = DecodeCp1251(bytes);
-  for (QChar& c : text) c = ReceiveTextView::Shown(c);
-  return text;
+// Appends the bytes as Windows-1251 text with the receive pane's stand-ins.
+void AppendText(QString& line, const std::string& bytes) {
+  const qsizetype at = line.size();
+  AppendDecodedCp1251(line, bytes);
+  for (QChar *c = line.data() + at, *end = line.data() + line.size(); c != end; ++c) *c = ReceiveTextView::Shown(*c);
 }
 
 }  // namespace
@@ -119,9 +135,13 @@ QString FrameView::FormatLine(const Frame& frame, const QDateTime& firstByte) {
   line += frame.direction == FrameDirection::Sent ? QStringLiteral("→ ") : QStringLiteral("← ");
   line += QString::number(frame.bytes.size()).rightJustified(3);
   line += QStringLiteral("  ");
-  line += HexAndMarkers(frame).leftJustified(kAlignedBytes * 3 - 1);
+  const qsizetype hexFrom = line.size();
+  AppendHexAndMarkers(line, frame);
+  PadFrom(line, hexFrom, kAlignedBytes * 3 - 1);
   line += QStringLiteral("   ");
-  line += Text(frame.bytes).leftJustified(kAlignedBytes);
+  const qsizetype textFrom = line.size();
+  AppendText(line, frame.bytes);
+  PadFrom(line, textFrom, kAlignedBytes);
   if (frame.check == FrameCheck::Crc) line += QStringLiteral("  CRC ✓");
   if (frame.check == FrameCheck::Lrc) line += QStringLiteral("  LRC ✓");
   if (frame.echo == FrameEcho::Echo) line += QStringLiteral("  эхо");

@@ -40,16 +40,18 @@ void ReceivePane::Append(const QString& chunk) {
   }
   lastWasCr_ = text.back() == u'\r';
   Count(text);
-  // Line breaks as one LF each, so that showing the text need not look at pairs again. No
-  // reserve here: an exact one per chunk would copy all that waits on every small chunk.
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const QChar c = text[i];
-    if (c == u'\r') {
-      pending_.append(u'\n');
-      if (i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-    } else {
-      pending_.append(c);
-    }
+  // Line breaks as one LF each, so that showing the text need not look at pairs again; the
+  // text between them in runs. No reserve here: an exact one per chunk would copy all that
+  // waits on every small chunk.
+  const QChar* p = text.data();
+  const QChar* const end = p + text.size();
+  while (p != end) {
+    const QChar* run = p;
+    while (p != end && *p != u'\r') ++p;
+    pending_.append(run, p - run);
+    if (p == end) break;
+    pending_.append(u'\n');
+    if (++p != end && *p == u'\n') ++p;
   }
   if (LineCount() > kLineLimit) {
     Clear();

@@ -562,9 +562,12 @@ void ReceiveTextView::DrawLine(QPainter& painter, QPointF baseline, const QStrin
       DrawLineByTextEngine(painter, baseline, shown);
       return;
     }
-    glyphs_[drawn] = glyph.index;
-    positions_[drawn] = QPointF(x, baseline.y());
-    ++drawn;
+    // A blank leaves no ink: only its room is kept (a third of a hex line, more of a frame's).
+    if (shown[i] != u' ') {
+      glyphs_[drawn] = glyph.index;
+      positions_[drawn] = QPointF(x, baseline.y());
+      ++drawn;
+    }
     x += glyph.advance;
   }
   if (standIns) {
@@ -646,11 +649,15 @@ void ReceiveTextView::paintEvent(QPaintEvent* event) {
     y = bottom;
   }
   PaintMarks(painter, first, last);
+  QColor ink;
   for (int i = first; i <= last; ++i) {
     const Line& line = lines_[static_cast<size_t>(i)];
     const int lineTop = LineTop(i);
     const QPointF baseline(kMargin, lineTop + ascent_);
-    painter.setPen(TextColourOf(i, colours));
+    // A wrapped line's rows share its colour: asked once, not once a row (a long frame's line
+    // is many rows, and the whole line is put together to ask).
+    if (i == first || !lines_[static_cast<size_t>(i - 1)].continues) ink = TextColourOf(i, colours);
+    painter.setPen(ink);
     DrawLine(painter, baseline, line.shown);
     if (start == end || i < start.line || i > end.line) continue;
     const int from = i == start.line ? start.column : 0;

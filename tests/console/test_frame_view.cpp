@@ -153,6 +153,9 @@ class TestFrameView : public QObject {
     frame.markers = {{1, "<Framing Error>"}, {2, "<BREAK>"}};
     QCOMPARE(FrameView::FormatLine(frame, QDateTime(QDate(2026, 1, 1), QTime(0, 0))),
              QString("00:00:00.000          ←   2  41 <Framing Error> 42 <BREAK>   AB"));
+    frame.markers = {{0, "<BREAK>"}, {0, "<Rx Parity Error>"}};
+    QCOMPARE(FrameView::FormatLine(frame, QDateTime(QDate(2026, 1, 1), QTime(0, 0))),
+             QString("00:00:00.000          ←   2  <BREAK> <Rx Parity Error> 41 42   AB"));
   }
 
   // The far end writes frames with known silences while the window is busy elsewhere; the view
