@@ -81,7 +81,8 @@ QString TimeOfDay(QTime time) {
 void AppendText(QString& line, const std::string& bytes) {
   const qsizetype at = line.size();
   AppendDecodedCp1251(line, bytes);
-  for (QChar *c = line.data() + at, *end = line.data() + line.size(); c != end; ++c) *c = ReceiveTextView::Shown(*c);
+  QChar* const end = line.data() + line.size();
+  for (QChar* c = line.data() + at; c != end; ++c) *c = ReceiveTextView::Shown(*c);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ for b in "$dir"/bench/bench_*; do
     bench_keyer) run bench_keyer 1000 10 1000 ;;
     bench_receive_pane) run bench_receive_pane 20000 ;;
     # Modbus-like traffic 10 s a view, a 16 MiB flood, then 100 MiB for the memory.
-    bench_frame_view) run bench_frame_view 10 16 100 ;;
+    bench_frame_view) run bench_frame_view 30 16 100 ;;
     bench_holder_scan)
       run bench_holder_scan 0 0        # this machine as it is
       run bench_holder_scan 2000 250   # the busy machine the scan's budget is made for
