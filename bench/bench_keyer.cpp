@@ -130,8 +130,15 @@ int main(int argc, char* argv[]) {
     const std::string heard = radio.Heard();
     PrintFigure("busy channel: keyings while DCD was on", double(radio.KeyedWhileBusy()), "", "0",
                 std::to_string(patterns) + " random DCD patterns");
+    std::string where;
+    if (heard != typed) {
+      const size_t at = std::mismatch(heard.begin(), heard.end(), typed.begin(), typed.end()).first - heard.begin();
+      const size_t from = at < 10 ? 0 : at - 10;
+      where = "; first difference at " + std::to_string(at) + ": heard \"" + heard.substr(from, 20) + "\", typed \"" +
+              typed.substr(from, 20) + "\"";
+    }
     PrintFigure("busy channel: typed characters heard once and in order", heard == typed ? 1 : 0, "", "1",
-                std::to_string(heard.size()) + " of " + std::to_string(typed.size()) + " heard");
+                std::to_string(heard.size()) + " of " + std::to_string(typed.size()) + " heard" + where);
   }
   return 0;
 }

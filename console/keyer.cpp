@@ -191,8 +191,10 @@ void Keyer::TransmitEmpty() {
   }
   const KeyerSettings s = settings_();
   if (state_ == State::Keyed) {
-    // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended.
+    // RTS drops after each burst in RTS/CTS mode, and after the burst that Enter ended; not
+    // while what was written after the event's burst is still going out (its own event comes).
     if (!s.rtsCtsMode && !endMark_) return;
+    if (out_.TransmittingNow().value_or(false)) return;
     endMark_ = false;
     if (s.tailMs > 0) {
       phaseLength_ = Ms(s.tailMs);

@@ -86,6 +86,9 @@ class KeyerOutput {
   virtual std::optional<bool> CarrierNow() { return std::nullopt; }
   // CTS as the device has it now, when it can tell.
   virtual std::optional<bool> CtsNow() { return std::nullopt; }
+  // Whether written bytes are still on their way, when the device can tell: a transmit-empty
+  // read after more was written reports an earlier burst.
+  virtual std::optional<bool> TransmittingNow() { return std::nullopt; }
 
   // Timing the device keeps on its own thread where it can: a window busy painting would keep
   // a radio's milliseconds late. Each returns false where the device cannot, and the keyer then

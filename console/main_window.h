@@ -312,6 +312,7 @@ class MainWindow : public QMainWindow, public dialogs::TrafficCounters, private 
   void ChannelBusy(bool busy) override;
   std::optional<bool> CarrierNow() override;
   std::optional<bool> CtsNow() override;
+  std::optional<bool> TransmittingNow() override;
   // A modem line as the device has it now; nothing when it cannot tell.
   std::optional<bool> LineNow(port::TLineSignal line);
   bool HoldOutput(std::chrono::milliseconds lead, bool untilCts) override;

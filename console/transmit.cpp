@@ -261,6 +261,11 @@ bool MainWindow::SetRtsAfterDrain(std::chrono::milliseconds tail, bool level) {
   return device && device->SetRtsAfterDrain(tail, level);
 }
 
+std::optional<bool> MainWindow::TransmittingNow() {
+  platform::CommDevice* device = port_.Handle();
+  return device ? device->Transmitting() : std::nullopt;
+}
+
 bool MainWindow::CancelRtsAfterDrain() {
   platform::CommDevice* device = port_.Handle();
   return device && device->CancelRtsAfterDrain();

@@ -345,6 +345,12 @@ class CommCore final : public CommDevice {
     return std::exchange(rtsAfterDrain_, std::nullopt).has_value();
   }
 
+  std::optional<bool> Transmitting() override {
+    std::lock_guard lock(mutex_);
+    if (lost_) return std::nullopt;
+    return !writes_.empty() || transmitting_;
+  }
+
   uint64_t TakeArrivalTimes(std::vector<ArrivalTime>& out) override {
     std::lock_guard lock(mutex_);
     out.insert(out.end(), delivered_.begin(), delivered_.end());

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,10 @@ class CommDevice {
   virtual bool SetRtsAfterDrain(std::chrono::nanoseconds /*tail*/, bool /*level*/) { return false; }
   // Takes back the change armed above: true if it had not been made yet (RTS is as it was).
   virtual bool CancelRtsAfterDrain() { return false; }
+  // Whether written bytes are still on their way (waiting, or the transmitter not yet empty);
+  // nothing where the device cannot tell. The transmit-empty event of one burst may be read
+  // only after the next was written: the transmitter is not empty then.
+  virtual std::optional<bool> Transmitting() { return std::nullopt; }
 };
 
 // The outcome of opening a device: the device, or the system's error number with a sentence

@@ -40,6 +40,7 @@ class Recorder final : public console::KeyerOutput {
   void ChannelBusy(bool busy) override { Log(busy ? "B+" : "B-"); }
   std::optional<bool> CarrierNow() override { return carrier; }
   std::optional<bool> CtsNow() override { return cts; }
+  std::optional<bool> TransmittingNow() override { return transmitting; }
   bool HoldOutput(std::chrono::milliseconds lead, bool untilCts) override {
     if (!device) return false;
     Log(QStringLiteral("G(%1%2)").arg(lead.count()).arg(untilCts ? ",cts" : ""));
@@ -64,6 +65,7 @@ class Recorder final : public console::KeyerOutput {
   bool droppedRts = false;  // the device has dropped RTS at the tail's end
   std::optional<bool> carrier;  // the device's present DCD; unknown unless a test sets it
   std::optional<bool> cts;      // and CTS
+  std::optional<bool> transmitting;  // and whether written bytes are still going out
   std::optional<platform::Clock::TimePoint> armed;
   QStringList log;
 
@@ -92,7 +94,7 @@ struct Rig {
   // Steps: "s:text" bytes, "S:text" bytes ending the transmission (as Enter), E transmit-empty,
   // c+ c- CTS, d+ d- DCD, wN N ms on, vN N ms on with the timer late (not fired), r reconfigured,
   // f forgotten (device lost), D the device dropped RTS at a tail's end, C+ C- CTS in the device
-  // with its event still on its way.
+  // with its event still on its way, t+ t- written bytes still going out or all gone.
   void Run(const QString& script) {
     for (const QString& step : script.split(u' ', Qt::SkipEmptyParts)) {
       if (step.startsWith("s:") || step.startsWith("S:"))
@@ -111,6 +113,8 @@ struct Rig {
         out.droppedRts = true;
       else if (step == "C+" || step == "C-")
         out.cts = step[1] == u'+';
+      else if (step == "t+" || step == "t-")
+        out.transmitting = step[1] == u'+';
       else if (step == "r")
         keyer.Reconfigured(true);
       else if (step == "f")
@@ -182,6 +186,11 @@ class TestKeyer : public QObject {
     QTest::newRow("reconfigured while keyed: the delay again")
         << Delay(50) << "s:a w50 r s:b w49 w1" << "H@0 W(a)@50 H@50 W(b)@100" << "Keyed";
     QTest::newRow("device lost: nothing held goes out") << Delay(50) << "s:a f w60" << "H@0" << "Idle";
+    // The event of one burst read only after the next was written must not cut that one off.
+    QTest::newRow("RTS/CTS: an earlier burst's transmit-empty read late")
+        << RtsCts() << "s:a w1 t+ s:b E w2 t- E" << "H@0 W(a)@0 W(b)@1 L@3" << "Idle";
+    QTest::newRow("delay: an earlier transmit-empty read after Enter")
+        << Delay(0) << "s:a t+ S:\\r E w1 t- E" << "H@0 W(a)@0 W(\r)@0 L@1" << "Idle";
 
     // Lead and tail.
     QTest::newRow("lead in RTS/CTS mode") << With(RtsCts(), &KeyerSettings::leadMs, 20) << "s:a w19 s:b w1 E"

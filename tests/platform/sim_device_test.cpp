@@ -757,6 +757,25 @@ TEST_F(RadioTest, ReleasedOrPurgedHoldEnds) {
   EXPECT_EQ(radio->Heard(), "yz");
 }
 
+// A transmit-empty read late, after the next burst was written, must not be taken for that
+// burst's: the device says its bytes are still on their way until their last stop bit.
+TEST_F(RadioTest, TransmittingUntilTheLastStopBitOfWhatWasWritten) {
+  EventWait wait(*dev);
+  EXPECT_EQ(dev->Transmitting(), false);
+  ASSERT_TRUE(WriteAll(*dev, "a").completed);
+  EXPECT_EQ(dev->Transmitting(), true);
+  clock->Advance(radio->CharacterTime(0));
+  ASSERT_NE(WaitFor(wait, EV_TXEMPTY), 0u);
+  EXPECT_EQ(dev->Transmitting(), false);
+  ASSERT_TRUE(WriteAll(*dev, "bc").completed);
+  clock->Advance(radio->CharacterTime(0));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kShortMs));
+  EXPECT_EQ(dev->Transmitting(), true) << "one of the two still going out";
+  clock->Advance(radio->CharacterTime(0));
+  ASSERT_NE(WaitFor(wait, EV_TXEMPTY), 0u);
+  EXPECT_EQ(dev->Transmitting(), false);
+}
+
 TEST_F(RadioTest, RtsDropsTheTailAfterTheLastStopBit) {
   EventWait wait(*dev);
   ASSERT_TRUE(dev->EscapeCommFunction(SETRTS));
