@@ -86,8 +86,7 @@ int main(int argc, char* argv[]) {
         if (w.at - bench.Radio().CharacterTime(0) > k.down) ++afterDown;
     }
     const Stats s = Summarise(late);
-    std::vector<double> signedLate = late;
-    const double earliest = signedLate.empty() ? 0 : *std::min_element(signedLate.begin(), signedLate.end());
+    const double earliest = late.empty() ? 0 : *std::min_element(late.begin(), late.end());
     char note[96];
     std::snprintf(note, sizeof note, "earliest %+.3f ms, %s", earliest, Range(s).c_str());
     PrintFigure("time-out 1 s: RTS down after the set time, worst", s.worst, "ms", "0..5 ms", note);
